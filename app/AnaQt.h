@@ -1,0 +1,51 @@
+// The main window drawn with Qt Widgets. Its behaviour lives in TMainForm; this class only
+// builds the widgets and forwards the events.
+#pragma once
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QWidget>
+#include <memory>
+
+#include "app/Ana.h"
+
+namespace kyvex {
+
+class TMainFormQt : public QWidget, public TMainFormView {
+  Q_OBJECT
+ public:
+  explicit TMainFormQt(std::string versionText, QWidget* parent = nullptr);
+  ~TMainFormQt() override;
+
+  TMainForm& Form() { return *FForm; }
+
+  QWidget* JvgWizardHeader1;
+  QListWidget* JvItemsPanel1;
+  QStackedWidget* PC1;
+  QWidget* JvFooter1;
+  QPushButton* JvFooterBtn1;
+  QPushButton* JvFooterBtn3;
+  QLineEdit* FileNameEdit;  // on the file page
+
+  // TMainFormView
+  void SetCaption(const std::string& caption) override;
+  void SetActivePage(int page) override;
+  void CloseWindow() override;
+  void ComponentRefreshed(TKyvex_KSIC_Component& component) override;
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  QWidget* MakePage(const QString& title, QLabel** body);
+  void ShowSystemSummary();
+
+  std::unique_ptr<TMainForm> FForm;
+  QLabel* FSummaryBody = nullptr;
+};
+
+}  // namespace kyvex

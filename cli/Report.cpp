@@ -1,0 +1,90 @@
+#include "cli/Report.h"
+
+#include <algorithm>
+
+#include "common/Kyvex_Routines.h"
+
+namespace kyvex::report {
+
+SystemSummary CollectSystemSummary() {
+  const TPlatformSnapshot& snap = PlatformSnapshot();
+  SystemSummary s;
+  s.OSName = snap.OSName;
+  s.Edition = GetOSEdition(snap.OSKind, snap.ProductType, snap.Suites);
+  s.OSKind = snap.OSKind;
+  s.Platform = snap.PlatformId;
+  s.MajorVersion = snap.MajorVersion;
+  s.MinorVersion = snap.MinorVersion;
+  s.BuildNumber = snap.BuildNumber;
+  s.CSDVersion = snap.CSDVersion;
+  s.ProductType = snap.ProductType;
+  s.Suites = snap.Suites;
+  s.MachineName = snap.MachineName;
+  s.Account = GetCurrentUserName();
+  s.LoggedUser = GetDefaultLogonUser();
+  if (s.LoggedUser.empty()) s.LoggedUser = s.Account;
+  s.AccountType = IsAdmin() ? "Admin" : "NON-Admin";
+  s.VMWare = IsVMWare();
+  s.VPC = IsVirtualPC();
+  return s;
+}
+
+nlohmann::ordered_json ToJson(const SystemSummary& s) {
+  return {
+      {"OSName", s.OSName},
+      {"Edition", s.Edition},
+      {"OSKind", s.OSKind},
+      {"Platform", s.Platform},
+      {"MajorVersion", s.MajorVersion},
+      {"MinorVersion", s.MinorVersion},
+      {"BuildNumber", s.BuildNumber},
+      {"CSDVersion", s.CSDVersion},
+      {"ProductType", s.ProductType},
+      {"Suites", s.Suites},
+      {"MachineName", s.MachineName},
+      {"Account", s.Account},
+      {"LoggedUser", s.LoggedUser},
+      {"AccountType", s.AccountType},
+      {"VMWare", s.VMWare},
+      {"VPC", s.VPC},
+  };
+}
+
+std::string FullOSName(const SystemSummary& s) {
+  return s.Edition.empty() ? s.OSName : s.OSName + " " + s.Edition;
+}
+
+std::string VersionText(const SystemSummary& s) {
+  std::string v = std::to_string(s.MajorVersion) + "." + std::to_string(s.MinorVersion) + "." +
+                  std::to_string(s.BuildNumber);
+  if (!s.CSDVersion.empty()) v += " " + s.CSDVersion;
+  return v;
+}
+
+Lines SummaryLines(const SystemSummary& s) {
+  std::string vm = s.VMWare ? "VMware" : s.VPC ? "Virtual PC" : "none detected";
+  return {
+      {"Operating system", s.OSName},
+      {"Edition", s.Edition.empty() ? "-" : s.Edition},
+      {"Version", VersionText(s)},
+      {"Machine", s.MachineName},
+      {"User", s.Account},
+      {"Logon user", s.LoggedUser},
+      {"Rights", s.AccountType == "Admin" ? "administrator" : "standard user"},
+      {"Virtual machine", vm},
+  };
+}
+
+std::string FormatLines(const Lines& lines) {
+  std::size_t width = 0;
+  for (const auto& [label, value] : lines) width = std::max(width, label.size());
+  std::string out;
+  for (const auto& [label, value] : lines) {
+    out += label + ":" + std::string(width - label.size() + 1, ' ') + value + "\n";
+  }
+  return out;
+}
+
+std::string ToText(const SystemSummary& s) { return FormatLines(SummaryLines(s)); }
+
+}  // namespace kyvex::report

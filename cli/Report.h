@@ -1,0 +1,50 @@
+// What the command and the window show about this machine, as data, text and JSON. The
+// JSON keys are the names the components use, so that output maps one-to-one to the
+// library and to the storage file.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+namespace kyvex::report {
+
+struct SystemSummary {
+  std::string OSName;
+  std::string Edition;
+  int OSKind = 0;
+  std::uint32_t Platform = 0;
+  std::int32_t MajorVersion = 0, MinorVersion = 0, BuildNumber = 0;
+  std::string CSDVersion;
+  int ProductType = 0;
+  std::uint16_t Suites = 0;
+  std::string MachineName;
+  std::string Account;       // the user running the program
+  std::string LoggedUser;    // the default logon user, else the current user
+  std::string AccountType;   // "Admin" or "NON-Admin"
+  bool VMWare = false;
+  bool VPC = false;
+};
+
+// The system summary of the current platform.
+SystemSummary CollectSystemSummary();
+
+nlohmann::ordered_json ToJson(const SystemSummary& s);
+
+// One "Label: value" line per item, labels aligned.
+std::string ToText(const SystemSummary& s);
+
+// "Windows XP Professional", "Debian GNU/Linux 12 (bookworm)": the name and, when there is
+// one, the edition.
+std::string FullOSName(const SystemSummary& s);
+
+// "5.1.2600 Service Pack 3"
+std::string VersionText(const SystemSummary& s);
+
+// Lines of (label, value) pairs, for text output and the window's pages alike.
+using Lines = std::vector<std::pair<std::string, std::string>>;
+Lines SummaryLines(const SystemSummary& s);
+std::string FormatLines(const Lines& lines);
+
+}  // namespace kyvex::report

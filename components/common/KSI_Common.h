@@ -1,0 +1,99 @@
+// The common ancestor of the information components: where the data came from (collected
+// live or loaded from a storage file), the description of the machine they belong to, and
+// the operations every client drives a component through.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace kyvex {
+
+// An ownable component: an owner destroys the components it owns, last created first.
+class TComponent {
+ public:
+  explicit TComponent(TComponent* AOwner = nullptr);
+  virtual ~TComponent();
+  TComponent(const TComponent&) = delete;
+  TComponent& operator=(const TComponent&) = delete;
+
+  TComponent* Owner() const { return FOwner; }
+  const std::vector<TComponent*>& Components() const { return FComponents; }
+  int ComponentCount() const { return static_cast<int>(FComponents.size()); }
+  const std::string& Name() const { return FName; }
+  void SetName(const std::string& name) { FName = name; }
+  std::intptr_t Tag() const { return FTag; }
+  void SetTag(std::intptr_t tag) { FTag = tag; }
+
+ private:
+  TComponent* FOwner;
+  std::vector<TComponent*> FComponents;
+  std::string FName;
+  std::intptr_t FTag = 0;
+};
+
+// Days since 1899-12-30; the fraction is the time of day.
+using TDateTime = double;
+
+// The machine and operating system a component's data belong to.
+struct TStorageInfoRecord {
+  std::string MachineName;
+  std::string Application;
+  std::string OSName;
+  std::int32_t Platform = 0;
+  std::int32_t MajorVersion = 0;
+  std::int32_t MinorVersion = 0;
+  std::int32_t BuildNumber = 0;
+  std::string CSDVersion;
+  TDateTime CreationTime = 0;
+  std::string AccountType;
+  std::string LoggedUser;
+  std::string Account;
+  bool VMWare = false;
+  bool VPC = false;
+
+  bool operator==(const TStorageInfoRecord&) const = default;
+};
+
+class TKyvex_KSIC_Component;
+using TOnDebugEvent = std::function<void(TKyvex_KSIC_Component* Sender, std::string Msg)>;
+
+// The family's name and version, as the about text and the storage-file header give them.
+inline constexpr const char* kKyvexFamilyName = "Kyvex System Information Component Suite";
+inline constexpr const char* kKyvexFamilyVersion = "10.2.0";
+
+class TKyvex_KSIC_Component : public TComponent {
+ public:
+  explicit TKyvex_KSIC_Component(TComponent* AOwner = nullptr);
+  ~TKyvex_KSIC_Component() override = default;
+
+  const std::string& _About() const { return F_About; }
+  const std::string& _Refresh() const { return F_Refresh; }
+  const TOnDebugEvent& OnDebug() const { return FOnDebug; }
+  void SetOnDebug(TOnDebugEvent handler) { FOnDebug = std::move(handler); }
+  const std::string& StorageFileName() const { return FStorageFileName; }
+  bool LiveData() const { return FLiveData; }
+  const TStorageInfoRecord& StorageInfo() const { return FStorageInfo; }
+
+  // Gathers live data. Overrides call this first.
+  virtual void CollectData();
+  // Writes the data into the storage file `FileName`; the base writes the summary header.
+  virtual void SaveToStorageFile(const std::string& FileName);
+  // Reads the data from the storage file `FileName`; the base reads the summary header and
+  // answers whether the file is a storage file at all.
+  virtual bool LoadFromStorageFile(const std::string& FileName);
+
+ protected:
+  void SetLiveData(bool value) { FLiveData = value; }
+  TStorageInfoRecord FStorageInfo;
+  std::string FStorageFileName;
+
+ private:
+  std::string F_About;
+  std::string F_Refresh;
+  TOnDebugEvent FOnDebug;
+  bool FLiveData = true;
+};
+
+}  // namespace kyvex

@@ -1,0 +1,313 @@
+#include "platform/linux/LinuxPlatform.h"
+
+#include <dlfcn.h>
+#include <pwd.h>
+#include <sys/utsname.h>
+#include <unistd.h>
+
+#include <climits>
+#include <fstream>
+#include <sstream>
+
+#include "platform/Text.h"
+#include "platform/VersionBlock.h"
+#include "platform/fake/FakePlatform.h"
+
+namespace kyvex::platform {
+
+Platform& NativeInstance() {
+  static LinuxPlatform instance;
+  return instance;
+}
+
+namespace {
+thread_local std::uint32_t t_lastError = 0;
+constexpr Handle kProcessToken = 0x70C3;
+
+std::string Normalize(const std::string& key) {
+  std::string k = key;
+  while (!k.empty() && k.front() == '\\') k.erase(k.begin());
+  while (!k.empty() && k.back() == '\\') k.pop_back();
+  return text::AsciiUpper(k);
+}
+
+RegistryValue StringValue(const std::string& s) {
+  RegistryValue v;
+  v.type = kRegSz;
+  v.text = s;
+  v.data.assign(s.begin(), s.end());
+  v.data.push_back(0);
+  return v;
+}
+
+RegistryValue DwordValue(std::uint32_t d) {
+  RegistryValue v;
+  v.type = kRegDword;
+  v.dword = d;
+  for (int i = 0; i < 4; ++i) v.data.push_back(static_cast<std::uint8_t>(d >> (8 * i)));
+  return v;
+}
+
+std::uint32_t LeadingNumber(const std::string& s, std::size_t& pos) {
+  std::uint64_t n = 0;
+  bool any = false;
+  while (pos < s.size() && s[pos] >= '0' && s[pos] <= '9') {
+    n = n * 10 + static_cast<std::uint64_t>(s[pos] - '0');
+    if (n > UINT32_MAX) n = UINT32_MAX;
+    ++pos;
+    any = true;
+  }
+  return any ? static_cast<std::uint32_t>(n) : 0;
+}
+
+std::string Unquote(std::string v) {
+  v = text::Trim(v);
+  if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front())
+    v = v.substr(1, v.size() - 2);
+  return v;
+}
+
+const char* kComputerNameKey = "SYSTEM\\CURRENTCONTROLSET\\CONTROL\\COMPUTERNAME\\COMPUTERNAME";
+const char* kCurrentVersionKey = "SOFTWARE\\MICROSOFT\\WINDOWS NT\\CURRENTVERSION";
+const char* kCentralProcessorKey = "HARDWARE\\DESCRIPTION\\SYSTEM\\CENTRALPROCESSOR";
+
+}  // namespace
+
+LinuxPlatform::LinuxPlatform(std::string root) : root_(std::move(root)) {
+  if (root_.empty()) root_ = "/";
+}
+
+std::string LinuxPlatform::PathOf(const std::string& path) const {
+  if (root_ == "/") return path;
+  std::string r = root_;
+  if (r.back() == '/') r.pop_back();
+  return r + (path.empty() || path.front() != '/' ? "/" : "") + path;
+}
+
+std::string LinuxPlatform::ReadTextFile(const std::string& path) const {
+  std::ifstream f(PathOf(path), std::ios::binary);
+  if (!f) return {};
+  std::ostringstream ss;
+  ss << f.rdbuf();
+  return ss.str();
+}
+
+void LinuxPlatform::SetLastError(std::uint32_t e) { t_lastError = e; }
+std::uint32_t LinuxPlatform::GetLastError() { return t_lastError; }
+
+bool LinuxPlatform::GetVersionEx(OSVersionInfo& info, bool extended) {
+  info = OSVersionInfo{};
+  info.dwPlatformId = kPlatformLinux;
+  std::string release = text::Trim(ReadTextFile("/proc/sys/kernel/osrelease"));
+  if (release.empty() && root_ == "/") {
+    utsname u{};
+    if (uname(&u) == 0) release = u.release;
+  }
+  // "6.1.0-27-amd64" -> 6, 1, 0; a missing part reads 0.
+  std::size_t pos = 0;
+  info.dwMajorVersion = LeadingNumber(release, pos);
+  if (pos < release.size() && release[pos] == '.') ++pos;
+  info.dwMinorVersion = LeadingNumber(release, pos);
+  if (pos < release.size() && release[pos] == '.') ++pos;
+  info.dwBuildNumber = LeadingNumber(release, pos);
+  return true;
+}
+
+std::string LinuxPlatform::OsPrettyName() const {
+  std::string content = ReadTextFile("/etc/os-release");
+  if (content.empty()) content = ReadTextFile("/usr/lib/os-release");
+  std::string pretty, name;
+  std::istringstream in(content);
+  std::string line;
+  while (std::getline(in, line)) {
+    const auto eq = line.find('=');
+    if (eq == std::string::npos) continue;
+    const std::string key = text::Trim(line.substr(0, eq));
+    if (key == "PRETTY_NAME") pretty = Unquote(line.substr(eq + 1));
+    if (key == "NAME") name = Unquote(line.substr(eq + 1));
+  }
+  if (!pretty.empty()) return pretty;
+  if (!name.empty()) return name;
+  return "Linux";
+}
+
+std::vector<LinuxPlatform::CpuInfoEntry> LinuxPlatform::ReadCpuInfo() const {
+  std::vector<CpuInfoEntry> cpus;
+  std::istringstream in(ReadTextFile("/proc/cpuinfo"));
+  std::string line;
+  CpuInfoEntry current;
+  bool open = false;
+  auto flush = [&] {
+    if (open) cpus.push_back(current);
+    current = CpuInfoEntry{};
+    open = false;
+  };
+  while (std::getline(in, line)) {
+    const auto colon = line.find(':');
+    if (colon == std::string::npos) {
+      if (text::Trim(line).empty()) flush();
+      continue;
+    }
+    const std::string key = text::Trim(line.substr(0, colon));
+    const std::string value = text::Trim(line.substr(colon + 1));
+    if (key == "processor") {
+      flush();
+      open = true;
+    } else if (key == "vendor_id") {
+      current.vendor = value;
+    } else if (key == "model name") {
+      current.modelName = value;
+    } else if (key == "cpu family") {
+      current.family = std::atoi(value.c_str());
+    } else if (key == "model") {
+      current.model = std::atoi(value.c_str());
+    } else if (key == "stepping") {
+      current.stepping = std::atoi(value.c_str());
+    } else if (key == "cpu MHz") {
+      current.mhz = static_cast<std::uint32_t>(std::atof(value.c_str()) + 0.5);
+    }
+  }
+  flush();
+  return cpus;
+}
+
+std::map<std::string, RegistryValue> LinuxPlatform::RegistryKey(RegRoot root, const std::string& subKey) {
+  std::map<std::string, RegistryValue> values;
+  if (root != RegRoot::LocalMachine) return values;
+  const std::string key = Normalize(subKey);
+  if (key == kComputerNameKey) {
+    if (auto name = GetComputerName()) values["ComputerName"] = StringValue(*name);
+  } else if (key == kCurrentVersionKey) {
+    values["ProductName"] = StringValue(OsPrettyName());
+  } else if (key.rfind(std::string(kCentralProcessorKey) + "\\", 0) == 0) {
+    const std::string index = key.substr(std::string(kCentralProcessorKey).size() + 1);
+    if (index.empty() || index.find_first_not_of("0123456789") != std::string::npos || index.size() > 4)
+      return values;
+    const auto cpus = ReadCpuInfo();
+    const std::size_t i = static_cast<std::size_t>(std::stoul(index));
+    if (i >= cpus.size()) return values;
+    const auto& c = cpus[i];
+    values["VendorIdentifier"] = StringValue(c.vendor);
+    values["Identifier"] = StringValue("x86 Family " + std::to_string(c.family) + " Model " +
+                                       std::to_string(c.model) + " Stepping " + std::to_string(c.stepping));
+    values["ProcessorNameString"] = StringValue(c.modelName);
+    values["~MHz"] = DwordValue(c.mhz);
+  }
+  return values;
+}
+
+bool LinuxPlatform::RegKeyExists(RegRoot root, const std::string& subKey) {
+  if (root != RegRoot::LocalMachine) return false;
+  const std::string key = Normalize(subKey);
+  if (key == kCentralProcessorKey) return !ReadCpuInfo().empty();
+  return !RegistryKey(root, subKey).empty();
+}
+
+std::optional<RegistryValue> LinuxPlatform::RegQueryValue(RegRoot root, const std::string& subKey,
+                                                          const std::string& valueName) {
+  for (auto& [name, value] : RegistryKey(root, subKey))
+    if (text::EqualsIgnoreAsciiCase(name, valueName)) return value;
+  SetLastError(kErrorFileNotFound);
+  return std::nullopt;
+}
+
+std::optional<std::string> LinuxPlatform::GetComputerName() {
+  std::string name = text::Trim(ReadTextFile("/proc/sys/kernel/hostname"));
+  if (name.empty() && root_ == "/") {
+    char buf[256] = {};
+    if (gethostname(buf, sizeof buf - 1) == 0) name = buf;
+  }
+  if (name.empty()) {
+    SetLastError(kErrorFileNotFound);
+    return std::nullopt;
+  }
+  // Windows' computer name is the NetBIOS name: the host part, at most 15 characters.
+  name = name.substr(0, name.find('.'));
+  return name.substr(0, 15);
+}
+
+std::optional<std::string> LinuxPlatform::GetUserName() {
+  const uid_t uid = geteuid();
+  long size = sysconf(_SC_GETPW_R_SIZE_MAX);
+  std::vector<char> buf(static_cast<std::size_t>(size > 0 ? size : 16384));
+  passwd pw{};
+  passwd* result = nullptr;
+  if (getpwuid_r(uid, &pw, buf.data(), buf.size(), &result) == 0 && result && result->pw_name)
+    return std::string(result->pw_name);
+  SetLastError(kErrorFileNotFound);
+  return std::nullopt;
+}
+
+// Linux has no per-thread impersonation tokens; the process "token" carries the groups that
+// the effective user id stands for: root is in the Administrators group.
+bool LinuxPlatform::OpenThreadToken(std::uint32_t, bool, Handle&) {
+  SetLastError(kErrorNoToken);
+  return false;
+}
+
+bool LinuxPlatform::OpenProcessToken(std::uint32_t, Handle& token) {
+  token = kProcessToken;
+  return true;
+}
+
+std::optional<std::vector<std::vector<std::uint8_t>>> LinuxPlatform::GetTokenGroupSids(Handle token) {
+  if (token != kProcessToken) {
+    SetLastError(kErrorInvalidHandle);
+    return std::nullopt;
+  }
+  std::vector<std::vector<std::uint8_t>> sids{SidEveryone(), SidUsers()};
+  if (geteuid() == 0) sids.push_back(SidAdministrators());
+  return sids;
+}
+
+bool LinuxPlatform::CloseHandle(Handle h) { return h == kProcessToken; }
+
+Handle LinuxPlatform::GetModuleHandle(const std::string& name) {
+  void* h = dlopen(name.c_str(), RTLD_LAZY | RTLD_NOLOAD);
+  if (!h) return kInvalidHandle;
+  dlclose(h);  // RTLD_NOLOAD still counts a reference
+  return reinterpret_cast<Handle>(h);
+}
+
+Handle LinuxPlatform::LoadLibrary(const std::string& name) {
+  void* h = dlopen(name.c_str(), RTLD_LAZY);
+  if (!h) SetLastError(kErrorFileNotFound);
+  return reinterpret_cast<Handle>(h);
+}
+
+void* LinuxPlatform::GetProcAddress(Handle module, const std::string& name) {
+  if (module == kInvalidHandle) return nullptr;
+  return dlsym(reinterpret_cast<void*>(module), name.c_str());
+}
+
+bool LinuxPlatform::FreeLibrary(Handle module) {
+  return module != kInvalidHandle && dlclose(reinterpret_cast<void*>(module)) == 0;
+}
+
+std::string LinuxPlatform::GetModuleFileName() {
+  char buf[PATH_MAX + 1] = {};
+  const ssize_t n = readlink("/proc/self/exe", buf, PATH_MAX);
+  return n > 0 ? std::string(buf, static_cast<std::size_t>(n)) : std::string();
+}
+
+std::uint32_t LinuxPlatform::GetFileVersionInfoSize(const std::string& path) {
+  auto block = ReadElfSection(path, kElfVersionSection);
+  if (!block) {
+    SetLastError(kErrorFileNotFound);
+    return 0;
+  }
+  return static_cast<std::uint32_t>(block->size());
+}
+
+bool LinuxPlatform::GetFileVersionInfo(const std::string& path, std::vector<std::uint8_t>& block) {
+  auto b = ReadElfSection(path, kElfVersionSection);
+  if (!b) return false;
+  block = std::move(*b);
+  return true;
+}
+
+bool LinuxPlatform::VerQueryRoot(const std::vector<std::uint8_t>& block, FixedFileInfo& info) {
+  return QueryVersionRoot(block, info);
+}
+
+}  // namespace kyvex::platform

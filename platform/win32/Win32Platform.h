@@ -1,0 +1,39 @@
+// The real Windows calls behind the platform layer, close to one-to-one. Strings come from
+// the wide-character APIs and are converted to UTF-8.
+#pragma once
+
+#include "platform/Platform.h"
+
+namespace kyvex::platform {
+
+class Win32Platform : public Platform {
+ public:
+  std::uint32_t GetLastError() override;
+  bool GetVersionEx(OSVersionInfo& info, bool extended) override;
+  bool RegKeyExists(RegRoot root, const std::string& subKey) override;
+  std::optional<RegistryValue> RegQueryValue(RegRoot root, const std::string& subKey,
+                                             const std::string& valueName) override;
+  std::optional<std::string> GetComputerName() override;
+  std::optional<std::string> GetUserName() override;
+  bool OpenThreadToken(std::uint32_t access, bool openAsSelf, Handle& token) override;
+  bool OpenProcessToken(std::uint32_t access, Handle& token) override;
+  std::optional<std::vector<std::vector<std::uint8_t>>> GetTokenGroupSids(Handle token) override;
+  bool CloseHandle(Handle h) override;
+  bool ProbeVMwarePort(X86Registers& regs) override;
+  bool ProbeVirtualPCCall(X86Registers& regs) override;
+  Handle GetModuleHandle(const std::string& name) override;
+  Handle LoadLibrary(const std::string& name) override;
+  void* GetProcAddress(Handle module, const std::string& name) override;
+  bool FreeLibrary(Handle module) override;
+  std::string GetModuleFileName() override;
+  std::uint32_t GetFileVersionInfoSize(const std::string& path) override;
+  bool GetFileVersionInfo(const std::string& path, std::vector<std::uint8_t>& block) override;
+  bool VerQueryRoot(const std::vector<std::uint8_t>& block, FixedFileInfo& info) override;
+};
+
+// UTF-8 <-> the wide strings of the Windows APIs.
+std::wstring Widen(const std::string& s);
+std::string Narrow(const wchar_t* s, std::size_t n);
+std::string Narrow(const std::wstring& s);
+
+}  // namespace kyvex::platform

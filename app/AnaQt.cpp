@@ -4,11 +4,17 @@
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QPainter>
+#include <QScrollArea>
 #include <QShortcut>
 #include <QVBoxLayout>
 
+#include "cli/CpuReport.h"
 #include "cli/Report.h"
+#include "cli/SmbiosReport.h"
+#include "cli/StorageReport.h"
 #include "cpu/KSI_CPU.h"
+#include "smbios/KSI_SMBIOS.h"
+#include "storage/KSI_Storage.h"
 
 namespace kyvex {
 
@@ -106,7 +112,7 @@ TMainFormQt::TMainFormQt(std::string versionText, QWidget* parent) : QWidget(par
   for (int i = 0; i < kPageCount; ++i) {
     QLabel* body = nullptr;
     QWidget* page = MakePage(QString::fromUtf8(kPageTitles[i]), &body);
-    if (i == 0) FSummaryBody = body;
+    FPageBodies[i] = body;
     if (i == 6) {
       body->setText(QString::fromUtf8("Bilgileri bir dosyaya kaydedin ya da bir dosyadan yükleyin."));
       FileNameEdit = new QLineEdit(page);
@@ -159,11 +165,16 @@ QWidget* TMainFormQt::MakePage(const QString& title, QLabel** body) {
   bold.setPointSize(bold.pointSize() + 2);
   heading->setFont(bold);
   layout->addWidget(heading);
-  *body = new QLabel(page);
+  auto* scroll = new QScrollArea(page);
+  scroll->setWidgetResizable(true);
+  scroll->setFrameShape(QFrame::NoFrame);
+  scroll->setBackgroundRole(QPalette::Window);
+  *body = new QLabel(scroll);
   (*body)->setWordWrap(true);
   (*body)->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   (*body)->setTextInteractionFlags(Qt::TextSelectableByMouse);
-  layout->addWidget(*body, 1);
+  scroll->setWidget(*body);
+  layout->addWidget(scroll, 1);
   return page;
 }
 
@@ -180,17 +191,36 @@ void TMainFormQt::SetActivePage(int page) {
 
 void TMainFormQt::CloseWindow() { close(); }
 
-void TMainFormQt::ComponentRefreshed(TKyvex_KSIC_Component&) {}
+void TMainFormQt::ShowSections(int page, const report::Sections& sections) {
+  QString html;
+  for (const auto& section : sections) {
+    if (!section.Title.empty())
+      html += "<p style='margin-top:6px'><b>" + QString::fromStdString(section.Title).toHtmlEscaped() + "</b></p>";
+    html += "<table cellspacing='2'>";
+    for (const auto& [label, value] : section.Items)
+      html += "<tr><td>" + QString::fromStdString(label).toHtmlEscaped() + "</td><td>" +
+              QString::fromStdString(value).toHtmlEscaped() + "</td></tr>";
+    html += "</table>";
+  }
+  if (sections.empty()) html = QString::fromUtf8("<i>Bilgi bulunamadı.</i>");
+  FPageBodies[page]->setTextFormat(Qt::RichText);
+  FPageBodies[page]->setText(html);
+}
+
+void TMainFormQt::ComponentRefreshed(TKyvex_KSIC_Component& component) {
+  if (auto* cpu = dynamic_cast<TKyvex_CPU*>(&component)) {
+    ShowSections(1, report::CpuSections(*cpu));
+  } else if (auto* smbios = dynamic_cast<TKyvex_SMBIOS*>(&component)) {
+    ShowSections(2, report::SmbiosSystemSections(*smbios));
+    ShowSections(3, report::SmbiosDeviceSections(*smbios));
+  } else if (auto* storage = dynamic_cast<TKyvex_Storage*>(&component)) {
+    ShowSections(4, report::StoragePhysicalSections(*storage));
+    ShowSections(5, report::StorageLogicalSections(*storage));
+  }
+}
 
 void TMainFormQt::ShowSystemSummary() {
-  const auto summary = report::CollectSystemSummary();
-  QString html = "<table cellspacing='3'>";
-  for (const auto& [label, value] : report::SummaryLines(summary))
-    html += "<tr><td><b>" + QString::fromStdString(label).toHtmlEscaped() + "</b></td><td>" +
-            QString::fromStdString(value).toHtmlEscaped() + "</td></tr>";
-  html += "</table>";
-  FSummaryBody->setTextFormat(Qt::RichText);
-  FSummaryBody->setText(html);
+  ShowSections(0, {{"", report::SummaryLines(report::CollectSystemSummary())}});
 }
 
 void TMainFormQt::showEvent(QShowEvent* event) {

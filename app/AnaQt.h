@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "app/Ana.h"
+#include "cli/Report.h"
 
 namespace kyvex {
 
@@ -43,9 +44,10 @@ class TMainFormQt : public QWidget, public TMainFormView {
  private:
   QWidget* MakePage(const QString& title, QLabel** body);
   void ShowSystemSummary();
+  void ShowSections(int page, const report::Sections& sections);
 
   std::unique_ptr<TMainForm> FForm;
-  QLabel* FSummaryBody = nullptr;
+  QLabel* FPageBodies[kPageCount] = {};
 };
 
 }  // namespace kyvex

@@ -87,4 +87,26 @@ std::string FormatLines(const Lines& lines) {
 
 std::string ToText(const SystemSummary& s) { return FormatLines(SummaryLines(s)); }
 
+std::string FormatSections(const Sections& sections) {
+  std::string out;
+  for (const auto& section : sections) {
+    if (!out.empty()) out += "\n";
+    out += section.Title + "\n";
+    std::string body = FormatLines(section.Items);
+    std::size_t pos = 0;
+    while (pos < body.size()) {
+      const std::size_t end = body.find('\n', pos);
+      out += "  " + body.substr(pos, end - pos) + "\n";
+      pos = end == std::string::npos ? body.size() : end + 1;
+    }
+  }
+  return out;
+}
+
+void AddSystemReport(FullReport& report) {
+  const auto summary = CollectSystemSummary();
+  report.Json["System"] = ToJson(summary);
+  report.Text += FormatSections({{"System", SummaryLines(summary)}});
+}
+
 }  // namespace kyvex::report

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -46,5 +48,21 @@ std::string VersionText(const SystemSummary& s);
 using Lines = std::vector<std::pair<std::string, std::string>>;
 Lines SummaryLines(const SystemSummary& s);
 std::string FormatLines(const Lines& lines);
+
+// A titled group of lines; a component's report is a list of them.
+struct Section {
+  std::string Title;
+  Lines Items;
+};
+using Sections = std::vector<Section>;
+// Each section as its title, then its lines indented.
+std::string FormatSections(const Sections& sections);
+
+// The whole report: JSON and text, built up by the components in turn.
+struct FullReport {
+  nlohmann::ordered_json Json = nlohmann::ordered_json::object();
+  std::string Text;
+};
+void AddSystemReport(FullReport& report);
 
 }  // namespace kyvex::report

@@ -5,7 +5,10 @@
 #include <iostream>
 
 #include "app/Lib01.h"
+#include "cli/CpuReport.h"
 #include "cli/Report.h"
+#include "cli/SmbiosReport.h"
+#include "cli/StorageReport.h"
 #include "common/Kyvex_Native.h"
 
 #ifdef _WIN32
@@ -15,14 +18,15 @@
 namespace {
 
 int RunReport(bool json) {
-  const auto summary = kyvex::report::CollectSystemSummary();
-  if (json) {
-    nlohmann::ordered_json out;
-    out["System"] = kyvex::report::ToJson(summary);
-    std::cout << out.dump(2) << "\n";
-  } else {
-    std::cout << "System\n" << kyvex::report::ToText(summary);
-  }
+  kyvex::report::FullReport report;
+  kyvex::report::AddSystemReport(report);
+  kyvex::report::AddCpuReport(report);
+  kyvex::report::AddSmbiosReport(report);
+  kyvex::report::AddStorageReport(report);
+  if (json)
+    std::cout << report.Json.dump(2) << "\n";
+  else
+    std::cout << report.Text;
   return 0;
 }
 
@@ -33,7 +37,8 @@ int main(int argc, char** argv) {
   SetConsoleOutputCP(CP_UTF8);
 #endif
   CLI::App app{
-      "kyvex - Kyvex System Information: shows the hardware and operating system of this machine.\n"
+      "kyvex - Kyvex System Information: shows the processor, firmware tables, storage devices and\n"
+      "operating system of this machine, and saves them into storage files.\n"
       "Every command prints readable text, or JSON with --json."};
   app.set_version_flag("--version", [] {
     const std::string v = kyvex::GetVersionText();
@@ -44,6 +49,10 @@ int main(int argc, char** argv) {
   bool json = false;
   auto* report = app.add_subcommand("report", "Show everything known about this machine");
   report->add_flag("--json", json, "Print JSON instead of text");
+  std::function<int()> runs[3];
+  CLI::App* commands[3] = {kyvex::report::AddCpuCommand(app, runs[0]),
+                           kyvex::report::AddSmbiosCommand(app, runs[1]),
+                           kyvex::report::AddStorageCommand(app, runs[2])};
 
   try {
     app.parse(argc, argv);
@@ -52,7 +61,17 @@ int main(int argc, char** argv) {
   }
 
   int rc = 0;
-  if (*report) rc = RunReport(json);
+  try {
+    if (*report) {
+      rc = RunReport(json);
+    } else {
+      for (int i = 0; i < 3; ++i)
+        if (commands[i] && *commands[i] && runs[i]) rc = runs[i]();
+    }
+  } catch (const std::exception& e) {
+    std::cerr << "kyvex: " << e.what() << "\n";
+    rc = 1;
+  }
 
   try {
     kyvex::UnbindNativeAPI();

@@ -90,9 +90,18 @@ struct X86Registers {
 // Access rights and information classes the rights test uses.
 constexpr std::uint32_t kTokenQuery = 8;
 
+class ProcessorApi;  // platform/ProcessorApi.h: processors, CPUID, clocks, priority
+class FirmwareApi;   // platform/FirmwareApi.h: firmware tables, physical memory, child processes
+class DeviceApi;     // platform/DeviceApi.h: device paths, I/O control requests, drives
+
 class Platform {
  public:
   virtual ~Platform() = default;
+
+  // --- Service areas, each in its own interface -----------------------------------------
+  virtual ProcessorApi& Processor() = 0;
+  virtual FirmwareApi& Firmware() = 0;
+  virtual DeviceApi& Devices() = 0;
 
   // --- Errors -------------------------------------------------------------------------
   // The last error of the calling thread, as GetLastError().

@@ -10,12 +10,23 @@
 #include <vector>
 
 #include "platform/Platform.h"
+#include "platform/fake/FakeDevice.h"
+#include "platform/fake/FakeFirmware.h"
+#include "platform/fake/FakeProcessor.h"
 
 namespace kyvex::platform {
 
 class FakePlatform : public Platform {
  public:
   FakePlatform();
+
+  // The scripted service areas.
+  FakeProcessor processor;
+  FakeFirmware firmware;
+  FakeDevice devices;
+  ProcessorApi& Processor() override { return processor; }
+  FirmwareApi& Firmware() override { return firmware; }
+  DeviceApi& Devices() override { return devices; }
 
   // --- Scripted answers -----------------------------------------------------------------
   OSVersionInfo version;            // what GetVersionEx answers

@@ -9,6 +9,9 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/DeviceApi.h"
+#include "platform/FirmwareApi.h"
+#include "platform/ProcessorApi.h"
 #include "platform/Text.h"
 #include "platform/VersionBlock.h"
 #include "platform/fake/FakePlatform.h"
@@ -75,7 +78,16 @@ const char* kCentralProcessorKey = "HARDWARE\\DESCRIPTION\\SYSTEM\\CENTRALPROCES
 
 LinuxPlatform::LinuxPlatform(std::string root) : root_(std::move(root)) {
   if (root_.empty()) root_ = "/";
+  processor_ = MakeLinuxProcessorApi(*this);
+  firmware_ = MakeLinuxFirmwareApi(*this);
+  devices_ = MakeLinuxDeviceApi(*this);
 }
+
+LinuxPlatform::~LinuxPlatform() = default;
+
+ProcessorApi& LinuxPlatform::Processor() { return *processor_; }
+FirmwareApi& LinuxPlatform::Firmware() { return *firmware_; }
+DeviceApi& LinuxPlatform::Devices() { return *devices_; }
 
 std::string LinuxPlatform::PathOf(const std::string& path) const {
   if (root_ == "/") return path;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <map>
+#include <memory>
 #include <string>
 
 #include "platform/Platform.h"
@@ -13,6 +14,11 @@ namespace kyvex::platform {
 class LinuxPlatform : public Platform {
  public:
   explicit LinuxPlatform(std::string root = "/");
+  ~LinuxPlatform() override;
+
+  ProcessorApi& Processor() override;
+  FirmwareApi& Firmware() override;
+  DeviceApi& Devices() override;
 
   const std::string& Root() const { return root_; }
   // The file `path` (absolute, e.g. "/proc/cpuinfo") below the root folder.
@@ -61,6 +67,9 @@ class LinuxPlatform : public Platform {
  private:
   void SetLastError(std::uint32_t e);
   std::string root_;
+  std::unique_ptr<ProcessorApi> processor_;
+  std::unique_ptr<FirmwareApi> firmware_;
+  std::unique_ptr<DeviceApi> devices_;
 };
 
 }  // namespace kyvex::platform

@@ -2,6 +2,9 @@
 
 #include "platform/win32/WinApi.h"
 
+#include "platform/DeviceApi.h"
+#include "platform/FirmwareApi.h"
+#include "platform/ProcessorApi.h"
 #include "platform/Text.h"
 
 namespace kyvex::platform {
@@ -31,6 +34,17 @@ std::wstring KeyPath(const std::string& subKey) {
   return Widen(k);
 }
 }  // namespace
+
+Win32Platform::Win32Platform()
+    : processor_(MakeWin32ProcessorApi(*this)),
+      firmware_(MakeWin32FirmwareApi(*this)),
+      devices_(MakeWin32DeviceApi(*this)) {}
+
+Win32Platform::~Win32Platform() = default;
+
+ProcessorApi& Win32Platform::Processor() { return *processor_; }
+FirmwareApi& Win32Platform::Firmware() { return *firmware_; }
+DeviceApi& Win32Platform::Devices() { return *devices_; }
 
 std::uint32_t Win32Platform::GetLastError() { return ::GetLastError(); }
 

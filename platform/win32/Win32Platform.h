@@ -2,12 +2,21 @@
 // the wide-character APIs and are converted to UTF-8.
 #pragma once
 
+#include <memory>
+
 #include "platform/Platform.h"
 
 namespace kyvex::platform {
 
 class Win32Platform : public Platform {
  public:
+  Win32Platform();
+  ~Win32Platform() override;
+
+  ProcessorApi& Processor() override;
+  FirmwareApi& Firmware() override;
+  DeviceApi& Devices() override;
+
   std::uint32_t GetLastError() override;
   bool GetVersionEx(OSVersionInfo& info, bool extended) override;
   bool RegKeyExists(RegRoot root, const std::string& subKey) override;
@@ -29,6 +38,11 @@ class Win32Platform : public Platform {
   std::uint32_t GetFileVersionInfoSize(const std::string& path) override;
   bool GetFileVersionInfo(const std::string& path, std::vector<std::uint8_t>& block) override;
   bool VerQueryRoot(const std::vector<std::uint8_t>& block, FixedFileInfo& info) override;
+
+ private:
+  std::unique_ptr<ProcessorApi> processor_;
+  std::unique_ptr<FirmwareApi> firmware_;
+  std::unique_ptr<DeviceApi> devices_;
 };
 
 // UTF-8 <-> the wide strings of the Windows APIs.

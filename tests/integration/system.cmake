@@ -1,0 +1,19 @@
+# The kyvex program on either build: version, help, and the report as JSON.
+if(WIN32)
+  set(kyvex_runner ${PROJECT_SOURCE_DIR}/scripts/wine-run.sh)
+else()
+  set(kyvex_runner "")
+endif()
+
+add_test(NAME kyvex_version COMMAND kyvex_cli --version)
+set_tests_properties(kyvex_version PROPERTIES PASS_REGULAR_EXPRESSION "^kyvex 2\\.0\\.0\\.2")
+
+add_test(NAME kyvex_help COMMAND kyvex_cli --help)
+set_tests_properties(kyvex_help PROPERTIES PASS_REGULAR_EXPRESSION "report +Show everything")
+
+add_test(NAME kyvex_unknown_command COMMAND kyvex_cli frobnicate)
+set_tests_properties(kyvex_unknown_command PROPERTIES WILL_FAIL TRUE)
+
+add_test(NAME kyvex_report_json
+         COMMAND /usr/bin/python3 ${CMAKE_CURRENT_SOURCE_DIR}/check_report_json.py
+                 ${kyvex_runner} $<TARGET_FILE:kyvex_cli>)

@@ -1,16 +1,24 @@
 #!/usr/bin/env bash
 # Starts vorlan-install under Xvfb, waits for its window, takes a screenshot of it and checks
 # that the window appeared with its caption and size and that the picture is not blank.
+#   screenshot.sh [--wine] PROGRAM SHOT.png
+# --wine runs the Windows program under Wine (scripts/wine-run.sh).
 set -euo pipefail
+runner=()
+if [ "${1:-}" = "--wine" ]; then
+  runner=("$(dirname "$0")/../../scripts/wine-run.sh")
+  export KYVEX_WINE_DISPLAY=1
+  shift
+fi
 program="$1"
 shot="$2"
 
 inner() {
-  "$program" &
+  "${runner[@]}" "$program" &
   pid=$!
   trap 'kill $pid 2>/dev/null || true' EXIT
   id=""
-  for _ in $(seq 1 100); do
+  for _ in $(seq 1 300); do
     id=$(xwininfo -root -tree 2>/dev/null | grep -F 'Vorlan Install .:: Sürüm 2.0.0.2 ::.' | awk '{print $1}' | head -n1 || true)
     [ -n "$id" ] && break
     sleep 0.2
@@ -35,9 +43,9 @@ inner() {
   fi
 }
 
-if [ "${1:-}" = "--inner" ]; then shift; fi
 if [ -z "${KYVEX_IN_XVFB:-}" ]; then
   export KYVEX_IN_XVFB=1
-  exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$program" "$shot"
+  if [ ${#runner[@]} -gt 0 ]; then set -- --wine "$program" "$shot"; else set -- "$program" "$shot"; fi
+  exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$@"
 fi
 inner

@@ -14,6 +14,10 @@ namespace kyvex::report {
 Sections StoragePhysicalSections(const TKyvex_Storage& storage);
 Sections StorageLogicalSections(const TKyvex_Storage& storage);
 nlohmann::ordered_json StorageJson(const TKyvex_Storage& storage);
+// One record with every field under its own name.
+nlohmann::ordered_json DeviceJson(const TDeviceInfo& device);
+// A count line, then the physical and the logical sections.
+std::string StorageText(const TKyvex_Storage& storage);
 
 // Collects this machine's data and adds it to the full report.
 void AddStorageReport(FullReport& report);

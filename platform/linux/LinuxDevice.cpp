@@ -1,18 +1,841 @@
-#include "platform/DeviceApi.h"
+// The Linux device layer: Windows' device paths and I/O control requests answered from sysfs,
+// the block-device ioctls, SCSI generic requests and the partition table on the disk.
+//
+//   \\.\PhysicalDriveN  the whole-disk block devices: sd*, hd*, vd*, xvd*, nvme*n*, mmcblk*
+//                       in that order (loop devices last, when asked for)
+//   \\.\CdromN          /dev/srN
+//   \\.\TapeN           /dev/stN, opened through /dev/nstN so that closing does not rewind
+//   \\.\C:, \\.\D:, ... the mounted block-device file systems, the root file system first
+//
+// A query-only open (no access rights) touches no device node and is answered from sysfs, as
+// Windows answers such handles without administrator rights; an open for reading or writing
+// opens the node and fails when that is refused. A request Linux cannot answer fails, as it
+// would on Windows.
+#include <dirent.h>
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <linux/hdreg.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <utility>
+
+#include "platform/linux/LinuxDevice.h"
+#include "platform/linux/LinuxDeviceScsi.h"
 #include "platform/linux/LinuxPlatform.h"
+#include "platform/Text.h"
 
 namespace kyvex::platform {
 
+using namespace devio;
+namespace fs = std::filesystem;
+
 namespace {
+
+thread_local std::uint32_t t_lastError = 0;
+
+bool Fail(std::uint32_t error) {
+  t_lastError = error;
+  return false;
+}
+
+std::uint32_t ErrorOfErrno(int e) {
+  switch (e) {
+    case EACCES:
+    case EPERM:
+    case EROFS:
+      return kErrorAccessDenied;
+    case ENOENT:
+    case ENXIO:
+    case ENODEV:
+      return kErrorFileNotFound;
+    case ENOMEDIUM:
+      return kErrorNotReady;
+    case EBUSY:
+      return kErrorSharingViolation;
+    case ENOTTY:
+    case EINVAL:
+    case EOPNOTSUPP:
+      return kErrorInvalidFunction;
+    default:
+      return kErrorIoDevice;
+  }
+}
+
+std::string StripNewline(std::string s) {
+  while (!s.empty() && (s.back() == '\n' || s.back() == '\r')) s.pop_back();
+  return s;
+}
+
+bool StartsWith(std::string_view s, std::string_view p) { return s.substr(0, p.size()) == p; }
+
+bool AllDigits(std::string_view s) {
+  return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+std::uint64_t ToNumber(const std::string& s) {
+  std::uint64_t v = 0;
+  for (char c : s) {
+    if (c < '0' || c > '9') break;
+    v = v * 10 + static_cast<std::uint64_t>(c - '0');
+  }
+  return v;
+}
+
+// Which whole-disk devices are physical drives, in the order they are numbered.
+int DiskRank(const std::string& name, bool loops) {
+  auto digitsAfter = [&](std::size_t n) { return name.size() > n && AllDigits(std::string_view(name).substr(n)); };
+  if (StartsWith(name, "sd")) return 0;
+  if (StartsWith(name, "hd")) return 1;
+  if (StartsWith(name, "vd")) return 2;
+  if (StartsWith(name, "xvd")) return 3;
+  if (StartsWith(name, "nvme") && name.find('n', 4) != std::string::npos && name.find('c') == std::string::npos)
+    return 4;
+  if (StartsWith(name, "mmcblk") && digitsAfter(6)) return 5;
+  if (loops && StartsWith(name, "loop") && digitsAfter(4)) return 6;
+  return -1;
+}
+
+enum class Kind { Disk, Cdrom, Tape, Volume };
+
+struct Target {
+  Kind kind = Kind::Disk;
+  std::string node;  // the node the path opens: "vda", "sr0", "nst0", "vda1"
+  std::string disk;  // the whole disk that holds it ("vda"); the tape's "st0" for tapes
+  int driveNumber = -1;  // the PhysicalDrive number of `disk`, -1 when it has none
+};
+
+struct OpenDevice {
+  Target target;
+  std::uint32_t access = 0;
+  int fd = -1;      // the node of the target, when opened with access rights
+  int diskFd = -1;  // a volume's disk, opened when a request needs it
+};
+
 class LinuxDevice : public DeviceApi {
  public:
   explicit LinuxDevice(LinuxPlatform& owner) : owner_(owner) {}
+  ~LinuxDevice() override {
+    for (auto& [h, d] : handles_) CloseFds(d);
+  }
+
+  void SetOptions(const LinuxDeviceOptions& options) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    options_ = options;
+    snapshotTime_ = {};
+  }
+
+  std::string NodeOf(const std::string& path) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    Target t;
+    if (!Resolve(path, t)) return {};
+    return "/dev/" + t.node;
+  }
+
+  Handle CreateFile(const std::string& path, std::uint32_t desiredAccess, std::uint32_t, std::uint32_t,
+                    std::uint32_t) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    OpenDevice d;
+    if (!Resolve(path, d.target)) {
+      Fail(kErrorFileNotFound);
+      return kInvalidHandle;
+    }
+    d.access = desiredAccess & (kGenericRead | kGenericWrite);
+    if (d.access) {
+      d.fd = OpenNode(d.target.node, d.access);
+      if (d.fd < 0) {
+        Fail(ErrorOfErrno(errno));
+        return kInvalidHandle;
+      }
+    }
+    const Handle h = nextHandle_++;
+    handles_[h] = d;
+    return h;
+  }
+
+  bool CloseHandle(Handle h) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = handles_.find(h);
+    if (it == handles_.end()) return Fail(kErrorInvalidHandle);
+    CloseFds(it->second);
+    handles_.erase(it);
+    return true;
+  }
+
+  bool DeviceIoControl(Handle h, std::uint32_t code, const std::uint8_t* in, std::uint32_t inSize,
+                       std::uint8_t* out, std::uint32_t outSize, std::uint32_t& bytesReturned) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    bytesReturned = 0;
+    auto it = handles_.find(h);
+    if (it == handles_.end()) return Fail(kErrorInvalidHandle);
+    OpenDevice& d = it->second;
+    if ((RequiredAccess(code) & ~d.access) != 0) return Fail(kErrorAccessDenied);
+    std::vector<std::uint8_t> input(in, in + (in ? inSize : 0));  // `in` may be `out`
+    std::vector<std::uint8_t> reply;
+    bool ok = false;
+    switch (code) {
+      case kSmartGetVersion: ok = SmartVersion(d, reply); break;
+      case kSmartRcvDriveData: ok = SmartCommand(d, input, reply); break;
+      case kScsiPassThrough: return PassThrough(d, input, out, outSize, bytesReturned);
+      case kScsiGetAddress: ok = ScsiAddress(d, reply); break;
+      case kStorageQueryProperty: ok = QueryProperty(d, input, reply); break;
+      case kStorageGetMediaTypesEx: ok = MediaTypes(d, reply); break;
+      case kDiskGetDriveGeometry: {
+        Geometry g;
+        ok = DiskGeometry(d, g);
+        if (ok) reply = GeometryReply(g);
+        break;
+      }
+      case kDiskGetDriveLayout: ok = DriveLayout(d, reply); break;
+      case kVolumeGetVolumeDiskExtents: ok = VolumeExtents(d, reply); break;
+      default:
+        // The SCSI miniport, media serial numbers and everything else: nothing on Linux
+        // answers them.
+        return Fail(kErrorInvalidFunction);
+    }
+    if (!ok) return false;
+    if (reply.size() > outSize)
+      return Fail(code == kVolumeGetVolumeDiskExtents ? kErrorMoreData : kErrorInsufficientBuffer);
+    if (!reply.empty()) std::memcpy(out, reply.data(), reply.size());
+    bytesReturned = static_cast<std::uint32_t>(reply.size());
+    return true;
+  }
+
+  std::uint32_t GetLastError() override { return t_lastError; }
+
+  std::uint32_t SetErrorMode(std::uint32_t mode) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return std::exchange(errorMode_, mode);
+  }
+
+  std::uint32_t GetLogicalDriveStrings(std::uint32_t bufferLength, char* buffer) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::string all;
+    for (const auto& [letter, name] : Snap().letters) {
+      all += letter;
+      all += ":\\";
+      all += '\0';
+    }
+    if (all.size() + 1 > bufferLength) return static_cast<std::uint32_t>(all.size() + 1);
+    std::memcpy(buffer, all.data(), all.size());
+    buffer[all.size()] = 0;
+    return static_cast<std::uint32_t>(all.size());
+  }
+
+  std::uint32_t GetDriveType(const std::string& rootPath) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (rootPath.size() < 2 || rootPath[1] != ':') return kDriveNoRootDir;
+    const char letter = static_cast<char>(text::AsciiUpper(rootPath.substr(0, 1))[0]);
+    for (const auto& [l, name] : Snap().letters) {
+      if (l != letter) continue;
+      const std::string disk = HoldingDisk(name);
+      if (StartsWith(disk, "sr")) return kDriveCdrom;
+      return Removable(disk) ? kDriveRemovable : kDriveFixed;
+    }
+    return kDriveNoRootDir;
+  }
+
+  // Linux keeps the ports for its drivers; poking a controller behind their back could
+  // break a command in flight.
+  bool GetLocalDescriptorTable(std::uint32_t&) override { return Fail(kErrorNotSupported); }
+  bool ReadDescriptor(std::uint32_t, Descriptor&) override { return Fail(kErrorNotSupported); }
+  bool WriteDescriptor(std::uint32_t, const Descriptor&) override { return Fail(kErrorNotSupported); }
+  std::uint32_t PortRoutineOffset() override { return 0; }
+  bool CallGate(std::uint16_t, PortTransfer&) override { return Fail(kErrorNotSupported); }
+  bool PortIo(PortTransfer&) override { return Fail(kErrorNotSupported); }
 
  private:
+  // --- What the system has ------------------------------------------------------------------
+  struct Snapshot {
+    std::vector<std::string> disks;                          // by PhysicalDrive number
+    std::vector<std::pair<char, std::string>> letters;       // letter, mounted block device
+  };
+
+  // The enumeration is taken again when it is older than a second: a refresh asks for a few
+  // hundred paths in a row, and a rescan of sysfs for each would cost more than the refresh.
+  const Snapshot& Snap() {
+    const auto now = std::chrono::steady_clock::now();
+    if (snapshotTime_ == std::chrono::steady_clock::time_point{} || now - snapshotTime_ > std::chrono::seconds(1)) {
+      snapshot_ = Scan();
+      snapshotTime_ = now;
+    }
+    return snapshot_;
+  }
+
+  std::vector<std::string> ListDir(const std::string& path) const {
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator(owner_.PathOf(path), ec)) names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  bool Exists(const std::string& path) const {
+    std::error_code ec;
+    return fs::exists(owner_.PathOf(path), ec);
+  }
+
+  std::string Read(const std::string& path) const { return StripNewline(owner_.ReadTextFile(path)); }
+
+  // The sysfs directory of a block device by name, as a path below the root ("" when none).
+  std::string BlockDir(const std::string& name) const {
+    if (name.empty() || name.find('/') != std::string::npos || name == "." || name == "..") return {};
+    if (Exists("/sys/class/block/" + name)) return "/sys/class/block/" + name;
+    if (Exists("/sys/block/" + name)) return "/sys/block/" + name;
+    for (const auto& disk : ListDir("/sys/block"))
+      if (Exists("/sys/block/" + disk + "/" + name + "/partition")) return "/sys/block/" + disk + "/" + name;
+    return {};
+  }
+
+  // The real directory behind a sysfs link, as a host path.
+  std::string Real(const std::string& path) const {
+    std::error_code ec;
+    const fs::path p = fs::canonical(owner_.PathOf(path), ec);
+    return ec ? std::string() : p.string();
+  }
+
+  bool IsPartition(const std::string& name) const {
+    const std::string dir = BlockDir(name);
+    return !dir.empty() && Exists(dir + "/partition");
+  }
+
+  // The whole disk that holds a partition; a device mapper or RAID volume counts as held by
+  // a disk when everything below it lies on that one disk.
+  std::string HoldingDisk(const std::string& name, int depth = 0) const {
+    const std::string dir = BlockDir(name);
+    if (dir.empty() || depth > 8) return {};
+    if (Exists(dir + "/partition")) return fs::path(Real(dir)).parent_path().filename().string();
+    const auto slaves = ListDir(dir + "/slaves");
+    if (slaves.empty()) return name;
+    std::string disk;
+    for (const auto& s : slaves) {
+      const std::string d = HoldingDisk(s, depth + 1);
+      if (d.empty() || (!disk.empty() && d != disk)) return {};
+      disk = d;
+    }
+    return disk;
+  }
+
+  // The partitions and disks at the bottom of a volume, for its extents.
+  void Leaves(const std::string& name, std::vector<std::string>& out, int depth = 0) const {
+    const std::string dir = BlockDir(name);
+    if (dir.empty() || depth > 8) return;
+    const auto slaves = Exists(dir + "/partition") ? std::vector<std::string>{} : ListDir(dir + "/slaves");
+    if (slaves.empty()) {
+      out.push_back(name);
+      return;
+    }
+    for (const auto& s : slaves) Leaves(s, out, depth + 1);
+  }
+
+  bool Removable(const std::string& disk) const { return Read("/sys/block/" + disk + "/removable") == "1"; }
+
+  bool Wanted(const std::string& disk) const {
+    if (DiskRank(disk, options_.includeLoopDevices) < 0) return false;
+    if (Read("/sys/block/" + disk + "/hidden") == "1") return false;
+    // A loop device without a backing file is only a free slot.
+    if (StartsWith(disk, "loop") && ToNumber(Read("/sys/block/" + disk + "/size")) == 0) return false;
+    return true;
+  }
+
+  // The block device a mount-table source names.
+  std::string MountedDevice(const std::string& source) const {
+    if (!StartsWith(source, "/")) return {};
+    std::string name = fs::path(source).filename().string();
+    std::error_code ec;
+    const fs::path real = fs::canonical(owner_.PathOf(source), ec);
+    if (!ec) name = real.filename().string();
+    if (!BlockDir(name).empty()) return name;
+    struct stat st{};
+    if (stat(owner_.PathOf(source).c_str(), &st) != 0 || !S_ISBLK(st.st_mode)) return {};
+    const std::string link = "/sys/dev/block/" + std::to_string(major(st.st_rdev)) + ":" + std::to_string(minor(st.st_rdev));
+    const std::string dir = Real(link);
+    return dir.empty() ? std::string() : fs::path(dir).filename().string();
+  }
+
+  static std::string Unescape(const std::string& s) {
+    std::string out;
+    for (std::size_t i = 0; i < s.size(); ++i) {
+      if (s[i] == '\\' && i + 3 < s.size() && s[i + 1] >= '0' && s[i + 1] <= '3') {
+        out += static_cast<char>((s[i + 1] - '0') * 64 + (s[i + 2] - '0') * 8 + (s[i + 3] - '0'));
+        i += 3;
+      } else {
+        out += s[i];
+      }
+    }
+    return out;
+  }
+
+  Snapshot Scan() const {
+    Snapshot s;
+    for (const auto& name : ListDir("/sys/block"))
+      if (Wanted(name)) s.disks.push_back(name);
+    std::stable_sort(s.disks.begin(), s.disks.end(), [](const std::string& a, const std::string& b) {
+      const int ra = DiskRank(a, true), rb = DiskRank(b, true);
+      if (ra != rb) return ra < rb;
+      if (a.size() != b.size()) return a.size() < b.size();
+      return a < b;
+    });
+
+    // Mounted block devices, the root file system first, each device once.
+    std::string mounts = owner_.ReadTextFile("/proc/self/mounts");
+    if (mounts.empty()) mounts = owner_.ReadTextFile("/proc/mounts");
+    std::vector<std::pair<std::string, std::string>> found;  // mount point, device
+    std::size_t pos = 0;
+    while (pos < mounts.size()) {
+      std::size_t end = mounts.find('\n', pos);
+      if (end == std::string::npos) end = mounts.size();
+      const std::string line = mounts.substr(pos, end - pos);
+      pos = end + 1;
+      const std::size_t a = line.find(' ');
+      if (a == std::string::npos) continue;
+      const std::size_t b = line.find(' ', a + 1);
+      const std::string source = Unescape(line.substr(0, a));
+      const std::string point = Unescape(line.substr(a + 1, b == std::string::npos ? std::string::npos : b - a - 1));
+      const std::string device = MountedDevice(source);
+      if (device.empty()) continue;
+      const std::string disk = HoldingDisk(device);
+      const bool onLoop = StartsWith(device, "loop") || StartsWith(disk, "loop");
+      if (StartsWith(device, "zram") || StartsWith(device, "ram") || (onLoop && !options_.includeLoopDevices)) continue;
+      found.push_back({point, device});
+    }
+    std::stable_partition(found.begin(), found.end(), [](const auto& m) { return m.first == "/"; });
+    char letter = 'C';
+    for (const auto& [point, device] : found) {
+      if (letter > 'Z') break;
+      bool seen = false;
+      for (const auto& [l, d] : s.letters) seen |= d == device;
+      if (!seen) s.letters.push_back({letter++, device});
+    }
+    return s;
+  }
+
+  int DriveNumber(const std::string& disk) {
+    const auto& disks = Snap().disks;
+    auto it = std::find(disks.begin(), disks.end(), disk);
+    return it == disks.end() ? -1 : static_cast<int>(it - disks.begin());
+  }
+
+  // "\\.\PhysicalDrive0" and its kind to the device behind it.
+  bool Resolve(const std::string& path, Target& t) {
+    const std::string upper = text::AsciiUpper(path);
+    if (!StartsWith(upper, "\\\\.\\")) return false;
+    const std::string rest = upper.substr(4);
+    auto numberAfter = [&](std::string_view prefix, unsigned& n) {
+      if (!StartsWith(rest, prefix) || !AllDigits(std::string_view(rest).substr(prefix.size())) ||
+          rest.size() - prefix.size() > 4)
+        return false;
+      n = static_cast<unsigned>(ToNumber(rest.substr(prefix.size())));
+      return true;
+    };
+    unsigned n = 0;
+    if (numberAfter("PHYSICALDRIVE", n)) {
+      const auto& disks = Snap().disks;
+      if (n >= disks.size()) return false;
+      t = {Kind::Disk, disks[n], disks[n], static_cast<int>(n)};
+      return true;
+    }
+    if (numberAfter("CDROM", n)) {
+      const std::string name = "sr" + std::to_string(n);
+      if (!Exists("/sys/block/" + name)) return false;
+      t = {Kind::Cdrom, name, name, -1};
+      return true;
+    }
+    if (numberAfter("TAPE", n)) {
+      const std::string name = "st" + std::to_string(n);
+      if (!Exists("/sys/class/scsi_tape/" + name)) return false;
+      t = {Kind::Tape, "nst" + std::to_string(n), name, -1};
+      return true;
+    }
+    if (rest.size() == 2 && rest[1] == ':') {
+      for (const auto& [letter, device] : Snap().letters)
+        if (letter == rest[0]) {
+          const std::string disk = HoldingDisk(device);
+          t = {Kind::Volume, device, disk, DriveNumber(disk)};
+          return true;
+        }
+    }
+    return false;
+  }
+
+  int OpenNode(const std::string& node, std::uint32_t access) const {
+    const int mode = (access & kGenericWrite) ? O_RDWR : O_RDONLY;
+    return ::open(owner_.PathOf("/dev/" + node).c_str(), mode | O_NONBLOCK | O_CLOEXEC);
+  }
+
+  static void CloseFds(OpenDevice& d) {
+    if (d.fd >= 0) ::close(d.fd);
+    if (d.diskFd >= 0) ::close(d.diskFd);
+    d.fd = d.diskFd = -1;
+  }
+
+  // The descriptor to send disk-level requests to: the handle's own node, or for a volume
+  // the disk that holds it, opened with the handle's rights.
+  int DiskFd(OpenDevice& d) {
+    if (d.target.kind != Kind::Volume || d.target.disk == d.target.node) return d.fd;
+    if (d.diskFd < 0 && d.access && !d.target.disk.empty()) d.diskFd = OpenNode(d.target.disk, d.access);
+    return d.diskFd;
+  }
+
+  // The sysfs directory of the SCSI (or other) device behind the target, as a host path.
+  std::string DeviceDir(const OpenDevice& d) const {
+    if (d.target.kind == Kind::Tape) return Real("/sys/class/scsi_tape/" + d.target.disk + "/device");
+    if (d.target.disk.empty()) return {};
+    return Real("/sys/block/" + d.target.disk + "/device");
+  }
+
+  static std::optional<std::string> ReadHostRaw(const std::string& hostPath) {
+    FILE* f = std::fopen(hostPath.c_str(), "rb");
+    if (!f) return std::nullopt;
+    std::string s;
+    char buf[4096];
+    std::size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0 && s.size() < 65536) s.append(buf, n);
+    std::fclose(f);
+    return s;
+  }
+  static std::string ReadHost(const std::string& hostPath) { return StripNewline(ReadHostRaw(hostPath).value_or("")); }
+
+  // --- Requests ---------------------------------------------------------------------------------
+  bool SmartVersion(OpenDevice& d, std::vector<std::uint8_t>& reply) {
+    if (d.target.kind == Kind::Tape) return Fail(kErrorInvalidFunction);
+    const int fd = DiskFd(d);
+    if (fd < 0) return Fail(kErrorInvalidFunction);
+    std::uint8_t data[512];
+    linuxscsi::AtaOutcome o;
+    if (!linuxscsi::AtaCommand(fd, d.target.node, {0xEC, 0, 1, 0, 0, 0}, data, o)) return Fail(o.error);
+    std::uint8_t map = 0;
+    if (o.driverError == 0) {
+      // One bit per drive position; a packet device leaves its bit clear so that it is asked
+      // with IDENTIFY PACKET DEVICE.
+      if (d.target.driveNumber >= 0 && d.target.driveNumber < 8) map = static_cast<std::uint8_t>(1u << d.target.driveNumber);
+    } else {
+      linuxscsi::AtaOutcome packet;
+      if (!linuxscsi::AtaCommand(fd, d.target.node, {0xA1, 0, 1, 0, 0, 0}, data, packet) || packet.driverError != 0)
+        return Fail(kErrorInvalidFunction);
+    }
+    reply = SmartVersionReply(1, 1, map, kCapAtaIdCmd | kCapAtapiIdCmd | kCapSmartCmd);
+    return true;
+  }
+
+  bool SmartCommand(OpenDevice& d, const std::vector<std::uint8_t>& in, std::vector<std::uint8_t>& reply) {
+    if (in.size() < 32) return Fail(kErrorInvalidParameter);
+    if (d.target.kind == Kind::Tape) return Fail(kErrorInvalidFunction);
+    const linuxscsi::AtaRegisters r{in[10], in[4], in[5], in[6], in[7], in[8]};
+    // Only commands that read: identify data, SMART values and thresholds. Anything that
+    // changes a device's state is refused.
+    const bool identify = r.command == 0xEC || r.command == 0xA1;
+    const bool smartRead = r.command == 0xB0 && (r.features == 0xD0 || r.features == 0xD1) && r.lbaMid == 0x4F &&
+                           r.lbaHigh == 0xC2;
+    if (!identify && !smartRead) return Fail(kErrorNotSupported);
+    const int fd = DiskFd(d);
+    if (fd < 0) return Fail(kErrorInvalidFunction);
+    std::uint8_t data[512] = {};
+    linuxscsi::AtaOutcome o;
+    if (!linuxscsi::AtaCommand(fd, d.target.node, r, data, o)) return Fail(o.error);
+    reply = SendCmdOutReply(data, o.driverError, o.ideError);
+    return true;
+  }
+
+  bool PassThrough(OpenDevice& d, const std::vector<std::uint8_t>& in, std::uint8_t* out, std::uint32_t outSize,
+                   std::uint32_t& bytesReturned) {
+    PassThroughRequest r;
+    if (!ReadPassThrough(in.data(), static_cast<std::uint32_t>(in.size()), outSize, r)) return Fail(kErrorInvalidParameter);
+    if (r.dataTransferLength && r.dataIn != 1) return Fail(kErrorNotSupported);
+    if (!linuxscsi::IsReadOnlyCommand(r.cdb.data(), r.cdbLength)) return Fail(kErrorNotSupported);
+    const int fd = DiskFd(d);
+    if (fd < 0) return Fail(kErrorInvalidFunction);
+    std::vector<std::uint8_t> data(r.dataTransferLength), sense;
+    std::uint8_t status = 0;
+    std::uint32_t error = 0;
+    const std::uint32_t timeoutMs = std::clamp<std::uint32_t>(r.timeOutValue, 1, 60) * 1000;
+    if (!linuxscsi::Execute(fd, r.cdb.data(), r.cdbLength, data, timeoutMs, status, sense, error)) return Fail(error);
+    bytesReturned = CompletePassThrough(in.data(), r, status, data, sense, out);
+    return true;
+  }
+
+  bool ScsiAddress(OpenDevice& d, std::vector<std::uint8_t>& reply) {
+    const std::string dir = DeviceDir(d);
+    const std::string hctl = dir.empty() ? std::string() : fs::path(dir).filename().string();
+    unsigned h = 0, c = 0, t = 0, l = 0;
+    char tail = 0;
+    if (hctl.empty() || std::sscanf(hctl.c_str(), "%u:%u:%u:%u%c", &h, &c, &t, &l, &tail) != 4)
+      return Fail(kErrorInvalidFunction);
+    reply = ScsiAddressReply(static_cast<std::uint8_t>(h), static_cast<std::uint8_t>(c), static_cast<std::uint8_t>(t),
+                             static_cast<std::uint8_t>(l));
+    return true;
+  }
+
+  std::uint32_t Bus(const OpenDevice& d, int peripheralType) const {
+    const std::string& name = d.target.disk;
+    if (StartsWith(name, "nvme")) return kBusNvme;
+    if (StartsWith(name, "mmcblk"))
+      return ReadHost(DeviceDir(d) + "/type") == "SD" ? kBusSd : kBusMmc;
+    if (StartsWith(name, "loop")) return kBusFileBackedVirtual;
+    const std::string path = d.target.kind == Kind::Tape ? DeviceDir(d) : Real("/sys/block/" + name);
+    if (path.find("/usb") != std::string::npos) return kBusUsb;
+    if (path.find("/rport-") != std::string::npos) return kBusFibre;
+    if (path.find("/end_device-") != std::string::npos) return kBusSas;
+    if (path.find("/session") != std::string::npos) return kBusiScsi;
+    if (path.find("/fw") != std::string::npos) return kBus1394;
+    const std::size_t ata = path.find("/ata");
+    if (ata != std::string::npos) {
+      std::size_t end = ata + 4;
+      while (end < path.size() && path[end] >= '0' && path[end] <= '9') ++end;
+      const std::string port = path.substr(ata + 4, end - ata - 4);
+      const std::string speed = Read("/sys/class/ata_link/link" + port + "/sata_spd");
+      const bool parallel = !speed.empty() && !(speed[0] >= '0' && speed[0] <= '9');
+      if (!parallel) return kBusSata;
+      return peripheralType == 0 ? kBusAta : kBusAtapi;
+    }
+    if (StartsWith(name, "vd") || StartsWith(name, "xvd")) return kBusVirtual;
+    if (fs::path(DeviceDir(d)).filename().string().find(':') != std::string::npos) return kBusScsi;
+    return kBusUnknown;
+  }
+
+  bool QueryProperty(OpenDevice& d, const std::vector<std::uint8_t>& in, std::vector<std::uint8_t>& reply) {
+    if (in.size() < 8) return Fail(kErrorInvalidParameter);
+    const std::uint32_t property = Get32(&in[0]), queryType = Get32(&in[4]);
+    if (property != 0 || queryType > 1) return Fail(kErrorInvalidFunction);
+    if (d.target.disk.empty()) return Fail(kErrorInvalidFunction);
+    if (queryType == 1) return true;  // the device descriptor exists
+
+    const std::string dev = DeviceDir(d);
+    auto attr = [&](std::initializer_list<const char*> names) -> std::optional<std::string> {
+      if (dev.empty()) return std::nullopt;
+      for (const char* n : names) {
+        std::error_code ec;
+        if (fs::exists(dev + "/" + n, ec)) return ReadHost(dev + "/" + n);
+      }
+      return std::nullopt;
+    };
+    DeviceDescriptor desc;
+    const std::string& name = d.target.disk;
+    const std::optional<std::string> type = attr({"type"});
+    int peripheral = (type && AllDigits(*type)) ? static_cast<int>(ToNumber(*type)) : -1;
+    if (peripheral < 0) peripheral = d.target.kind == Kind::Cdrom ? 5 : d.target.kind == Kind::Tape ? 1 : 0;
+    desc.deviceType = static_cast<std::uint8_t>(peripheral & 0x1F);
+    desc.removableMedia = d.target.kind == Kind::Tape ? true : Removable(name);
+    desc.vendor = attr({"vendor"});
+    desc.product = attr({"model", "name"});
+    desc.revision = attr({"rev", "firmware_rev", "fwrev", "firmware"});
+    if (!dev.empty())
+      if (auto page = ReadHostRaw(dev + "/vpd_pg80")) desc.serialNumber = linuxscsi::SerialFromVpd(*page);
+    if (!desc.serialNumber) desc.serialNumber = attr({"serial"});
+    if (!desc.serialNumber && Exists("/sys/block/" + name + "/serial")) desc.serialNumber = Read("/sys/block/" + name + "/serial");
+    // Devices whose sysfs has no product name get the name of their kind, so that they and
+    // the drives they hold can be told apart from nothing at all.
+    if (!desc.product || desc.product->empty()) {
+      if (StartsWith(name, "loop")) desc.product = "Loop device";
+      else if (StartsWith(name, "vd") && ReadHost(dev + "/device") == "0x0002") desc.product = "Virtio block device";
+    }
+    for (auto* text : {&desc.vendor, &desc.product, &desc.revision, &desc.serialNumber})
+      if (*text && (*text)->empty()) text->reset();
+    desc.busType = Bus(d, peripheral);
+    reply = DeviceDescriptorReply(desc);
+    return true;
+  }
+
+  // "Can read DVD" and the other abilities of an optical drive from the kernel's table.
+  std::map<std::string, bool> CdromAbilities(const std::string& name) const {
+    std::map<std::string, bool> out;
+    const std::string info = owner_.ReadTextFile("/proc/sys/dev/cdrom/info");
+    std::vector<std::vector<std::string>> rows;
+    std::size_t pos = 0, column = std::string::npos;
+    while (pos < info.size()) {
+      std::size_t end = info.find('\n', pos);
+      if (end == std::string::npos) end = info.size();
+      const std::string line = info.substr(pos, end - pos);
+      pos = end + 1;
+      const std::size_t colon = line.find(':');
+      if (colon == std::string::npos) continue;
+      std::vector<std::string> values;
+      std::size_t p = colon + 1;
+      while (p < line.size()) {
+        while (p < line.size() && (line[p] == '\t' || line[p] == ' ')) ++p;
+        std::size_t q = p;
+        while (q < line.size() && line[q] != '\t' && line[q] != ' ') ++q;
+        if (q > p) values.push_back(line.substr(p, q - p));
+        p = q;
+      }
+      const std::string key = line.substr(0, colon);
+      if (key == "drive name")
+        for (std::size_t i = 0; i < values.size(); ++i)
+          if (values[i] == name) column = i;
+      if (column != std::string::npos && column < values.size()) out[key] = values[column] == "1";
+    }
+    return out;
+  }
+
+  bool MediaTypes(OpenDevice& d, std::vector<std::uint8_t>& reply) {
+    if (d.target.kind == Kind::Tape) {
+      MediaInfo m;
+      m.tape = true;
+      m.busType = Bus(d, 1);
+      reply = MediaTypesReply(kFileDeviceTape, {m});
+      return true;
+    }
+    if (d.target.kind == Kind::Cdrom) {
+      auto can = CdromAbilities(d.target.disk);
+      std::vector<MediaInfo> media;
+      auto add = [&](std::uint32_t type) {
+        MediaInfo m;
+        m.mediaType = type;
+        m.bytesPerSector = 2048;
+        media.push_back(m);
+      };
+      add(kMediaCdRom);
+      if (can["Can write CD-R"]) add(kMediaCdR);
+      if (can["Can write CD-RW"]) add(kMediaCdRw);
+      if (can["Can read DVD"]) add(kMediaDvdRom);
+      if (can["Can write DVD-R"]) add(kMediaDvdR);
+      reply = MediaTypesReply(can["Can read DVD"] ? kFileDeviceDvd : kFileDeviceCdRom, media);
+      return true;
+    }
+    if (d.target.disk.empty()) return Fail(kErrorInvalidFunction);
+    Geometry g;
+    const bool known = DiskGeometry(d, g);
+    MediaInfo m;
+    m.mediaType = Removable(d.target.disk) ? kMediaRemovable : kMediaFixed;
+    m.cylinders = g.cylinders;
+    m.tracksPerCylinder = g.tracksPerCylinder;
+    m.sectorsPerTrack = g.sectorsPerTrack;
+    m.bytesPerSector = g.bytesPerSector;
+    m.characteristics = known ? 0x80000100u : 0;  // currently mounted, read-write
+    reply = MediaTypesReply(kFileDeviceDisk, {m});
+    return true;
+  }
+
+  // Size and logical sector size of the target's disk: from the block ioctls when the disk is
+  // open, from sysfs otherwise.
+  bool DiskSize(OpenDevice& d, std::uint64_t& bytes, std::uint32_t& sectorSize) {
+    const int fd = DiskFd(d);
+    if (fd >= 0) {
+      struct stat st{};
+      if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {  // an image file standing in for a disk
+        bytes = static_cast<std::uint64_t>(st.st_size);
+        sectorSize = 512;
+        return true;
+      }
+      std::uint64_t size = 0;
+      int ssz = 0;
+      if (ioctl(fd, BLKGETSIZE64, &size) == 0 && ioctl(fd, BLKSSZGET, &ssz) == 0 && ssz > 0) {
+        bytes = size;
+        sectorSize = static_cast<std::uint32_t>(ssz);
+        return true;
+      }
+    }
+    const std::string dir = "/sys/block/" + d.target.disk;
+    if (!Exists(dir + "/size")) return false;
+    bytes = ToNumber(Read(dir + "/size")) * 512;
+    sectorSize = static_cast<std::uint32_t>(ToNumber(Read(dir + "/queue/logical_block_size")));
+    if (sectorSize == 0) sectorSize = 512;
+    return true;
+  }
+
+  bool DiskGeometry(OpenDevice& d, Geometry& g) {
+    if (d.target.kind == Kind::Tape || d.target.disk.empty()) return Fail(kErrorInvalidFunction);
+    std::uint64_t bytes = 0;
+    std::uint32_t sectorSize = 512;
+    if (!DiskSize(d, bytes, sectorSize)) return Fail(kErrorInvalidFunction);
+    if (bytes == 0) return Fail(kErrorNotReady);  // no medium
+    std::uint32_t heads = 255, sectors = 63;
+    if (d.target.kind == Kind::Cdrom) {
+      heads = 64;
+      sectors = 32;
+      sectorSize = 2048;
+    } else if (const int fd = DiskFd(d); fd >= 0) {
+      // The driver's own geometry where it keeps one; Windows' 255 heads of 63 sectors for
+      // the devices that have none.
+      hd_geometry geo{};
+      if (ioctl(fd, HDIO_GETGEO, &geo) == 0 && geo.heads && geo.sectors) {
+        heads = geo.heads;
+        sectors = geo.sectors;
+      }
+    }
+    g.bytesPerSector = sectorSize;
+    g.tracksPerCylinder = heads;
+    g.sectorsPerTrack = sectors;
+    g.cylinders = static_cast<std::int64_t>(bytes / (std::uint64_t{heads} * sectors * sectorSize));
+    g.mediaType = (d.target.kind == Kind::Cdrom || Removable(d.target.disk)) ? kMediaRemovable : kMediaFixed;
+    return true;
+  }
+
+  bool DriveLayout(OpenDevice& d, std::vector<std::uint8_t>& reply) {
+    if (d.target.kind == Kind::Tape || d.target.kind == Kind::Cdrom) return Fail(kErrorInvalidFunction);
+    const int fd = DiskFd(d);
+    if (fd < 0) return Fail(kErrorInvalidFunction);
+    std::uint64_t bytes = 0;
+    std::uint32_t sectorSize = 512;
+    if (!DiskSize(d, bytes, sectorSize)) return Fail(kErrorInvalidFunction);
+    if (bytes == 0) return Fail(kErrorNotReady);
+    auto read = [fd](std::uint64_t offset, std::uint32_t size, std::uint8_t* out) {
+      std::uint32_t done = 0;
+      while (done < size) {
+        const ssize_t n = ::pread(fd, out + done, size - done, static_cast<off_t>(offset + done));
+        if (n <= 0) return false;
+        done += static_cast<std::uint32_t>(n);
+      }
+      return true;
+    };
+    const auto table = linuxdev::ReadPartitionTable(read, bytes, sectorSize);
+    reply = DriveLayoutReply(table.signature, table.entries);
+    return true;
+  }
+
+  bool VolumeExtents(OpenDevice& d, std::vector<std::uint8_t>& reply) {
+    if (d.target.kind != Kind::Volume) return Fail(kErrorInvalidFunction);
+    std::vector<std::string> leaves;
+    Leaves(d.target.node, leaves);
+    std::vector<DiskExtent> extents;
+    for (const auto& leaf : leaves) {
+      const std::string disk = HoldingDisk(leaf);
+      const int number = DriveNumber(disk);
+      if (number < 0) continue;
+      const std::string dir = BlockDir(leaf);
+      DiskExtent e;
+      e.diskNumber = static_cast<std::uint32_t>(number);
+      // sysfs counts partition starts and sizes in 512-byte units whatever the sector size.
+      e.startingOffset = IsPartition(leaf) ? static_cast<std::int64_t>(ToNumber(Read(dir + "/start")) * 512) : 0;
+      e.length = static_cast<std::int64_t>(ToNumber(Read(dir + "/size")) * 512);
+      extents.push_back(e);
+    }
+    if (extents.empty()) return Fail(kErrorInvalidFunction);
+    reply = VolumeDiskExtentsReply(extents);
+    return true;
+  }
+
   LinuxPlatform& owner_;
+  std::mutex mutex_;
+  LinuxDeviceOptions options_;
+  Snapshot snapshot_;
+  std::chrono::steady_clock::time_point snapshotTime_{};
+  std::map<Handle, OpenDevice> handles_;
+  Handle nextHandle_ = 0xD000;
+  std::uint32_t errorMode_ = 0;
 };
+
 }  // namespace
 
 std::unique_ptr<DeviceApi> MakeLinuxDeviceApi(LinuxPlatform& owner) { return std::make_unique<LinuxDevice>(owner); }
+
+void SetLinuxDeviceOptions(DeviceApi& api, const LinuxDeviceOptions& options) {
+  if (auto* layer = dynamic_cast<LinuxDevice*>(&api)) layer->SetOptions(options);
+}
+
+std::string LinuxDeviceNode(DeviceApi& api, const std::string& path) {
+  auto* layer = dynamic_cast<LinuxDevice*>(&api);
+  return layer ? layer->NodeOf(path) : std::string();
+}
 
 }  // namespace kyvex::platform

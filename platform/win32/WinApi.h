@@ -24,3 +24,4 @@
 #undef CreateDirectory
 #undef RemoveDirectory
 #undef GetDriveType
+#undef GetLogicalDriveStrings

@@ -1,0 +1,694 @@
+#include "storage/Kyvex_WinIOCTL.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "common/Kyvex_Routines.h"
+#include "platform/DeviceApi.h"
+#include "platform/Text.h"
+
+namespace kyvex {
+
+using namespace platform::devio;
+
+namespace {
+
+platform::DeviceApi& Devices() { return platform::Current().Devices(); }
+
+// The last identify block the port and miniport routines read.
+std::array<std::uint8_t, 512> g_identify{};
+
+constexpr std::size_t kMaxText = 255;
+
+// A fixed-size text field of a device block: trimmed and cut to the record's width.
+std::string FieldText(const std::uint8_t* p, std::size_t n) {
+  return text::CutUtf8(text::Trim(std::string(reinterpret_cast<const char*>(p), n)), kMaxText);
+}
+
+// A zero-terminated text that starts at `offset` of a reply of `size` bytes; the text ends at
+// its terminator or at the end of the reply, whichever comes first.
+std::string ReplyText(const std::uint8_t* reply, std::size_t size, std::size_t offset) {
+  if (offset >= size) return {};
+  const auto* start = reinterpret_cast<const char*>(reply + offset);
+  const void* nul = std::memchr(start, 0, size - offset);
+  const std::size_t n = nul ? static_cast<const char*>(nul) - start : size - offset;
+  return std::string(start, n);
+}
+
+bool Control(Handle h, std::uint32_t code, const std::uint8_t* in, std::uint32_t inSize, std::uint8_t* out,
+             std::uint32_t outSize, std::uint32_t* returned = nullptr) {
+  std::uint32_t n = 0;
+  const bool ok = Devices().DeviceIoControl(h, code, in, inSize, out, outSize, n);
+  if (returned) *returned = n;
+  return ok;
+}
+
+void CloseDevice(Handle h) {
+  if (h != platform::kInvalidHandle) Devices().CloseHandle(h);
+}
+
+std::string DevicePath(const char* format, unsigned index) {
+  char path[40];
+  std::snprintf(path, sizeof path, format, index);
+  return path;
+}
+
+// The drive/head register of the SMART driver and port routes: the 9x family selects master
+// or slave by the index's parity, the NT family's drivers select the drive themselves.
+std::uint8_t DriveHead(std::uint32_t index) {
+  return IsNTFamily() ? 0xA0 : static_cast<std::uint8_t>(0xA0 | ((index & 1) << 4));
+}
+
+// A SMART command input block (SENDCMDINPARAMS, 33 bytes; senders of 32 leave the last off).
+std::array<std::uint8_t, 33> SmartCommand(std::uint8_t drive, std::uint8_t features, std::uint8_t cylLow,
+                                          std::uint8_t cylHigh, std::uint8_t driveHead, std::uint8_t command) {
+  std::array<std::uint8_t, 33> in{};
+  Put32(&in[0], 512);
+  in[4] = features;
+  in[5] = 1;  // sector count
+  in[6] = 1;  // sector number
+  in[7] = cylLow;
+  in[8] = cylHigh;
+  in[9] = driveHead;
+  in[10] = command;
+  in[12] = drive;
+  return in;
+}
+
+// Size, cylinders, heads, sector size and sectors per track from the platform's geometry;
+// the geometry reads zero when the request fails.
+void SizeFromGeometry(Handle h, TDeviceInfo& info) {
+  GetDriveGeometry(h, info.Geometry);
+  const TDiskGeometry& g = info.Geometry;
+  // Unsigned arithmetic: a device may report any cylinder count, and the product must wrap
+  // rather than overflow.
+  info.Size = static_cast<std::int64_t>(static_cast<std::uint64_t>(g.Cylinders) * g.TracksPerCylinder *
+                                        g.SectorsPerTrack * g.BytesPerSector);
+  info.Cylinders = static_cast<std::int32_t>(static_cast<std::uint32_t>(g.Cylinders));
+  info.Heads = static_cast<std::int32_t>(g.TracksPerCylinder);
+  info.BytesPerSector = static_cast<std::int32_t>(g.BytesPerSector);
+  info.SectorsPerTrack = static_cast<std::int32_t>(g.SectorsPerTrack);
+}
+
+// The follow-up requests end with the media serial number, taken only when the device gave
+// none of its own.
+void SerialFromMedia(Handle h, TDeviceInfo& info) {
+  if (info.SerialNumber.empty()) info.SerialNumber = GetMediaSerialNumber(h);
+}
+
+bool IsHexDigit(char c) {
+  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+int HexValue(char c) {
+  if (c <= '9') return c - '0';
+  return (c | 0x20) - 'a' + 10;
+}
+
+// The ATA major version from the major-version word when it names versions beyond ATA/ATAPI-7
+// (its high byte in use), or from the minor-version code when the major word says nothing.
+std::int32_t LaterAtaVersion(std::uint16_t word80, std::uint16_t word81) {
+  // Indexed by the minor-version code; the sign marks drafts, 0 means no version.
+  static constexpr std::int8_t kMinorToMajor[35] = {0, 1, 1, 1, 2, 2, -3, 2, -3, 2, 3, 3, 3, 4, 4, 4, 4, 4,
+                                                   4, 5, 4, 5, 5, 4, 6, 6, 7, 6, 6, 0, 7, 0, 0, 7, 6};
+  if (word80 != 0xFFFF)
+    for (int bit = 14; bit >= 1; --bit)
+      if (word80 & (1u << bit)) return bit;
+  if (word81 < 35 && kMinorToMajor[word81] != 0) return kMinorToMajor[word81] < 0 ? -kMinorToMajor[word81] : kMinorToMajor[word81];
+  return 1;
+}
+
+}  // namespace
+
+std::uint64_t TSMARTAttribute::Raw() const {
+  std::uint64_t v = 0;
+  for (int i = 10; i >= 5; --i) v = (v << 8) | Bytes[i];
+  return v;
+}
+
+bool IsNTFamily() {
+  const std::uint32_t id = PlatformSnapshot().PlatformId;
+  return id == platform::kPlatformWin32NT || id == platform::kPlatformLinux;
+}
+
+void ResetDeviceInfo(TDeviceInfo& Info) { Info = TDeviceInfo{}; }
+
+const std::array<std::uint8_t, 512>& IdentifyBuffer() { return g_identify; }
+
+Handle OpenDevice(const std::string& Path) {
+  auto& devices = Devices();
+  // A drive without a medium must not bring up the system's "insert a disk" dialog.
+  const std::uint32_t previous = devices.SetErrorMode(kSemFailCriticalErrors);
+  const Handle h = devices.CreateFile(Path, kGenericRead | kGenericWrite, kFileShareRead | kFileShareWrite,
+                                      kOpenExisting, kFileAttributeNormal);
+  devices.SetErrorMode(previous);
+  return h;
+}
+
+void ParseIdentifyData(std::span<std::uint8_t, 512> Block, bool Swap, TDeviceInfo& Info) {
+  std::uint8_t* b = Block.data();
+  auto word = [b](int n) -> std::uint16_t { return Get16(b + 2 * n); };
+
+  // ATA texts put their first character in the high byte of each word.
+  if (Swap) {
+    for (int n = 10; n <= 19; ++n) std::swap(b[2 * n], b[2 * n + 1]);
+    for (int n = 23; n <= 46; ++n) std::swap(b[2 * n], b[2 * n + 1]);
+  }
+
+  Info.Removable = false;
+  const std::uint16_t w0 = word(0);
+  if (w0 & 0x8000) {
+    Info.DeviceType = kDeviceTypeCdRom;
+  } else if (w0 & 0x0080) {
+    Info.DeviceType = kDeviceTypeDisk;
+    Info.Removable = true;
+  } else if (w0 & 0x0040) {
+    Info.DeviceType = kDeviceTypeDisk;
+  } else {
+    Info.DeviceType = kDeviceTypeUnknown;
+  }
+
+  Info.Cylinders = word(1);
+  Info.Heads = word(3);
+  Info.BytesPerTrack = word(4);
+  Info.BytesPerSector = word(5);
+  Info.SectorsPerTrack = word(6);
+  Info.SerialNumber = FieldText(b + 20, 20);
+  Info.CtlBufSize = static_cast<std::uint32_t>(word(21)) * 512;
+  Info.ECCCode = word(22);
+  Info.Revision = FieldText(b + 46, 8);
+
+  // "WDC WD2500JB-00REA0" is vendor and model; "ST320410A" is a model alone.
+  const std::string modelText(reinterpret_cast<const char*>(b + 54), 40);
+  const std::size_t space = modelText.find(' ');
+  if (space == std::string::npos) {
+    Info.Model = text::Trim(modelText);
+    Info.Vendor.clear();
+  } else {
+    Info.Model = text::Trim(std::string_view(modelText).substr(space));
+    Info.Vendor = text::Trim(std::string_view(modelText).substr(0, space + 1));
+  }
+  if (Info.Model.empty()) {
+    Info.Model = Info.Vendor;
+    Info.Vendor.clear();
+  }
+
+  const bool word83Valid = (word(83) & 0xC000) == 0x4000;
+  std::uint64_t sectors = static_cast<std::uint64_t>(word(60)) | (static_cast<std::uint64_t>(word(61)) << 16);
+  // Words 60-61 stop at 2^28 sectors (128 GiB); a device with the 48-bit feature set counts
+  // its sectors in words 100-103. Counts of 2^48 or more are not addresses any device has.
+  if (word83Valid && (word(83) & 0x0400)) {
+    const std::uint64_t lba48 = static_cast<std::uint64_t>(word(100)) | (static_cast<std::uint64_t>(word(101)) << 16) |
+                                (static_cast<std::uint64_t>(word(102)) << 32) |
+                                (static_cast<std::uint64_t>(word(103)) << 48);
+    if (lba48 > sectors && lba48 < (std::uint64_t{1} << 48)) sectors = lba48;
+  }
+  if (sectors < 0xFC0000) sectors = static_cast<std::uint32_t>(std::uint32_t{word(1)} * word(3) * word(6));
+  Info.Size = static_cast<std::int64_t>(sectors * 512);
+
+  const std::uint16_t w80 = word(80);
+  if ((w80 >> 8) == 0) {
+    Info.ATAVersion = 1;
+    for (int bit = 7; bit >= 1; --bit)
+      if (w80 & (1u << bit)) {
+        Info.ATAVersion = bit;
+        break;
+      }
+  } else {
+    Info.ATAVersion = LaterAtaVersion(w80, word(81));
+  }
+
+  Info.SMARTSupport = word83Valid && (word(82) & 1);
+  Info.SMARTActive = Info.SMARTSupport && (word(87) & 0xC000) == 0x4000 && (word(85) & 1);
+  Info.ExtraInfoAvailable = true;
+}
+
+bool IdentifyBySMART(std::uint8_t DriveIndex, TDeviceInfo& Info) {
+  ResetDeviceInfo(Info);
+  Info.Device = DriveIndex;
+  Info.PHYSIndex = -1;
+  const Handle h = OpenDevice(DevicePath("\\\\.\\PhysicalDrive%u", DriveIndex));
+  if (h == platform::kInvalidHandle) return false;
+
+  std::uint8_t version[24] = {};
+  if (!Control(h, kSmartGetVersion, nullptr, 0, version, sizeof version)) {
+    // No SMART driver: a removable disk, described by its geometry alone.
+    TDiskGeometry g;
+    if (!GetDriveGeometry(h, g)) {
+      CloseDevice(h);
+      return false;
+    }
+    ResetDeviceInfo(Info);
+    Info.Device = DriveIndex;
+    Info.PHYSIndex = -1;
+    Info.DeviceType = kDeviceTypeDisk;
+    Info.Removable = true;
+    Info.Size = static_cast<std::int64_t>(static_cast<std::uint64_t>(g.Cylinders) * g.TracksPerCylinder *
+                                          g.SectorsPerTrack * g.BytesPerSector);
+    Info.Cylinders = static_cast<std::int32_t>(static_cast<std::uint32_t>(g.Cylinders));
+    Info.Heads = static_cast<std::int32_t>(g.TracksPerCylinder);
+    Info.BytesPerSector = static_cast<std::int32_t>(g.BytesPerSector);
+    Info.SectorsPerTrack = static_cast<std::int32_t>(g.SectorsPerTrack);
+    GetDriveLayout(h, Info.Layout);
+    CloseDevice(h);
+    return true;
+  }
+
+  std::uint8_t command = IsBitSet(version[3], static_cast<std::uint8_t>(DriveIndex % 32)) ? 0xEC : 0xA1;
+  auto in = SmartCommand(DriveIndex, 0, 0, 0, static_cast<std::uint8_t>((0xA0 | ((DriveIndex + 1) << 4)) & 0xFF),
+                         command);
+  std::uint8_t out[528] = {};
+  bool ok = Control(h, kSmartRcvDriveData, in.data(), 33, out, sizeof out);
+  // The device map is one byte wide, so from drive 8 on it names the wrong command; a device
+  // that refuses the command it was sent is asked with the other one too.
+  if (!ok || out[4] != 0) {
+    in[10] = command == 0xEC ? 0xA1 : 0xEC;
+    std::memset(out, 0, sizeof out);
+    ok = Control(h, kSmartRcvDriveData, in.data(), 33, out, sizeof out);
+  }
+  if (!ok || out[4] != 0) {
+    CloseDevice(h);
+    return false;
+  }
+  ParseIdentifyData(std::span<std::uint8_t, 512>(out + 16, 512), true, Info);
+  GetMediaTypes(h, Info);
+  GetSCSIAddress(h, Info);
+  GetDriveGeometry(h, Info.Geometry);
+  GetDriveLayout(h, Info.Layout);
+  ReadSMARTAttributes(h, Info);
+  SerialFromMedia(h, Info);
+  CloseDevice(h);
+  return true;
+}
+
+bool IdentifyBySCSIMiniport(std::uint8_t Index, TDeviceInfo& Info) {
+  ResetDeviceInfo(Info);
+  Info.Device = Index;
+  Info.PHYSIndex = -1;
+  const Handle h = OpenDevice(DevicePath("\\\\.\\Scsi%u:", Index / 2u));
+  if (h == platform::kInvalidHandle) return false;
+
+  // SRB_IO_CONTROL (28 bytes) followed by a SMART command input whose only set registers
+  // are the command and the drive number.
+  std::uint8_t block[557] = {};
+  Put32(block, 28);
+  std::memcpy(block + 4, "SCSIDISK", 8);
+  Put32(block + 12, 10000);
+  Put32(block + 16, 0x1B0501);
+  Put32(block + 24, 528);
+  block[38] = 0xEC;
+  block[40] = Index % 2;
+  if (!Control(h, kScsiMiniport, block, 60, block, 556)) {
+    CloseDevice(h);
+    return false;
+  }
+  // A miniport answers for every position; an empty model text means nobody is there.
+  if (block[98] == 0) {
+    CloseDevice(h);
+    return false;
+  }
+  std::memcpy(g_identify.data(), block + 44, 256);
+  ParseIdentifyData(g_identify, true, Info);
+  GetMediaTypes(h, Info);
+  GetDriveGeometry(h, Info.Geometry);
+  GetDriveLayout(h, Info.Layout);
+  GetSCSIAddress(h, Info);
+  ReadSMARTAttributes(h, Info);
+  SerialFromMedia(h, Info);
+  CloseDevice(h);
+  return true;
+}
+
+bool InquireBySCSIPassThrough(Handle Device, std::uint8_t Index, TDeviceInfo& Info) {
+  ResetDeviceInfo(Info);
+  Info.Device = Index;
+  Info.PHYSIndex = -1;
+
+  constexpr std::uint32_t kData = 76;
+  std::uint8_t block[312] = {};
+  Put16(block, 44);
+  block[6] = 6;    // CDB length
+  block[7] = 24;   // sense length
+  block[8] = 1;    // data in
+  Put32(block + 12, 192);
+  Put32(block + 16, 2);
+  Put32(block + 20, kData);
+  Put32(block + 24, 44);
+  block[28] = 0x12;  // INQUIRY
+  block[32] = 192;
+
+  const bool result = Control(Device, kScsiPassThrough, block, 44, block, 268) && block[2] == 0;
+  if (result) {
+    Info.Vendor = FieldText(block + kData + 8, 8);
+    Info.Model = FieldText(block + kData + 16, 16);
+    Info.Revision = FieldText(block + kData + 32, 4);
+    Info.VendorStr = FieldText(block + kData + 36, 20);
+  }
+
+  // MODE SENSE(6) of the CD capabilities page, in the block as the inquiry left it.
+  block[28] = 0x1A;
+  block[29] = 0x08;
+  block[30] = 0x2A;
+  if (Control(Device, kScsiPassThrough, block, 44, block, 268) && block[2] == 0) {
+    // Only a page the device really returned counts: a disk refuses the page, and the data
+    // area then still holds the inquiry bytes. The page follows the 4-byte header and any
+    // block descriptors the device sent despite being asked for none.
+    const std::uint32_t moved = Get32(block + 12);
+    const std::uint32_t page = 4u + block[kData + 3];
+    if (page + 4 <= moved && page + 4 <= 192 && (block[kData + page] & 0x3F) == 0x2A) {
+      const std::uint8_t rd = block[kData + page + 2];
+      const std::uint8_t wr = block[kData + page + 3];
+      Info.Read_CDR = rd & 0x01;
+      Info.Read_CDRW = rd & 0x02;
+      Info.Read_DVDROM = rd & 0x08;
+      Info.Read_DVDR = rd & 0x10;
+      Info.Read_DVDRAM = rd & 0x20;
+      Info.Write_CDR = wr & 0x01;
+      Info.Write_CDRW = wr & 0x02;
+      Info.Write_DVDR = wr & 0x10;
+      Info.Write_DVDRAM = wr & 0x20;
+    }
+  }
+
+  SizeFromGeometry(Device, Info);
+  GetMediaTypes(Device, Info);
+  GetSCSIAddress(Device, Info);
+  ReadSMARTAttributes(Device, Info);
+  SerialFromMedia(Device, Info);
+  return result;
+}
+
+bool QueryStorageProperty(const std::string& Path, std::uint8_t Index, TDeviceInfo& Info) {
+  Info.PHYSIndex = -1;
+  Info.Device = Index;
+  const Handle h = Devices().CreateFile(Path, 0, kFileShareRead | kFileShareWrite, kOpenExisting, 0);
+  if (h == platform::kInvalidHandle) return false;
+
+  std::vector<std::uint8_t> query(1024, 0);  // device descriptor, standard query
+  std::vector<std::uint8_t> reply(10231, 0);
+  const bool ok = Control(h, kStorageQueryProperty, query.data(), 1024, reply.data(), 10231);
+  if (ok) {
+    const std::uint8_t* r = reply.data();
+    auto take = [&](std::string& field, std::size_t offsetField, bool serial) {
+      const std::uint32_t offset = Get32(r + offsetField);
+      if (!field.empty() || offset == 0) return;
+      std::string t = ReplyText(r, reply.size(), offset);
+      field = text::CutUtf8(serial ? DecodeSerialNumberHex(t) : text::Trim(t), kMaxText);
+    };
+    take(Info.Vendor, 12, false);
+    take(Info.Model, 16, false);
+    take(Info.Revision, 20, false);
+    take(Info.SerialNumber, 24, true);
+    Info.BusType = Get32(r + 28);
+    if (Info.DeviceType == 0) Info.DeviceType = r[8];
+    Info.Removable = r[10] != 0;
+  }
+
+  GetMediaTypes(h, Info);
+  SizeFromGeometry(h, Info);
+  GetSCSIAddress(h, Info);
+  ReadSMARTAttributes(h, Info);
+  SerialFromMedia(h, Info);
+  CloseDevice(h);
+  return ok;
+}
+
+bool IdentifyBySMARTVSD(std::uint8_t DriveIndex, TDeviceInfo& Info) {
+  ResetDeviceInfo(Info);
+  Info.Device = DriveIndex;
+  Info.PHYSIndex = -1;
+  const Handle h = OpenDevice("\\\\.\\SMARTVSD");
+  if (h == platform::kInvalidHandle) return false;
+
+  const auto in = SmartCommand(DriveIndex, 0, 0, 0, DriveHead(DriveIndex), 0xEC);
+  std::uint8_t out[528] = {};
+  // The driver answers for absent drives too, with an error byte and no data; such a reply
+  // describes no device.
+  if (!Control(h, kSmartRcvDriveData, in.data(), 32, out, sizeof out) || out[4] != 0) {
+    CloseDevice(h);
+    return false;
+  }
+  ParseIdentifyData(std::span<std::uint8_t, 512>(out + 16, 512), true, Info);
+  GetDriveGeometry(h, Info.Geometry);
+  GetDriveLayout(h, Info.Layout);
+  ReadSMARTAttributes(h, Info);
+  CloseDevice(h);
+  return true;
+}
+
+bool IdentifyByPorts(std::uint8_t DriveIndex, TDeviceInfo& Info) {
+  ResetDeviceInfo(Info);
+  Info.Device = DriveIndex;
+  Info.PHYSIndex = -1;
+  // A virtual machine's emulated controller is reached through the SMART driver instead.
+  if (IsVMWare() || IsVirtualPC()) return false;
+  static constexpr std::uint16_t kBase[4] = {0x1F0, 0x170, 0x1E8, 0x168};
+  if (DriveIndex >= 8) return false;
+  const std::uint16_t base = kBase[DriveIndex / 2];
+  const std::uint16_t statusPort = static_cast<std::uint16_t>(base + 7);
+
+  std::uint8_t status = 0;
+  auto wait = [&](auto condition) {
+    for (int i = 0; i < 100000; ++i) {
+      std::uint8_t s = 0;
+      if (ReadPort(statusPort, &s, 1) && condition(s)) {
+        status = s;
+        return true;
+      }
+    }
+    return false;
+  };
+  auto readyOrError = [](std::uint8_t s) { return (s & 0x41) != 0; };
+  auto readData = [&] {
+    for (int i = 0; i < 256; ++i) {
+      std::uint16_t w = 0;
+      ReadPort(base, &w, 2);
+      g_identify[2 * i] = static_cast<std::uint8_t>(w);
+      g_identify[2 * i + 1] = static_cast<std::uint8_t>(w >> 8);
+    }
+    ParseIdentifyData(g_identify, true, Info);
+    return true;
+  };
+
+  wait(readyOrError);
+  WritePort(static_cast<std::uint16_t>(base + 6), (DriveIndex % 2) ? 0xB0 : 0xA0, 1);
+  if (!wait(readyOrError)) return false;
+
+  // IDENTIFY DEVICE first. A disk then holds its data ready (DRQ); only a packet device
+  // refuses it, and a disk would refuse the packet command that follows, losing its data.
+  WritePort(statusPort, 0xEC, 1);
+  if (wait([](std::uint8_t s) { return (s & 0x80) == 0 && (s & 0x09) != 0; }) && (status & 0x09) == 0x08)
+    return readData();
+
+  WritePort(statusPort, 0xA1, 1);
+  if (!wait([](std::uint8_t s) { return (s & 0x48) == 0x48 || (s & 0x01); }) || (status & 0x01)) return false;
+  return readData();
+}
+
+bool ReadSMARTAttributes(Handle Device, TDeviceInfo& Info) {
+  Info.SMARTAttributes.clear();
+  Info.Temperature = 0;
+  const auto in = SmartCommand(static_cast<std::uint8_t>(Info.Device), 0xD0, 0x4F, 0xC2, DriveHead(Info.Device), 0xB0);
+  std::uint8_t out[528] = {};
+  if (!Control(Device, kSmartRcvDriveData, in.data(), 32, out, sizeof out)) return false;
+  // A 2-byte revision, then 30 entries of 12 bytes.
+  for (int i = 0; i < 30; ++i) {
+    const std::uint8_t* e = out + 16 + 2 + 12 * i;
+    if (e[0] == 0) continue;
+    TSMARTAttribute a;
+    std::memcpy(a.Bytes.data(), e, 12);
+    Info.SMARTAttributes.push_back(a);
+    if (e[0] == 194) Info.Temperature = e[5];
+  }
+  return true;
+}
+
+void GetMediaTypes(Handle Device, TDeviceInfo& Info) {
+  std::uint8_t out[312] = {};
+  if (!Control(Device, kStorageGetMediaTypesEx, nullptr, 0, out, sizeof out)) return;
+  const std::uint32_t deviceType = Get32(out);
+  if (Info.DeviceType == 0) Info.DeviceType = deviceType;
+  if (deviceType == kDeviceTypeTape) {
+    Info.MediaType = Get32(out + 8);
+    Info.BusType = Get32(out + 20);
+  } else {
+    Info.MediaType = Get32(out + 16);
+  }
+}
+
+std::string GetMediaSerialNumber(Handle Device) {
+  std::uint8_t out[312] = {};
+  if (!Control(Device, kStorageGetMediaSerialNumber, nullptr, 0, out, sizeof out)) return {};
+  return text::CutUtf8(text::Trim(ReplyText(out, sizeof out, 16)), kMaxText);
+}
+
+bool GetSCSIAddress(Handle Device, TDeviceInfo& Info) {
+  std::uint8_t out[8] = {};
+  Put32(out, 8);
+  if (!Control(Device, kScsiGetAddress, nullptr, 0, out, sizeof out)) return false;
+  Info.HaId = out[4];
+  Info.PathID = out[5];
+  Info.Target = out[6];
+  Info.Lun = out[7];
+  Info.LocationAvailable = true;
+  return true;
+}
+
+bool GetDriveGeometry(Handle Device, TDiskGeometry& Geometry) {
+  std::uint8_t out[24] = {};
+  const bool ok = Control(Device, kDiskGetDriveGeometry, nullptr, 0, out, sizeof out);
+  Geometry.Cylinders = static_cast<std::int64_t>(Get64(out));
+  Geometry.MediaType = Get32(out + 8);
+  Geometry.TracksPerCylinder = Get32(out + 12);
+  Geometry.SectorsPerTrack = Get32(out + 16);
+  Geometry.BytesPerSector = Get32(out + 20);
+  return ok;
+}
+
+bool GetDriveLayout(Handle Device, TDiskLayout& Layout) {
+  Layout.clear();
+  // The reply must fit whole, and the legacy request tells no size: a disk with more than
+  // twelve entries (an MBR with a few logical drives, any GPT disk) needs a larger buffer.
+  constexpr std::uint32_t kFirstSize = 400;
+  constexpr std::uint32_t kLargestSize = 8 + 32 * 32768;
+  std::vector<std::uint8_t> buffer;
+  bool ok = false;
+  for (std::uint32_t size = kFirstSize; size <= kLargestSize; size = size * 2) {
+    buffer.assign(size, 0);
+    ok = Control(Device, kDiskGetDriveLayout, nullptr, 0, buffer.data(), size);
+    if (ok) break;
+    const std::uint32_t error = Devices().GetLastError();
+    if (error != platform::kErrorInsufficientBuffer && error != kErrorMoreData) break;
+  }
+  if (!ok) return false;
+  const std::size_t fits = (buffer.size() - 8) / 32;
+  const std::size_t count = std::min<std::size_t>(Get32(buffer.data()), fits);
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::uint8_t* e = buffer.data() + 8 + 32 * i;
+    if (e[24] == 0) continue;  // unused slots of the partition tables
+    TPartitionInfo p;
+    p.StartingOffset = static_cast<std::int64_t>(Get64(e));
+    p.Length = static_cast<std::int64_t>(Get64(e + 8));
+    p.HiddenSectors = Get32(e + 16);
+    p.Number = Get32(e + 20);
+    p.Typ = e[24];
+    p.BootIndicator = e[25] != 0;
+    p.Recognized = e[26] != 0;
+    p.Rewrite = e[27] != 0;
+    Layout.push_back(p);
+  }
+  return true;
+}
+
+bool GetVolumeDiskExtents(Handle Device, TVolumeDiskExtent& Extent) {
+  Extent = TVolumeDiskExtent{};
+  if (Device == platform::kInvalidHandle) return false;
+  std::vector<std::uint8_t> out(1024, 0);
+  if (!Control(Device, kVolumeGetVolumeDiskExtents, nullptr, 0, out.data(), 1024)) return false;
+  Extent.NumberOfDiskExtents = Get32(&out[0]);
+  Extent.DiskNumber = Get32(&out[8]);
+  Extent.StartingOffset = static_cast<std::int64_t>(Get64(&out[16]));
+  Extent.ExtentLength = static_cast<std::int64_t>(Get64(&out[24]));
+  return true;
+}
+
+std::string DecodeSerialNumberHex(const std::string& Text) {
+  const std::string trimmed = text::Trim(Text);
+  if (trimmed.empty()) return {};
+  std::string out;
+  bool decoded = false, printable = true;
+  auto pair = [&](std::size_t pos) {
+    if (pos >= Text.size()) return;
+    if (pos + 1 < Text.size() && IsHexDigit(Text[pos]) && IsHexDigit(Text[pos + 1])) {
+      const int c = HexValue(Text[pos]) * 16 + HexValue(Text[pos + 1]);
+      out += static_cast<char>(c);
+      decoded = true;
+      if (c < 0x20 || c > 0x7E) printable = false;
+    } else {
+      out += Text.substr(pos, 2);
+    }
+  };
+  // Hexadecimal digits of 16-bit words with their bytes swapped: "3157" is "W1".
+  for (std::size_t i = 0; i < Text.size(); i += 4) {
+    pair(i + 2);
+    pair(i);
+  }
+  // Later systems hand over the serial number as plain text, which must not be shuffled or
+  // turned into control characters: only text whose digit pairs all give printable
+  // characters was encoded.
+  if (!decoded || !printable) return trimmed;
+  return text::Trim(out);
+}
+
+std::string GetDriveLetters() {
+  char buffer[256] = {};
+  const std::uint32_t n = Devices().GetLogicalDriveStrings(255, buffer);
+  if (n == 0 || n > 255) return {};
+  std::string letters;
+  const char* p = buffer;
+  const char* end = buffer + 255;
+  while (p < end && *p) {
+    const std::size_t len = strnlen(p, static_cast<std::size_t>(end - p));
+    for (std::size_t i = 0; i < len; ++i) {
+      const char c = p[i];
+      if (c >= 'A' && c <= 'Z') letters += c;
+      if (c >= 'a' && c <= 'z') letters += static_cast<char>(c - 32);
+    }
+    p += len + 1;
+  }
+  return letters;
+}
+
+namespace {
+
+// One port transfer. The 9x family runs it at ring 0 through a call gate written for the
+// occasion into the first free entry of the local descriptor table and cleared afterwards;
+// any other platform uses whatever privileged facility it has.
+bool TransferThroughPorts(platform::devio::PortTransfer& t) {
+  auto& devices = Devices();
+  if (IsNTFamily()) return devices.PortIo(t);
+  std::uint32_t entries = 0;
+  if (!devices.GetLocalDescriptorTable(entries)) return false;
+  std::uint32_t index = 0;
+  Descriptor d{};
+  for (; index < entries; ++index)
+    if (devices.ReadDescriptor(index, d) && d[5] == 0) break;
+  if (index >= entries || index > 0x1FFF) return false;
+
+  // A present 32-bit call gate of privilege level 3 (access byte 0xEC) to the ring-0 code
+  // selector 0x28 and the port routine, without stack parameters.
+  const std::uint32_t offset = devices.PortRoutineOffset();
+  const Descriptor gate = {static_cast<std::uint8_t>(offset), static_cast<std::uint8_t>(offset >> 8), 0x28, 0x00,
+                           0x00, 0xEC, static_cast<std::uint8_t>(offset >> 16), static_cast<std::uint8_t>(offset >> 24)};
+  if (!devices.WriteDescriptor(index, gate)) return false;
+  // Table indicator (local) and requested privilege level 3.
+  const std::uint16_t selector = static_cast<std::uint16_t>((index << 3) | 4 | 3);
+  const bool ok = devices.CallGate(selector, t);
+  devices.WriteDescriptor(index, Descriptor{});
+  return ok;
+}
+
+}  // namespace
+
+bool ReadPort(std::uint16_t Port, void* Buffer, std::uint8_t Size) {
+  if (Size != 1 && Size != 2 && Size != 4) return false;
+  platform::devio::PortTransfer t;
+  t.port = Port;
+  t.size = Size;
+  t.write = false;
+  if (!TransferThroughPorts(t)) return false;
+  auto* b = static_cast<std::uint8_t*>(Buffer);
+  for (int i = 0; i < Size; ++i) b[i] = static_cast<std::uint8_t>(t.value >> (8 * i));
+  return true;
+}
+
+bool WritePort(std::uint16_t Port, std::uint32_t Value, std::uint8_t Size) {
+  if (Size != 1 && Size != 2 && Size != 4) return false;
+  platform::devio::PortTransfer t;
+  t.port = Port;
+  t.size = Size;
+  t.write = true;
+  t.value = Value;
+  return TransferThroughPorts(t);
+}
+
+}  // namespace kyvex

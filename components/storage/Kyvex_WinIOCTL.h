@@ -1,0 +1,152 @@
+// The storage device record and the routines that fill it from the hardware: device paths
+// opened and sent I/O control requests on the NT family, the SMART driver and the ATA
+// controller's ports on the Windows 9x family. Probing never raises: every routine reports
+// through its result and leaves what it could not learn empty.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "platform/Platform.h"
+
+namespace kyvex {
+
+using platform::Handle;
+
+// The platform's disk geometry reply, as it arrives.
+struct TDiskGeometry {
+  std::int64_t Cylinders = 0;
+  std::uint32_t MediaType = 0;
+  std::uint32_t TracksPerCylinder = 0;
+  std::uint32_t SectorsPerTrack = 0;
+  std::uint32_t BytesPerSector = 0;
+
+  bool operator==(const TDiskGeometry&) const = default;
+};
+
+// One entry of the platform's partition layout.
+struct TPartitionInfo {
+  std::int64_t StartingOffset = 0;
+  std::int64_t Length = 0;
+  std::uint32_t HiddenSectors = 0;
+  std::uint32_t Number = 0;
+  std::uint8_t Typ = 0;
+  bool BootIndicator = false;
+  bool Recognized = false;
+  bool Rewrite = false;
+
+  bool operator==(const TPartitionInfo&) const = default;
+};
+using TDiskLayout = std::vector<TPartitionInfo>;
+
+// One SMART attribute entry, the 12 bytes kept as the device sent them.
+struct TSMARTAttribute {
+  std::array<std::uint8_t, 12> Bytes{};
+
+  std::uint8_t Id() const { return Bytes[0]; }
+  std::uint16_t Flags() const { return static_cast<std::uint16_t>(Bytes[1] | (Bytes[2] << 8)); }
+  std::uint8_t Current() const { return Bytes[3]; }
+  std::uint8_t Worst() const { return Bytes[4]; }
+  // The six raw bytes, lowest first.
+  std::uint64_t Raw() const;
+
+  bool operator==(const TSMARTAttribute&) const = default;
+};
+using TSMARTAttributes = std::vector<TSMARTAttribute>;
+
+// Device type codes the routines assign themselves; other values come from the platform.
+constexpr std::uint32_t kDeviceTypeCdRom = 2;
+constexpr std::uint32_t kDeviceTypeDisk = 7;
+constexpr std::uint32_t kDeviceTypeTape = 31;
+constexpr std::uint32_t kDeviceTypeUnknown = 34;
+
+// One physical storage device or one logical drive. A value: copies carry their own lists.
+// Texts hold at most 255 bytes, cut at a character boundary.
+struct TDeviceInfo {
+  std::uint32_t Device = 0;
+  char Drive = 0;
+  std::int32_t PHYSIndex = 0;
+  std::string SerialNumber;
+  std::string Model;
+  std::string Vendor;
+  std::string Revision;
+  std::string VendorStr;
+  bool LocationAvailable = false;
+  std::uint8_t HaId = 0;
+  std::uint8_t Target = 0;
+  std::uint8_t Lun = 0;
+  std::uint8_t PathID = 0;
+  std::uint32_t DeviceType = 0;
+  std::uint32_t MediaType = 0;
+  std::uint32_t BusType = 0;
+  bool Removable = false;
+  std::int64_t Size = 0;
+  std::int32_t Cylinders = 0;
+  std::int32_t Heads = 0;
+  std::int32_t BytesPerSector = 0;
+  std::int32_t BytesPerTrack = 0;
+  std::int32_t SectorsPerTrack = 0;
+  bool ExtraInfoAvailable = false;
+  std::uint32_t CtlBufSize = 0;
+  std::uint32_t ECCCode = 0;
+  std::int32_t ATAVersion = 0;
+  bool SMARTSupport = false;
+  bool SMARTActive = false;
+  TDiskLayout Layout;
+  TDiskGeometry Geometry;
+  TSMARTAttributes SMARTAttributes;
+  std::uint8_t Temperature = 0;
+  bool Read_CDR = false;
+  bool Read_CDRW = false;
+  bool Write_CDR = false;
+  bool Write_CDRW = false;
+  bool Read_DVDROM = false;
+  bool Read_DVDR = false;
+  bool Read_DVDRAM = false;
+  bool Write_DVDR = false;
+  bool Write_DVDRAM = false;
+
+  bool operator==(const TDeviceInfo&) const = default;
+};
+
+// Empties a record: every number 0, every text empty, every flag false, both lists empty.
+void ResetDeviceInfo(TDeviceInfo& Info);
+
+// The first extent of a volume, as the volume-extents reply begins.
+struct TVolumeDiskExtent {
+  std::uint32_t NumberOfDiskExtents = 0;
+  std::uint32_t DiskNumber = 0;
+  std::int64_t StartingOffset = 0;
+  std::int64_t ExtentLength = 0;
+};
+
+Handle OpenDevice(const std::string& Path);
+void ParseIdentifyData(std::span<std::uint8_t, 512> Block, bool Swap, TDeviceInfo& Info);
+bool IdentifyBySMART(std::uint8_t DriveIndex, TDeviceInfo& Info);
+bool IdentifyBySCSIMiniport(std::uint8_t Index, TDeviceInfo& Info);
+bool InquireBySCSIPassThrough(Handle Device, std::uint8_t Index, TDeviceInfo& Info);
+bool QueryStorageProperty(const std::string& Path, std::uint8_t Index, TDeviceInfo& Info);
+bool IdentifyBySMARTVSD(std::uint8_t DriveIndex, TDeviceInfo& Info);
+bool IdentifyByPorts(std::uint8_t DriveIndex, TDeviceInfo& Info);
+bool ReadSMARTAttributes(Handle Device, TDeviceInfo& Info);
+void GetMediaTypes(Handle Device, TDeviceInfo& Info);
+std::string GetMediaSerialNumber(Handle Device);
+bool GetSCSIAddress(Handle Device, TDeviceInfo& Info);
+bool GetDriveGeometry(Handle Device, TDiskGeometry& Geometry);
+bool GetDriveLayout(Handle Device, TDiskLayout& Layout);
+bool GetVolumeDiskExtents(Handle Device, TVolumeDiskExtent& Extent);
+std::string DecodeSerialNumberHex(const std::string& Text);
+std::string GetDriveLetters();
+bool ReadPort(std::uint16_t Port, void* Buffer, std::uint8_t Size);
+bool WritePort(std::uint16_t Port, std::uint32_t Value, std::uint8_t Size);
+
+// The identify block the port and miniport routines read last.
+const std::array<std::uint8_t, 512>& IdentifyBuffer();
+
+// Whether the running platform takes the NT family's routes; Linux answers in their shapes.
+bool IsNTFamily();
+
+}  // namespace kyvex

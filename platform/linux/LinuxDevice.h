@@ -1,0 +1,57 @@
+// The Linux device layer's parts that tests and other tools reach directly: which block
+// devices count as physical drives, the node behind a device path, and the partition-table
+// reader that answers the drive-layout request.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/DeviceApi.h"
+
+namespace kyvex::platform {
+
+struct LinuxDeviceOptions {
+  // Loop devices with a backing file attached count as physical drives (after the real
+  // disks), and file systems mounted from them get drive letters. Off on a running system:
+  // snap packages and images mount dozens of them.
+  bool includeLoopDevices = false;
+};
+
+// Both act on the Linux layer only and do nothing for another DeviceApi.
+void SetLinuxDeviceOptions(DeviceApi& api, const LinuxDeviceOptions& options);
+// The node a device path opens ("\\.\PhysicalDrive0" -> "/dev/vda", "\\.\C:" -> "/dev/vda1",
+// "\\.\Tape0" -> "/dev/nst0"), empty when the path names nothing.
+std::string LinuxDeviceNode(DeviceApi& api, const std::string& path);
+
+namespace linuxdev {
+
+// Reads `size` bytes at byte `offset` of the disk; false when they cannot be read.
+using DiskReader = std::function<bool(std::uint64_t offset, std::uint32_t size, std::uint8_t* out)>;
+
+struct PartitionTable {
+  bool found = false;  // an MBR signature or a valid GPT was there
+  bool gpt = false;
+  std::uint32_t signature = 0;
+  // In the order of the legacy layout reply: for an MBR the four slots of the master record
+  // (empty ones too), then the four slots of each extended record along the chain; for a
+  // GPT every used entry, its type given as the nearest MBR type.
+  std::vector<devio::LayoutEntry> entries;
+};
+
+// The partition table of a disk of `diskBytes` bytes whose logical blocks have `sectorSize`
+// bytes. Every field of the disk is checked: chains that loop or leave the disk end, GPT
+// headers and entry arrays whose checksums fail (the backup header is tried then) and entry
+// counts beyond reason are not followed.
+PartitionTable ReadPartitionTable(const DiskReader& read, std::uint64_t diskBytes, std::uint32_t sectorSize);
+
+// The MBR type that stands for a GPT partition type GUID (as 16 bytes from the disk), or
+// 0xEE for a type without one.
+std::uint8_t GptTypeToMbrType(const std::uint8_t* typeGuid);
+
+std::uint32_t Crc32(const std::uint8_t* data, std::size_t size);
+
+}  // namespace linuxdev
+
+}  // namespace kyvex::platform

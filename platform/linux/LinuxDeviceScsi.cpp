@@ -1,0 +1,175 @@
+#include "platform/linux/LinuxDeviceScsi.h"
+
+#include <linux/hdreg.h>
+#include <scsi/sg.h>
+#include <sys/ioctl.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "platform/DeviceApi.h"
+
+namespace kyvex::platform::linuxscsi {
+
+namespace {
+
+constexpr std::uint8_t kCheckCondition = 0x02;
+constexpr unsigned kDriverSense = 0x08;
+
+std::uint32_t ErrorOfErrno(int e) {
+  switch (e) {
+    case EACCES:
+    case EPERM:
+      return kErrorAccessDenied;
+    case ENOTTY:
+    case EINVAL:
+    case EOPNOTSUPP:
+      return devio::kErrorInvalidFunction;
+    case ENOMEDIUM:
+      return devio::kErrorNotReady;
+    default:
+      return devio::kErrorIoDevice;
+  }
+}
+
+}  // namespace
+
+bool IsReadOnlyCommand(const std::uint8_t* cdb, std::uint8_t length) {
+  if (length == 0) return false;
+  switch (cdb[0]) {
+    case 0x00:  // TEST UNIT READY
+    case 0x03:  // REQUEST SENSE
+    case 0x12:  // INQUIRY
+    case 0x1A:  // MODE SENSE(6)
+    case 0x1C:  // RECEIVE DIAGNOSTIC RESULTS
+    case 0x25:  // READ CAPACITY(10)
+    case 0x43:  // READ TOC
+    case 0x46:  // GET CONFIGURATION
+    case 0x4A:  // GET EVENT STATUS NOTIFICATION
+    case 0x4D:  // LOG SENSE
+    case 0x51:  // READ DISC INFORMATION
+    case 0x5A:  // MODE SENSE(10)
+    case 0xA0:  // REPORT LUNS
+      return true;
+    case 0x9E:  // READ CAPACITY(16), a service action of its own
+      return length >= 2 && (cdb[1] & 0x1F) == 0x10;
+    default:
+      return false;
+  }
+}
+
+bool Execute(int fd, const std::uint8_t* cdb, std::uint8_t cdbLength, std::vector<std::uint8_t>& data,
+             std::uint32_t timeoutMs, std::uint8_t& status, std::vector<std::uint8_t>& sense, std::uint32_t& error) {
+  std::uint8_t command[16] = {};
+  std::memcpy(command, cdb, cdbLength);
+  std::uint8_t senseBuffer[32] = {};
+  sg_io_hdr_t io{};
+  io.interface_id = 'S';
+  io.dxfer_direction = data.empty() ? SG_DXFER_NONE : SG_DXFER_FROM_DEV;
+  io.cmd_len = cdbLength;
+  io.mx_sb_len = sizeof senseBuffer;
+  io.dxfer_len = static_cast<unsigned>(data.size());
+  io.dxferp = data.empty() ? nullptr : data.data();
+  io.cmdp = command;
+  io.sbp = senseBuffer;
+  io.timeout = timeoutMs;
+  if (ioctl(fd, SG_IO, &io) != 0) {
+    error = ErrorOfErrno(errno);
+    return false;
+  }
+  if (io.host_status != 0 || (io.driver_status & ~kDriverSense) != 0) {
+    error = devio::kErrorIoDevice;
+    return false;
+  }
+  status = io.status;
+  const int resid = io.resid > 0 ? io.resid : 0;
+  data.resize(data.size() > static_cast<std::size_t>(resid) ? data.size() - static_cast<std::size_t>(resid) : 0);
+  sense.assign(senseBuffer, senseBuffer + std::min<unsigned>(io.sb_len_wr, sizeof senseBuffer));
+  return true;
+}
+
+namespace {
+
+// The legacy IDE driver's own way: its ioctl takes command, sector number, features and
+// count, and sets the SMART signature registers itself.
+bool IdeCommand(int fd, const AtaRegisters& r, std::uint8_t* data512, AtaOutcome& o) {
+  std::uint8_t args[4 + 512] = {};
+  args[0] = r.command;
+  args[1] = r.command == 0xB0 ? 0 : r.lbaLow;
+  args[2] = r.features;
+  args[3] = r.count;
+  if (ioctl(fd, HDIO_DRIVE_CMD, args) != 0) {
+    if (errno == EIO) {  // the device refused: status and error registers come back
+      o.driverError = devio::kSmartIdeError;
+      o.ideError = args[1];
+      return true;
+    }
+    o.error = ErrorOfErrno(errno);
+    return false;
+  }
+  std::memcpy(data512, args + 4, 512);
+  return true;
+}
+
+}  // namespace
+
+bool AtaCommand(int fd, const std::string& node, const AtaRegisters& r, std::uint8_t* data512, AtaOutcome& o) {
+  o = AtaOutcome{};
+  if (node.rfind("hd", 0) == 0) return IdeCommand(fd, r, data512, o);
+
+  // ATA PASS-THROUGH(16), PIO data-in, one 512-byte block counted in the sector count. The
+  // 12-byte form is never used: optical drives read its operation code as BLANK.
+  std::uint8_t cdb[16] = {};
+  cdb[0] = 0x85;
+  cdb[1] = 4 << 1;  // protocol: PIO data-in
+  cdb[2] = 0x0E;    // transfer from the device, in blocks, length in the sector count
+  cdb[4] = r.features;
+  cdb[6] = r.count;
+  cdb[8] = r.lbaLow;
+  cdb[10] = r.lbaMid;
+  cdb[12] = r.lbaHigh;
+  cdb[14] = r.command;
+  std::vector<std::uint8_t> data(512), sense;
+  std::uint8_t status = 0;
+  if (!Execute(fd, cdb, 16, data, 15000, status, sense, o.error)) return false;
+  std::memset(data512, 0, 512);
+  std::memcpy(data512, data.data(), data.size());
+  if (status == 0) return true;
+  if (status != kCheckCondition || sense.size() < 8) {
+    o.error = devio::kErrorIoDevice;
+    return false;
+  }
+  const std::uint8_t responseCode = sense[0] & 0x7F;
+  if (responseCode == 0x72 || responseCode == 0x73) {
+    // Descriptor format: the ATA status return descriptor carries the registers.
+    const std::size_t end = std::min<std::size_t>(sense.size(), 8u + sense[7]);
+    for (std::size_t p = 8; p + 1 < end; p += 2u + sense[p + 1]) {
+      if (sense[p] != 0x09 || p + 13 >= end) continue;
+      if (sense[p + 13] & 0x01) {  // ERR
+        o.driverError = devio::kSmartIdeError;
+        o.ideError = sense[p + 3];
+      }
+      return true;
+    }
+  }
+  const std::uint8_t key = responseCode >= 0x72 ? (sense[1] & 0x0F) : (sense[2] & 0x0F);
+  if (key == 0x0B) {  // ABORTED COMMAND: the device refused the command
+    o.driverError = devio::kSmartIdeError;
+    o.ideError = 0x04;
+    return true;
+  }
+  if (key == 0x01) return true;  // RECOVERED ERROR: registers returned though not asked for
+  // ILLEGAL REQUEST and the rest: the device does not take ATA commands.
+  o.error = key == 0x05 ? devio::kErrorInvalidFunction : devio::kErrorIoDevice;
+  return false;
+}
+
+std::optional<std::string> SerialFromVpd(const std::string& page) {
+  if (page.size() < 4 || static_cast<std::uint8_t>(page[1]) != 0x80) return std::nullopt;
+  const std::size_t length = (static_cast<std::uint8_t>(page[2]) << 8) | static_cast<std::uint8_t>(page[3]);
+  std::string serial = page.substr(4, std::min(length, page.size() - 4));
+  while (!serial.empty() && serial.back() == 0) serial.pop_back();
+  return serial;
+}
+
+}  // namespace kyvex::platform::linuxscsi

@@ -1,0 +1,43 @@
+// SCSI generic requests for the Linux device layer: commands passed through to a device and
+// ATA commands wrapped in ATA PASS-THROUGH (or, for the old IDE driver, its own ioctl).
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kyvex::platform::linuxscsi {
+
+// Whether a command only reads information (inquiry, mode and log pages, capacity, sense,
+// configuration). The layer passes nothing else through: no request may change a device.
+bool IsReadOnlyCommand(const std::uint8_t* cdb, std::uint8_t length);
+
+// Runs a data-in command. `data` holds the transfer length and is cut to what arrived.
+// True when the command reached the device (whatever its SCSI status); otherwise `error` is
+// the Windows error the failure stands for.
+bool Execute(int fd, const std::uint8_t* cdb, std::uint8_t cdbLength, std::vector<std::uint8_t>& data,
+             std::uint32_t timeoutMs, std::uint8_t& status, std::vector<std::uint8_t>& sense, std::uint32_t& error);
+
+// The task-file registers of an ATA command with one 512-byte sector of data in.
+struct AtaRegisters {
+  std::uint8_t command = 0, features = 0, count = 0, lbaLow = 0, lbaMid = 0, lbaHigh = 0;
+};
+
+// The answer of an ATA command as the SMART driver reports it: a driver error byte of
+// SMART_IDE_ERROR and the device's error register when the device refused the command.
+struct AtaOutcome {
+  std::uint8_t driverError = 0, ideError = 0;
+  std::uint32_t error = 0;  // why the command did not reach the device
+};
+
+// Sends the command to the device behind `fd` (`node` names it: "hda" uses the IDE driver's
+// ioctl, everything else ATA PASS-THROUGH(16)). False when the device cannot take ATA
+// commands at all.
+bool AtaCommand(int fd, const std::string& node, const AtaRegisters& registers, std::uint8_t* data512,
+                AtaOutcome& outcome);
+
+// The serial number in a unit serial number page (VPD page 80h) as sysfs hands it over.
+std::optional<std::string> SerialFromVpd(const std::string& page);
+
+}  // namespace kyvex::platform::linuxscsi

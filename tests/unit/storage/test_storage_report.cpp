@@ -1,0 +1,101 @@
+// What the command and the window show of the storage component: JSON under the record's
+// field names, and the sections of the two window pages.
+#include <gtest/gtest.h>
+
+#include "cli/StorageReport.h"
+#include "platform/fake/FakePlatform.h"
+#include "unit/storage/StorageTestSupport.h"
+
+using namespace kyvex;
+using namespace storage_test;
+using platform::FakePlatform;
+using platform::ScopedPlatform;
+
+namespace {
+
+// One disk with SMART data and a partition, and a drive letter on it.
+struct SmallMachine {
+  FakePlatform fake;
+  SmallMachine() {
+    auto& dev = fake.devices;
+    const std::string pd0 = "\\\\.\\PhysicalDrive0";
+    const auto part = Partition(1, 100, 0x07, 1);
+    for (const std::string& path : {pd0, std::string("\\\\.\\C:")}) {
+      dev.Reply(path, devio::kStorageQueryProperty, Property("ATA", "ST320410A", "3.39", "5FB3QF34", devio::kBusAta));
+      dev.Reply(path, devio::kScsiGetAddress, devio::ScsiAddressReply(0, 0, 1, 0));
+      dev.Reply(path, devio::kDiskGetDriveGeometry, Geometry(2432));
+      dev.Reply(path, devio::kStorageGetMediaTypesEx, DiskMediaTypes());
+      dev.Reply(path, devio::kDiskGetDriveLayout, devio::DriveLayoutReply(0, {part}));
+    }
+    dev.Reply("\\\\.\\C:", devio::kVolumeGetVolumeDiskExtents,
+              devio::VolumeDiskExtentsReply({{0, part.startingOffset, part.length}}));
+    dev.Reply(pd0, devio::kSmartGetVersion, devio::SmartVersionReply(1, 1, 1, 7));
+    dev.SmartReply(pd0, 0xEC, std::nullopt, IdentifyOf("ST320410A--3.39"));
+    dev.SmartReply(pd0, 0xB0, 0xD0, SmartDataOf("ST320410A--3.39"));
+    dev.driveLetters = "C";
+  }
+};
+
+TEST(StorageReport, JsonUsesTheFieldNames) {
+  SmallMachine m;
+  ScopedPlatform scope(m.fake);
+  TKyvex_Storage storage;
+  storage.CollectData();
+  const auto j = report::StorageJson(storage);
+  ASSERT_EQ(j["PhysicalCount"], 1);  // SMART identify found the same disk and merged into it
+  ASSERT_EQ(j["LogicalCount"], 1);
+  ASSERT_EQ(j["PhysicalDevices"].size(), 1u);
+  const auto& disk = j["PhysicalDevices"][0];
+  EXPECT_EQ(disk["Drive"], "");
+  EXPECT_EQ(disk["PHYSIndex"], -1);
+  EXPECT_EQ(disk["Model"], "ST320410A");
+  EXPECT_EQ(disk["BusType"], devio::kBusAta);
+  EXPECT_EQ(disk["BusTypeName"], "ATA");
+  EXPECT_EQ(disk["DeviceTypeName"], "Disk");
+  EXPECT_EQ(disk["Geometry"]["TracksPerCylinder"], 255);
+  EXPECT_EQ(disk["Size"], 2432LL * 255 * 63 * 512);
+  EXPECT_TRUE(disk["ExtraInfoAvailable"].get<bool>());
+  const auto& attributes = disk["SMARTAttributes"];
+  ASSERT_FALSE(attributes.empty());
+  EXPECT_EQ(attributes[0]["Id"], 1);
+  EXPECT_EQ(attributes[0]["Raw"], 0x019C5999u);
+  const auto& c = j["LogicalDevices"][0];
+  EXPECT_EQ(c["Drive"], "C");
+  EXPECT_EQ(c["Device"], 'C');
+  EXPECT_EQ(c["PHYSIndex"], 0);
+  ASSERT_EQ(c["Layout"].size(), 1u);
+  EXPECT_EQ(c["Layout"][0]["Typ"], 7);
+  EXPECT_EQ(c["Layout"][0]["TypName"], "NTFS / exFAT");
+  // Every field of the record is there; names stand beside the codes that have one.
+  EXPECT_EQ(disk.size(), report::DeviceJson(TDeviceInfo{}).size() + 2);
+}
+
+TEST(StorageReport, PagesShowEachDeviceAndWhereEachDriveLies) {
+  SmallMachine m;
+  ScopedPlatform scope(m.fake);
+  TKyvex_Storage storage;
+  storage.CollectData();
+  const auto physical = report::StoragePhysicalSections(storage);
+  ASSERT_EQ(physical.size(), 1u);
+  EXPECT_EQ(physical[0].Title, "Physical device 0: ATA ST320410A");
+  auto value = [](const report::Section& s, const std::string& label) {
+    for (const auto& [l, v] : s.Items)
+      if (l == label) return v;
+    return std::string("(missing)");
+  };
+  EXPECT_EQ(value(physical[0], "Serial number"), "5FB3QF34");
+  EXPECT_EQ(value(physical[0], "Location"), "port 0, path 0, target 1, lun 0");
+  EXPECT_EQ(value(physical[0], "SMART"), "supported, enabled");
+  EXPECT_EQ(value(physical[0], "Size"), "20,003,880,960 bytes (18.6 GiB)");
+  const auto logical = report::StorageLogicalSections(storage);
+  ASSERT_EQ(logical.size(), 1u);
+  EXPECT_EQ(logical[0].Title, "Drive C: ATA ST320410A");
+  EXPECT_EQ(value(logical[0], "Physical device"), "0: ATA ST320410A");
+  EXPECT_EQ(value(logical[0], "Partition").substr(0, 26), "type 0x07 NTFS / exFAT, of");
+
+  TKyvex_Storage empty;
+  EXPECT_TRUE(report::StoragePhysicalSections(empty).empty());
+  EXPECT_EQ(report::StorageText(empty), "Storage devices: 0 physical, 0 logical\n");
+}
+
+}  // namespace

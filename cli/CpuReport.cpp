@@ -1,10 +1,358 @@
 #include "cli/CpuReport.h"
 
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <memory>
+#include <optional>
+
+#include "platform/Text.h"
+#include "platform/fake/FakePlatform.h"
+
 namespace kyvex::report {
 
-Sections CpuSections(const TKyvex_CPU&) { return {}; }
-nlohmann::ordered_json CpuJson(const TKyvex_CPU&) { return nlohmann::ordered_json::object(); }
-void AddCpuReport(FullReport&) {}
-CLI::App* AddCpuCommand(CLI::App&, std::function<int()>&) { return nullptr; }
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+// Processor texts are bytes as CPUID or the registry gave them; shown as UTF-8, with bytes
+// that are not valid UTF-8 read as Windows-1252, so that nothing is lost and JSON stays valid.
+std::string Readable(const std::string& s) { return text::Utf16ToUtf8(text::Utf8ToUtf16(s)); }
+
+// For text output, control characters (a brand string may hold zero bytes) become spaces.
+std::string Shown(const std::string& s) {
+  std::string r = Readable(s);
+  for (char& c : r)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
+  return r;
+}
+
+std::string OrDash(const std::string& s) { return s.empty() ? "-" : Shown(s); }
+
+// What stands where the tables give no product name: the brand string, else the registry's
+// or the generic identifier.
+std::string DisplayName(const TKyvex_CPU& cpu) {
+  if (!cpu.CPUName().empty()) return Shown(cpu.CPUName());
+  if (!text::Trim(cpu.MarketingName()).empty()) return Shown(text::Trim(cpu.MarketingName()));
+  return OrDash(cpu.GenericName());
+}
+
+std::string IntelBrandText(TIntelBrands brands) {
+  static constexpr const char* kTexts[kIntelBrandCount] = {"Celeron", "Pentium", "Xeon", "MP", "Mobile", "M"};
+  std::string s;
+  for (int b = 0; b < kIntelBrandCount; ++b) {
+    if (!brands.Contains(static_cast<TIntelBrand>(b))) continue;
+    if (!s.empty()) s += ", ";
+    s += kTexts[b];
+  }
+  return s;
+}
+
+std::string CacheText(const TCPUCacheDetails& c, bool trace = false) {
+  if (c.Size() == 0 && c.LineSize() == 0 && c.Associativity() == caNone) return "none";
+  std::string s = std::to_string(c.Size()) + (trace ? " K micro-ops" : " KB");
+  if (c.Associativity() != caNone) s += ", " + std::string(AssociativityNames[c.Associativity()]);
+  if (c.LineSize() != 0) s += ", " + std::to_string(c.LineSize()) + "-byte lines";
+  return s;
+}
+
+const char* CPUTypeText(int type) {
+  switch (type) {
+    case 0: return "primary processor";
+    case 1: return "OverDrive processor";
+    case 2: return "secondary processor (dual)";
+    default: return "reserved";
+  }
+}
+
+Json CacheJson(const TCPUCacheDetails& c) {
+  return {{"Size", c.Size()},
+          {"LineSize", c.LineSize()},
+          {"Associativity",
+           {{"Value", static_cast<int>(c.Associativity())},
+            {"Name", CacheAssociativityName(c.Associativity())},
+            {"Text", c.Associativity() < kCacheAssociativityCount ? AssociativityNames[c.Associativity()] : ""}}}};
+}
+
+Json FeaturesJson(const TCPUFeatureSet& set) {
+  Json a = Json::array();
+  for (const auto& f : set.Features())
+    a.push_back({{"Bit", f.Bit}, {"Name", f.Name}, {"Description", f.Description}, {"Available", f.Available}});
+  return a;
+}
+
+}  // namespace
+
+Sections CpuSections(const TKyvex_CPU& cpu) {
+  Sections out;
+  const auto& vendor = CPUVendors[cpu.Vendor() < kCpuVendorCount ? cpu.Vendor() : cvUnknown];
+  std::string vendorText = cpu.Vendor() == cvNone ? "-" : vendor.VendorFullName;
+  if (!cpu.VendorID().empty()) vendorText += " (" + Shown(cpu.VendorID()) + ")";
+
+  std::string model = std::to_string(cpu.Model());
+  if (cpu.CPUIDSupported() && cpu.DisplayModel() != cpu.Model())
+    model += " (" + std::to_string(cpu.DisplayModel()) + " counting the extended model)";
+  std::string brand = std::to_string(cpu.Brand());
+  if (!cpu.IntelBrand().Empty()) brand += " (" + IntelBrandText(cpu.IntelBrand()) + ")";
+  std::string clock = cpu.Frequency() ? std::to_string(cpu.Frequency()) + " MHz" : "unknown";
+  if (cpu.Frequency() && cpu.FrequencyInfo().RawFrequency && cpu.FrequencyInfo().RawFrequency != cpu.Frequency())
+    clock += " (measured " + std::to_string(cpu.FrequencyInfo().RawFrequency) + " MHz)";
+
+  Lines id = {
+      {"Name", DisplayName(cpu)},
+      {"Brand string", OrDash(text::Trim(cpu.MarketingName()))},
+      {"Vendor", vendorText},
+      {"Code name", OrDash(cpu.CodeName())},
+      {"Revision", OrDash(text::Trim(cpu.Revision()))},
+      {"Technology", OrDash(cpu.Technology())},
+      {"Identifier", OrDash(cpu.GenericName())},
+      {"Family", std::to_string(cpu.Family())},
+      {"Model", model},
+      {"Stepping", std::to_string(cpu.Stepping())},
+      {"Type", CPUTypeText(cpu.CPUType())},
+      {"Extended signature", "family " + std::to_string(cpu.FamilyEx()) + ", model " + std::to_string(cpu.ModelEx()) +
+                                 ", stepping " + std::to_string(cpu.SteppingEx())},
+      {"Brand index", brand},
+      {"Clock", clock},
+      {"Logical processors",
+       std::to_string(cpu.CPUCount()) + " (" + std::to_string(cpu.CPUPhysicalCount()) + " physical)"},
+      {"APIC ID", cpu.APICID() == 255 ? "not reported" : std::to_string(cpu.APICID())},
+      {"Package", "physical " + std::to_string(cpu.PhysicalID()) + ", logical " + std::to_string(cpu.LogicalID()) +
+                      " of " + std::to_string(cpu.LogicalPerPackage())},
+      {"Identification", OrDash(cpu.SerialNumber())},
+      {"FDIV flaw", cpu.FDIVBug() ? "present" : "none"},
+      {"CPUID", cpu.CPUIDSupported() ? "supported" : "not supported"},
+  };
+  if (!cpu.LiveData()) id.push_back({"Data", "loaded from " + cpu.StorageFileName()});
+  out.push_back({"Processor " + std::to_string(cpu.CPUIndex()), id});
+
+  const auto& c = cpu.Cache();
+  Lines caches = {{"Level 1 code", CacheText(c.Level1().Code())}, {"Level 1 data", CacheText(c.Level1().Data())}};
+  if (CacheText(c.Level1().Unified()) != "none") caches.push_back({"Level 1 unified", CacheText(c.Level1().Unified())});
+  caches.push_back({"Level 2", CacheText(c.Level2())});
+  caches.push_back({"Level 3", CacheText(c.Level3())});
+  caches.push_back({"Trace", CacheText(c.Trace(), true)});
+  out.push_back({"Caches", caches});
+
+  static constexpr const char* kSources[] = {"", "leaf 1 EDX", "leaf 1 ECX", "leaf 80000001h EDX",
+                                             "leaf 80000001h ECX", "leaf 80000007h EDX"};
+  for (std::uint8_t g = fgStandard1; g <= fgPowerManagement; ++g) {
+    const auto& set = cpu.Features().Group(g);
+    if (set.Count() == 0) continue;
+    Lines lines;
+    for (const auto& f : set.Features())
+      lines.push_back({f.Name, std::string(f.Available ? "yes" : "no") + "  " + f.Description});
+    out.push_back({std::string("Features ") + FeatureGroupName(g) + " (" + kSources[g] + ")", lines});
+  }
+  return out;
+}
+
+nlohmann::ordered_json CpuJson(const TKyvex_CPU& cpu) {
+  Json j;
+  j["CPUIndex"] = cpu.CPUIndex();
+  j["CPUCount"] = cpu.CPUCount();
+  j["CPUPhysicalCount"] = cpu.CPUPhysicalCount();
+  j["CPUIDSupported"] = cpu.CPUIDSupported();
+  const auto v = cpu.Vendor() < kCpuVendorCount ? cpu.Vendor() : cvUnknown;
+  j["Vendor"] = {{"Value", static_cast<int>(cpu.Vendor())},
+                 {"Name", CpuVendorName(v)},
+                 {"Text", CPUVendors[v].VendorName}};
+  j["VendorID"] = Readable(cpu.VendorID());
+  j["CPUType"] = cpu.CPUType();
+  j["Family"] = cpu.Family();
+  j["Model"] = cpu.Model();
+  j["Stepping"] = cpu.Stepping();
+  j["FamilyEx"] = cpu.FamilyEx();
+  j["ModelEx"] = cpu.ModelEx();
+  j["SteppingEx"] = cpu.SteppingEx();
+  j["ExtendedFamily"] = cpu.ExtendedFamily();
+  j["ExtendedModel"] = cpu.ExtendedModel();
+  j["DisplayFamily"] = cpu.DisplayFamily();
+  j["DisplayModel"] = cpu.DisplayModel();
+  j["Brand"] = cpu.Brand();
+  Json brands = Json::array();
+  for (int b = 0; b < kIntelBrandCount; ++b)
+    if (cpu.IntelBrand().Contains(static_cast<TIntelBrand>(b))) brands.push_back(IntelBrandName(static_cast<TIntelBrand>(b)));
+  j["IntelBrand"] = {{"Value", cpu.IntelBrand().Mask()}, {"Names", brands}};
+  j["GenericName"] = Readable(cpu.GenericName());
+  j["MarketingName"] = Readable(cpu.MarketingName());
+  j["CPUName"] = cpu.CPUName();
+  j["CodeName"] = cpu.CodeName();
+  j["Revision"] = cpu.Revision();
+  j["Technology"] = cpu.Technology();
+  j["Frequency"] = cpu.Frequency();
+  const auto& m = cpu.FrequencyInfo();
+  j["FrequencyMeasurement"] = {{"RawFrequency", m.RawFrequency},
+                               {"NormalizedFrequency", m.NormalizedFrequency},
+                               {"IntervalParameter", m.IntervalParameter},
+                               {"Cycles", m.Cycles},
+                               {"Microseconds", m.Microseconds}};
+  j["FDIVBug"] = cpu.FDIVBug();
+  j["SerialNumber"] = cpu.SerialNumber();
+  j["APICID"] = cpu.APICID();
+  j["LogicalPerPackage"] = cpu.LogicalPerPackage();
+  j["PhysicalID"] = cpu.PhysicalID();
+  j["LogicalID"] = cpu.LogicalID();
+  const auto& c = cpu.Cache();
+  j["Cache"] = {{"Level1",
+                 {{"Code", CacheJson(c.Level1().Code())},
+                  {"Data", CacheJson(c.Level1().Data())},
+                  {"Unified", CacheJson(c.Level1().Unified())}}},
+                {"Level2", CacheJson(c.Level2())},
+                {"Level3", CacheJson(c.Level3())},
+                {"Trace", CacheJson(c.Trace())}};
+  Json features;
+  for (std::uint8_t g = fgStandard1; g <= fgPowerManagement; ++g)
+    features[FeatureGroupName(g)] = FeaturesJson(cpu.Features().Group(g));
+  j["Features"] = features;
+  j["LiveData"] = cpu.LiveData();
+  return j;
+}
+
+namespace {
+
+// Refreshes `cpu` for every processor in turn, handing each to `each`.
+template <class Each>
+void ForEveryProcessor(TKyvex_CPU& cpu, Each each) {
+  cpu.SetCPUIndex(0);
+  cpu.CollectData();
+  // The count is the low 8 bits of the system's; 256 processors and more show processor 0.
+  const int count = cpu.CPUCount() ? cpu.CPUCount() : 1;
+  each(cpu);
+  for (int i = 1; i < count; ++i) {
+    cpu.SetCPUIndex(static_cast<std::uint8_t>(i));
+    cpu.CollectData();
+    each(cpu);
+  }
+}
+
+}  // namespace
+
+void AddCpuReport(FullReport& report) {
+  TKyvex_CPU cpu;
+  Json all = Json::array();
+  ForEveryProcessor(cpu, [&](const TKyvex_CPU& c) {
+    all.push_back(CpuJson(c));
+    report.Text += "\n" + FormatSections(CpuSections(c));
+  });
+  report.Json["CPU"] = all;
+}
+
+namespace {
+
+struct CpuOptions {
+  bool json = false;
+  bool all = false;
+  int index = -1;
+  std::string dumpFile;
+  int frequency = 0;
+};
+
+// Far beyond any real dump; reading stops here, so that a wrong file is not read whole.
+constexpr std::size_t kMaxDumpFile = 64u << 20;
+
+bool ReadDumpFile(const std::string& name, std::string& content, std::string& error) {
+  std::error_code ec;
+  const std::filesystem::path path(std::u8string(name.begin(), name.end()));
+  if (std::filesystem::is_directory(path, ec)) {
+    error = "is a folder, not a dump file";
+    return false;
+  }
+  std::ifstream f(path, std::ios::binary);
+  if (!f) {
+    error = std::filesystem::exists(path, ec) ? "cannot be opened" : "no such file";
+    return false;
+  }
+  content.assign(kMaxDumpFile + 1, '\0');
+  f.read(content.data(), static_cast<std::streamsize>(content.size()));
+  content.resize(static_cast<std::size_t>(f.gcount()));
+  if (f.bad()) {
+    error = "cannot be read";
+    return false;
+  }
+  return true;
+}
+
+int RunCpu(const CpuOptions& o) {
+  // A recorded dump stands in for this machine's processors: a fake platform answers CPUID
+  // from it, and its clock runs at the frequency given (0 without one).
+  std::unique_ptr<platform::FakePlatform> fake;
+  std::optional<platform::ScopedPlatform> use;
+  if (!o.dumpFile.empty()) {
+    std::string content, error;
+    if (!ReadDumpFile(o.dumpFile, content, error)) {
+      std::cerr << "kyvex cpu: " << o.dumpFile << ": " << error << "\n";
+      return 1;
+    }
+    fake = std::make_unique<platform::FakePlatform>();
+    if (!fake->processor.LoadCpuidDump(content, error)) {
+      std::cerr << "kyvex cpu: " << o.dumpFile << ": " << error << "\n";
+      return 1;
+    }
+    fake->processor.tscMHz = o.frequency;
+    use.emplace(*fake);
+  }
+
+  const int count = GetProcessorCount() ? GetProcessorCount() : 1;
+  if (o.index >= count) {
+    std::cerr << "kyvex cpu: --index " << o.index << ": "
+              << (fake ? "the dump holds " : "this machine has ") << count << " logical processor"
+              << (count == 1 ? "" : "s") << " (0 to " << count - 1 << ")\n";
+    return 1;
+  }
+
+  TKyvex_CPU cpu;
+  if (o.all) {
+    Json all = Json::array();
+    std::string text;
+    ForEveryProcessor(cpu, [&](const TKyvex_CPU& c) {
+      if (o.json)
+        all.push_back(CpuJson(c));
+      else
+        text += (text.empty() ? "" : "\n") + FormatSections(CpuSections(c));
+    });
+    if (o.json)
+      std::cout << all.dump(2) << "\n";
+    else
+      std::cout << text;
+    return 0;
+  }
+  cpu.SetCPUIndex(static_cast<std::uint8_t>(o.index < 0 ? 0 : o.index));
+  cpu.CollectData();
+  if (o.json)
+    std::cout << CpuJson(cpu).dump(2) << "\n";
+  else
+    std::cout << FormatSections(CpuSections(cpu));
+  return 0;
+}
+
+}  // namespace
+
+CLI::App* AddCpuCommand(CLI::App& app, std::function<int()>& run) {
+  auto options = std::make_shared<CpuOptions>();
+  auto* cmd = app.add_subcommand(
+      "cpu",
+      "Identify a processor through CPUID: vendor, family, model and stepping, brand string,\n"
+      "product, core and process names, caches, feature flags and the measured clock.\n"
+      "Describes logical processor 0 of this machine unless told otherwise; with --cpuid-dump,\n"
+      "a processor recorded on another machine.");
+  cmd->add_flag("--json", options->json, "Print JSON instead of text");
+  auto* index = cmd->add_option("--index", options->index, "Describe logical processor N (0-based; default 0)")
+                    ->option_text("N")
+                    ->check(CLI::Range(0, 255));
+  cmd->add_flag("--all", options->all, "Describe every logical processor (JSON: an array)")->excludes(index);
+  auto* dump = cmd->add_option("--cpuid-dump", options->dumpFile,
+                               "Decode FILE, the raw output of the `cpuid` tool (`cpuid -r -1` for one processor,\n"
+                               "`cpuid -r` for all of them), instead of this machine's processors")
+                   ->option_text("FILE");
+  cmd->add_option("--frequency", options->frequency,
+                  "With --cpuid-dump: the clock in MHz, which a dump does not record (without it the\n"
+                  "clock reads 0); a processor without a time-stamp counter stays at 0")
+      ->option_text("MHZ")
+      ->check(CLI::Range(1, 1000000))
+      ->needs(dump);
+  run = [options] { return RunCpu(*options); };
+  return cmd;
+}
 
 }  // namespace kyvex::report

@@ -174,24 +174,36 @@ std::string Numbered(const char* what, std::uint32_t i) { return std::string(wha
 Sections SmbiosSystemSections(const TKyvex_SMBIOS& s) {
   Sections out;
   Lines table;
-  if (s.TableSource() == tsNone) {
+  const bool loaded = !s.LiveData();
+  if (!loaded && s.TableSource() == tsNone) {
     table.push_back({"Entry point", "none found"});
     table.push_back({"Table", "none: this machine's SMBIOS tables could not be read"});
     out.push_back({"SMBIOS", table});
     return out;
   }
   table.push_back({"Version", s.Version().empty() ? "unknown" : s.Version()});
-  if (!s.EntryPointAnchor().empty())
-    table.push_back({"Entry point", "\"" + s.EntryPointAnchor() + "\"" +
-                                        (s.SMBIOSAddress() ? " at " + Hex(s.SMBIOSAddress(), 5) : "") +
-                                        ", revision " + s.Revision()});
-  table.push_back({"Table source", SourceText(s.TableSource())});
-  if (s.StructStart()) table.push_back({"Table address", Hex(s.StructStart(), 8)});
-  table.push_back({"Table length", std::to_string(s.StructLength()) + " bytes"});
-  table.push_back({"Structures", std::to_string(s.StructTables().size()) + " found" +
-                                     (s.StructCount() != 0xFFFF && s.StructCount() != s.StructTables().size()
-                                          ? ", " + std::to_string(s.StructCount()) + " announced"
-                                          : "")});
+  if (loaded) {
+    // A file keeps the decoded values only: the entry point's kind, the table's source and
+    // its structure list stay those of whatever this component collected before, if anything.
+    table.push_back({"Entry point", (s.SMBIOSAddress() ? "at " + Hex(s.SMBIOSAddress(), 5) + ", " : "") +
+                                        "revision " + (s.Revision().empty() ? "unknown" : s.Revision())});
+    if (s.StructStart()) table.push_back({"Table address", Hex(s.StructStart(), 8)});
+    table.push_back({"Table length", std::to_string(s.StructLength()) + " bytes"});
+    if (s.StructCount() != 0xFFFF) table.push_back({"Structures", std::to_string(s.StructCount()) + " announced"});
+    table.push_back({"Data", "loaded from " + s.StorageFileName()});
+  } else {
+    if (!s.EntryPointAnchor().empty())
+      table.push_back({"Entry point", "\"" + s.EntryPointAnchor() + "\"" +
+                                          (s.SMBIOSAddress() ? " at " + Hex(s.SMBIOSAddress(), 5) : "") +
+                                          ", revision " + s.Revision()});
+    table.push_back({"Table source", SourceText(s.TableSource())});
+    if (s.StructStart()) table.push_back({"Table address", Hex(s.StructStart(), 8)});
+    table.push_back({"Table length", std::to_string(s.StructLength()) + " bytes"});
+    table.push_back({"Structures", std::to_string(s.StructTables().size()) + " found" +
+                                       (s.StructCount() != 0xFFFF && s.StructCount() != s.StructTables().size()
+                                            ? ", " + std::to_string(s.StructCount()) + " announced"
+                                            : "")});
+  }
   out.push_back({"SMBIOS", table});
   out.push_back({"BIOS",
                  {{"Vendor", Shown(s.BIOSVendor())},
@@ -212,7 +224,9 @@ Sections SmbiosSystemSections(const TKyvex_SMBIOS& s) {
                   {"Asset tag", Shown(s.MainBoardAssetTag())},
                   {"Location in chassis", Shown(s.MainBoardLocationInChassis())}}});
   out.push_back({"Chassis",
-                 {{"Type", HasStructure(s, 3) ? Named(SMBIOS_ChassisNames, s.ChassisModel(), kMoreChassis) : ""},
+                 {{"Type", !loaded && !HasStructure(s, 3)
+                               ? ""
+                               : Named(SMBIOS_ChassisNames, s.ChassisModel(), kMoreChassis)},
                   {"Manufacturer", Shown(s.ChassisManufacturer())},
                   {"Version", Shown(s.ChassisVersion())},
                   {"Serial number", Shown(s.ChassisSerial())},
@@ -222,7 +236,12 @@ Sections SmbiosSystemSections(const TKyvex_SMBIOS& s) {
 
 Sections SmbiosDeviceSections(const TKyvex_SMBIOS& s) {
   Sections out;
-  if (HasStructure(s, 5))
+  // Loaded data carry no structure list; a memory controller shows in its values.
+  const bool memoryController =
+      s.LiveData() ? HasStructure(s, 5)
+                   : s.MemCtrlSlotCount() || s.MemCtrlMaxSize() || s.MemCtrlSupportedSpeeds() ||
+                         s.MemCtrlSupportedTypes() || s.MemCtrlSupportedVoltages();
+  if (memoryController)
     out.push_back({"Memory controller",
                    {{"Supported interleave", Named(SMBIOS_InterleaveNames, s.MemCtrlSupportedInterleave())},
                     {"Current interleave", Named(SMBIOS_InterleaveNames, s.MemCtrlCurrentInterleave())},
@@ -502,6 +521,8 @@ Json SmbiosJson(const TKyvex_SMBIOS& s) {
                     {"Handle", e.Handle},
                     {"Name", e.Name}});
   j["StructTables"] = list;
+  j["LiveData"] = s.LiveData();
+  if (!s.LiveData()) j["StorageFileName"] = Readable(s.StorageFileName());
   return j;
 }
 

@@ -6,6 +6,7 @@
 #include <iterator>
 #include <sstream>
 
+#include "platform/Text.h"
 #include "storage/Kyvex_IdentifyFile.h"
 
 namespace kyvex::report {
@@ -90,7 +91,9 @@ std::string Hex8(unsigned v) {
   return buf;
 }
 
-std::string DriveText(char drive) { return drive ? std::string(1, drive) : std::string(); }
+// A letter loaded from a storage file may be any code-page byte; alone it would not be valid
+// UTF-8, which the JSON output refuses.
+std::string DriveText(char drive) { return drive ? text::Utf16ToUtf8(text::Utf8ToUtf16(std::string(1, drive))) : std::string(); }
 
 std::string Title(const TDeviceInfo& d) {
   std::string t = d.Vendor;

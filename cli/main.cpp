@@ -6,6 +6,7 @@
 
 #include "app/Lib01.h"
 #include "cli/CpuReport.h"
+#include "cli/FileReport.h"
 #include "cli/Report.h"
 #include "cli/SmbiosReport.h"
 #include "cli/StorageReport.h"
@@ -49,10 +50,13 @@ int main(int argc, char** argv) {
   bool json = false;
   auto* report = app.add_subcommand("report", "Show everything known about this machine");
   report->add_flag("--json", json, "Print JSON instead of text");
-  std::function<int()> runs[3];
-  CLI::App* commands[3] = {kyvex::report::AddCpuCommand(app, runs[0]),
-                           kyvex::report::AddSmbiosCommand(app, runs[1]),
-                           kyvex::report::AddStorageCommand(app, runs[2])};
+  constexpr int kCommands = 5;
+  std::function<int()> runs[kCommands];
+  CLI::App* commands[kCommands] = {kyvex::report::AddCpuCommand(app, runs[0]),
+                                   kyvex::report::AddSmbiosCommand(app, runs[1]),
+                                   kyvex::report::AddStorageCommand(app, runs[2]),
+                                   kyvex::report::AddSaveCommand(app, runs[3]),
+                                   kyvex::report::AddShowCommand(app, runs[4])};
 
   try {
     app.parse(argc, argv);
@@ -65,7 +69,7 @@ int main(int argc, char** argv) {
     if (*report) {
       rc = RunReport(json);
     } else {
-      for (int i = 0; i < 3; ++i)
+      for (int i = 0; i < kCommands; ++i)
         if (commands[i] && *commands[i] && runs[i]) rc = runs[i]();
     }
   } catch (const std::exception& e) {

@@ -82,6 +82,12 @@ struct FixedFileInfo {
   std::uint32_t dwFileDateLS = 0;
 };
 
+// SYSTEMTIME.
+struct SystemTime {
+  std::uint16_t wYear = 0, wMonth = 0, wDayOfWeek = 0, wDay = 0;
+  std::uint16_t wHour = 0, wMinute = 0, wSecond = 0, wMilliseconds = 0;
+};
+
 // The four general registers an instruction probe reads and writes.
 struct X86Registers {
   std::uint32_t eax = 0, ebx = 0, ecx = 0, edx = 0;
@@ -116,6 +122,10 @@ class Platform {
   virtual bool RegKeyExists(RegRoot root, const std::string& subKey) = 0;
   virtual std::optional<RegistryValue> RegQueryValue(RegRoot root, const std::string& subKey,
                                                      const std::string& valueName) = 0;
+
+  // --- Time -------------------------------------------------------------------------------
+  // GetLocalTime: the local wall-clock time.
+  virtual SystemTime GetLocalTime() = 0;
 
   // --- Names and rights ---------------------------------------------------------------
   virtual std::optional<std::string> GetComputerName() = 0;

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/Platform.h"
+
 namespace kyvex {
 
 // An ownable component: an owner destroys the components it owns, last created first.
@@ -57,7 +59,14 @@ struct TStorageInfoRecord {
 };
 
 class TKyvex_KSIC_Component;
+class TStructuredSTorage;
 using TOnDebugEvent = std::function<void(TKyvex_KSIC_Component* Sender, std::string Msg)>;
+
+// The author text the storage-file header carries.
+std::string StorageFileAuthor();
+
+// A calendar time as a date-time.
+TDateTime SystemTimeToDateTime(const platform::SystemTime& t);
 
 // The family's name and version, as the about text and the storage-file header give them.
 inline constexpr const char* kKyvexFamilyName = "Kyvex System Information Component Suite";
@@ -86,6 +95,17 @@ class TKyvex_KSIC_Component : public TComponent {
 
  protected:
   void SetLiveData(bool value) { FLiveData = value; }
+
+  // The steps every component's own storage goes through, after the base save or load.
+  // Save: opens the file again, removes the component's top-level storage `StorageName`,
+  // creates it anew, lets `write` fill it and commits the file. Raises EOleSysError.
+  static void SaveComponentStorage(const std::string& FileName, const std::string& StorageName,
+                                   const std::function<void(TStructuredSTorage&)>& write);
+  // Load: when the file is a storage file holding `StorageName`, lets `read` take the
+  // component's data from it and answers true; false when the file holds no such storage
+  // (not an error). Raises EOleSysError when the file cannot be opened.
+  static bool LoadComponentStorage(const std::string& FileName, const std::string& StorageName,
+                                   const std::function<void(TStructuredSTorage&)>& read);
   TStorageInfoRecord FStorageInfo;
   std::string FStorageFileName;
 

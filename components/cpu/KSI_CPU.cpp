@@ -1,9 +1,407 @@
 #include "cpu/KSI_CPU.h"
 
+#include <cstdio>
+#include <optional>
+#include <string_view>
+
+#include "platform/ProcessorApi.h"
+#include "platform/Text.h"
+
 namespace kyvex {
 
-TKyvex_CPU::TKyvex_CPU(TComponent* AOwner) : TKyvex_KSIC_Component(AOwner) {}
+using platform::Current;
 
-void TKyvex_CPU::CollectData() { TKyvex_KSIC_Component::CollectData(); }
+const std::array<TCPUVendorInfo, kCpuVendorCount> CPUVendors = {{
+    {"", "", "", 0},
+    {"BadCpuVendor", "Unknown", "Unknown Vendor", 0},
+    {"GenuineIntel", "Intel", "Intel Corporation", 0},
+    {"AuthenticAMD", "AMD", "Advanced Micro Devices", 1},
+    {"CyrixInstead", "Cyrix", "Via Technologies Inc", 2},
+    {"CentaurHauls", "Via", "Via Technologies Inc", 1},
+    {"NexGenDriven", "NexGen", "NexGen Inc", 0},
+    {"UMC UMC UMC ", "UMC", "United Microelectronics Corp", 0},
+    {"RiseRiseRise", "Rise", "Rise Technology", 0},
+    {"SiS SiS SiS", "SiS", "SiS", 0},
+    {"Geode by NSC", "NSC", "National Semiconductor", 0},
+    {"GenuineTMx86", "Transmeta", "Transmeta", 1},
+}};
+
+const char* CpuVendorName(TCpuVendor v) {
+  static constexpr const char* kNames[kCpuVendorCount] = {"cvNone",   "cvUnknown", "cvIntel", "cvAmd",
+                                                          "cvCyrix",  "cvIDT",     "cvNexGen", "cvUMC",
+                                                          "cvRise",   "cvSiS",     "cvGeode", "cvTransmeta"};
+  return v < kCpuVendorCount ? kNames[v] : "";
+}
+
+const char* IntelBrandName(TIntelBrand b) {
+  static constexpr const char* kNames[kIntelBrandCount] = {"ibCeleron", "ibPentium", "ibXeon",
+                                                           "ibMP",      "ibMobile",  "ibM"};
+  return b < kIntelBrandCount ? kNames[b] : "";
+}
+
+// --- Unit-level CPUID access ----------------------------------------------------------------
+
+namespace {
+
+platform::ProcessorApi& Api() { return Current().Processor(); }
+
+std::uint32_t g_currentLeaf = 0;
+std::uint32_t g_savedMask = 0;
+bool g_maskSaved = false;
+bool g_setterLookedUp = false;
+bool g_setterPresent = false;
+
+// The unit's values belong to the platform they were taken from.
+void ResetUnit() {
+  g_currentLeaf = 0;
+  g_savedMask = 0;
+  g_maskSaved = false;
+  g_setterLookedUp = false;
+  g_setterPresent = false;
+}
+[[maybe_unused]] const bool g_resetOnPlatformChange = (platform::OnPlatformChanged(&ResetUnit), true);
+
+bool AffinitySetterPresent() {
+  if (!g_setterLookedUp) {
+    g_setterPresent = Api().BindProcessAffinitySetter();
+    g_setterLookedUp = true;
+  }
+  return g_setterPresent;
+}
+
+// APIC ID -> (logical number within the package, package number), the package holding the
+// next power of two at or above `logicalPerPackage` logical processors.
+void SplitApicId(std::uint8_t apicId, std::uint8_t logicalPerPackage, std::uint8_t& logicalId,
+                 std::uint8_t& physicalId) {
+  std::uint32_t width = 1, mask = 0xFF, shift = 0;
+  while (width < logicalPerPackage) {
+    width *= 2;
+    mask *= 2;
+    ++shift;
+  }
+  logicalId = static_cast<std::uint8_t>(apicId & ~mask);
+  physicalId = static_cast<std::uint8_t>(apicId >> shift);
+}
+
+// Leaf 1 EDX bit 28 says EBX carries the APIC ID and the logical count.
+void ApicOfLeaf1(const TCPUIDRegisters& r, std::uint8_t& apicId, std::uint8_t& logicalPerPackage) {
+  if (r.EDX & (1u << 28)) {
+    apicId = static_cast<std::uint8_t>(r.EBX >> 24);
+    logicalPerPackage = static_cast<std::uint8_t>(r.EBX >> 16);
+  } else {
+    apicId = 255;
+    logicalPerPackage = 1;
+  }
+}
+
+std::string Hex8(std::uint32_t v) {
+  char buf[9];
+  std::snprintf(buf, sizeof buf, "%08X", v);
+  return buf;
+}
+
+bool SignatureMatches(const std::string& signature, const std::string& text, bool ignoreCase) {
+  auto equal = [ignoreCase](std::string_view a, std::string_view b) {
+    return ignoreCase ? text::EqualsIgnoreAsciiCase(a, b) : a == b;
+  };
+  if (equal(signature, text)) return true;
+  // SiS's signature is one character short of the 12 that CPUID always gives ("SiS SiS SiS "
+  // with a trailing blank): accept the blank.
+  return signature.size() == 11 && text.size() == 12 && text[11] == ' ' &&
+         equal(signature, std::string_view(text).substr(0, 11));
+}
+
+std::optional<std::string> RegistryString(const std::string& key, const std::string& name) {
+  auto v = Current().RegQueryValue(platform::RegRoot::LocalMachine, key, name);
+  if (!v || (v->type != platform::kRegSz && v->type != platform::kRegExpandSz)) return std::nullopt;
+  return v->text;
+}
+
+}  // namespace
+
+bool IsCPUIDAvailable() { return Api().CanToggleIdFlag(); }
+
+void ExecuteCPUID(TCPUIDRegisters& regs) {
+  const platform::X86Registers r = Api().Cpuid(g_currentLeaf, 0);
+  regs.EAX = r.eax;
+  regs.EBX = r.ebx;
+  regs.ECX = r.ecx;
+  regs.EDX = r.edx;
+}
+
+void RepeatCPUID(std::uint32_t leaf, int count, TCPUIDRegisters& regs) {
+  g_currentLeaf = leaf;
+  for (int i = 0; i < count; ++i) ExecuteCPUID(regs);
+}
+
+void SelectProcessor(std::uint8_t index) {
+  if (index >= 32) return;
+  auto& api = Api();
+  std::uint32_t processMask = 0, systemMask = 0;
+  // Without the current mask the binding could not be undone: leave the process as it is.
+  g_maskSaved = api.GetProcessAffinityMask(api.GetCurrentProcess(), processMask, systemMask);
+  if (!g_maskSaved) return;
+  g_savedMask = processMask;
+  const int count = GetProcessorCount();
+  if (static_cast<int>(index) > count - 1) index = 0;
+  if (AffinitySetterPresent()) api.SetProcessAffinityMask(api.GetCurrentProcess(), 1u << index);
+  api.Sleep(0);  // give the scheduler the chance to move the thread now
+}
+
+void RestoreProcessorAffinity() {
+  if (AffinitySetterPresent() && g_maskSaved) Api().SetProcessAffinityMask(Api().GetCurrentProcess(), g_savedMask);
+}
+
+namespace {
+// Restores the affinity when it goes out of scope, on every path.
+struct ProcessorBinding {
+  explicit ProcessorBinding(std::uint8_t index) { SelectProcessor(index); }
+  ~ProcessorBinding() { RestoreProcessorAffinity(); }
+  ProcessorBinding(const ProcessorBinding&) = delete;
+  ProcessorBinding& operator=(const ProcessorBinding&) = delete;
+};
+}  // namespace
+
+bool ProcessorHasCPUID(std::uint8_t index) {
+  ProcessorBinding bound(index);
+  return IsCPUIDAvailable();
+}
+
+void CPUIDOnProcessor(std::uint8_t index, std::uint32_t leaf, int count, TCPUIDRegisters& regs) {
+  ProcessorBinding bound(index);
+  RepeatCPUID(leaf, count, regs);
+}
+
+int LeafRange(std::uint32_t leaf) {
+  if (leaf >= 0x80000000u && leaf <= 0x80000008u) return 1;
+  if (leaf >= 0x80860000u && leaf <= 0x80860007u) return 2;
+  return 0;
+}
+
+std::uint32_t MaxLeafOfRange(std::uint8_t index, int range) {
+  static constexpr std::uint32_t kFirstLeaf[] = {0x00000000u, 0x80000000u, 0x80860000u};
+  if (range < 0 || range > 2) return 0;
+  TCPUIDRegisters regs;
+  CPUIDOnProcessor(index, kFirstLeaf[range], 1, regs);
+  return regs.EAX;
+}
+
+bool IsLeafSupported(std::uint8_t index, std::uint32_t leaf) { return leaf <= MaxLeafOfRange(index, LeafRange(leaf)); }
+
+std::string RegisterToText(std::uint32_t value) {
+  std::string s(4, '\0');
+  for (int i = 0; i < 4; ++i) s[static_cast<std::size_t>(i)] = static_cast<char>((value >> (8 * i)) & 0xFF);
+  return s;
+}
+
+std::string SplitSerialGroup(const std::string& s) {
+  return s.substr(0, 4) + "-" + (s.size() > 4 ? s.substr(4, 4) : std::string());
+}
+
+std::uint8_t GetProcessorCount() {
+  platform::SystemInfo info;
+  Api().GetSystemInfo(info);
+  return static_cast<std::uint8_t>(info.dwNumberOfProcessors & 0xFF);
+}
+
+std::uint8_t CountPhysicalProcessors() {
+  const int count = GetProcessorCount();
+  std::uint8_t physical = 0;
+  for (int i = 0; i < count; ++i) {
+    const auto index = static_cast<std::uint8_t>(i);
+    std::uint8_t apicId = 255, logicalPerPackage = 1;
+    // A processor without CPUID cannot say it shares a package: it counts as one.
+    if (ProcessorHasCPUID(index)) {
+      TCPUIDRegisters regs;
+      CPUIDOnProcessor(index, 1, 1, regs);
+      ApicOfLeaf1(regs, apicId, logicalPerPackage);
+    }
+    std::uint8_t logicalId = 0, physicalId = 0;
+    SplitApicId(apicId, logicalPerPackage, logicalId, physicalId);
+    if (logicalId == 0) ++physical;
+  }
+  return physical;
+}
+
+bool HasFDIVBug() {
+  // volatile: the division must run on this processor's floating-point unit, not in the
+  // compiler.
+  volatile long double x = 4195835.0L, y = 3145727.0L;
+  const long double r = x / y * y - x;
+  return r != 0.0L;
+}
+
+TCpuVendor VendorFromSignature(const std::string& text, bool ignoreCase) {
+  for (int v = cvUnknown; v < kCpuVendorCount; ++v)
+    if (SignatureMatches(CPUVendors[static_cast<std::size_t>(v)].Signature, text, ignoreCase))
+      return static_cast<TCpuVendor>(v);
+  return cvUnknown;
+}
+
+// --- The component --------------------------------------------------------------------------
+
+TKyvex_CPU::TKyvex_CPU(TComponent* AOwner)
+    : TKyvex_KSIC_Component(AOwner),
+      FCache(std::make_unique<TCPUCache>()),
+      FFeatures(std::make_unique<TCPUFeatures>()) {}
+
+TKyvex_CPU::~TKyvex_CPU() = default;
+
+int TKyvex_CPU::DisplayFamily() const { return FFamily; }
+
+int TKyvex_CPU::DisplayModel() const {
+  if (FFamily != 6 && FFamily < 15) return FModel;
+  const int baseModel = FModel < 15 ? FModel : 15;
+  return (FExtendedModel << 4) + baseModel;
+}
+
+void TKyvex_CPU::CollectData() {
+  TKyvex_KSIC_Component::CollectData();
+  FFamily = FModel = FStepping = 0;
+  FFamilyEx = FModelEx = FSteppingEx = 0;
+  FExtendedFamily = FExtendedModel = 0;
+  FCPUCount = GetProcessorCount();
+  FCPUPhysicalCount = CountPhysicalProcessors();
+
+  bool leaf1Read = false;
+  FCPUIDSupported = ProcessorHasCPUID(FCPUIndex);
+  if (FCPUIDSupported) {
+    CollectVendorAndSignature(leaf1Read);
+    CollectCaches();
+    CollectFeatures();
+    CollectSerialNumber();
+  }
+  CollectFrequency(leaf1Read);
+  if (!leaf1Read) ReadRegistryDescription();
+  FIntelBrand = ComputeIntelBrand(*this);
+  NameProcessor();
+  FFDIVBug = HasFDIVBug();
+}
+
+void TKyvex_CPU::CollectVendorAndSignature(bool& leaf1Read) {
+  TCPUIDRegisters regs;
+  CPUIDOnProcessor(FCPUIndex, 0, 1, regs);
+  FVendorID = RegisterToText(regs.EBX) + RegisterToText(regs.EDX) + RegisterToText(regs.ECX);
+  FVendor = VendorFromSignature(FVendorID, false);
+
+  if (IsLeafSupported(FCPUIndex, 1)) {
+    CPUIDOnProcessor(FCPUIndex, 1, 1, regs);
+    const std::uint32_t eax = regs.EAX;
+    FCPUType = static_cast<int>((eax >> 12) & 3);
+    FExtendedFamily = static_cast<int>((eax >> 20) & 0xFF);
+    FExtendedModel = static_cast<int>((eax >> 16) & 0xF);
+    const int f = static_cast<int>((eax >> 8) & 0xF);
+    FFamily = f < 15 ? f : f + FExtendedFamily;
+    // The extended model is added, not shifted, and only to a base model of 15.
+    const int m = static_cast<int>((eax >> 4) & 0xF);
+    FModel = m < 15 ? m : m + FExtendedModel;
+    FStepping = static_cast<int>(eax & 0xF);
+
+    if (FVendor == cvAmd && FFamily == 15 && FModel > 4 && regs.EBX == 0) {
+      TCPUIDRegisters ext;
+      CPUIDOnProcessor(FCPUIndex, 0x80000001, 1, ext);
+      FBrand = static_cast<int>(ext.EBX & 0xFF);
+    } else {
+      FBrand = static_cast<int>(regs.EBX & 0xFF);
+    }
+    char generic[80];
+    std::snprintf(generic, sizeof generic, "x86 Family %d Model %d Stepping %d", FFamily, FModel, FStepping);
+    FGenericName = generic;
+
+    ApicOfLeaf1(regs, FAPICID, FLogicalPerPackage);
+    SplitApicId(FAPICID, FLogicalPerPackage, FLogicalID, FPhysicalID);
+    leaf1Read = true;
+
+    if (FVendor != cvTransmeta) {
+      auto brandFrom = [this](std::uint32_t first, std::uint32_t last) {
+        std::string brand;
+        TCPUIDRegisters r;
+        for (std::uint32_t leaf = first; leaf <= last; ++leaf) {
+          CPUIDOnProcessor(FCPUIndex, leaf, 1, r);
+          brand += RegisterToText(r.EAX) + RegisterToText(r.EBX) + RegisterToText(r.ECX) + RegisterToText(r.EDX);
+        }
+        return brand;
+      };
+      if (IsLeafSupported(FCPUIndex, 0x80000002))
+        FMarketingName = brandFrom(0x80000002, 0x80000004);
+      else if (IsLeafSupported(FCPUIndex, 0x80860003))
+        FMarketingName = brandFrom(0x80860003, 0x80860006);
+    }
+    FMarketingName = text::Trim(FMarketingName);
+  }
+
+  if (IsLeafSupported(FCPUIndex, 0x80000001)) {
+    CPUIDOnProcessor(FCPUIndex, 0x80000001, 1, regs);
+    FFamilyEx = static_cast<int>((regs.EAX >> 8) & 0xF);
+    FModelEx = static_cast<int>((regs.EAX >> 4) & 0xF);
+    FSteppingEx = static_cast<int>(regs.EAX & 0xF);
+  }
+}
+
+void TKyvex_CPU::CollectFeatures() {
+  TAvailableFeatures groups[5];
+  if (IsLeafSupported(FCPUIndex, 1)) {
+    CPUIDOnProcessor(FCPUIndex, 1, 1, FStandardRegisters);
+    groups[0] = BuildFeatureList(*this, fgStandard1);
+    groups[1] = BuildFeatureList(*this, fgStandard2);
+  }
+  if (IsLeafSupported(FCPUIndex, 0x80000001)) {
+    CPUIDOnProcessor(FCPUIndex, 0x80000001, 1, FExtendedRegisters);
+    groups[2] = BuildFeatureList(*this, fgExtended1);
+    groups[3] = BuildFeatureList(*this, fgExtended2);
+  }
+  if (IsLeafSupported(FCPUIndex, 0x80000007)) {
+    CPUIDOnProcessor(FCPUIndex, 0x80000007, 1, FPowerRegisters);
+    groups[4] = BuildFeatureList(*this, fgPowerManagement);
+  }
+  FFeatures->SetFeatureGroups(std::move(groups[0]), std::move(groups[1]), std::move(groups[2]),
+                              std::move(groups[3]), std::move(groups[4]));
+}
+
+void TKyvex_CPU::CollectSerialNumber() {
+  TCPUIDRegisters regs;
+  CPUIDOnProcessor(FCPUIndex, 1, 1, regs);
+  if (FVendor == cvTransmeta)
+    FSerialNumber = SplitSerialGroup(Hex8(regs.EBX));
+  else
+    FSerialNumber = SplitSerialGroup(Hex8(regs.EAX)) + "-" + SplitSerialGroup(Hex8(regs.EDX)) + "-" +
+                    SplitSerialGroup(Hex8(regs.ECX));
+}
+
+void TKyvex_CPU::CollectFrequency(bool leaf1Read) {
+  // RDTSC faults on a processor without a time-stamp counter, and one without CPUID cannot
+  // say whether it has one.
+  const bool hasTimeStampCounter = leaf1Read && (FStandardRegisters.EDX & (1u << 4));
+  if (!hasTimeStampCounter) {
+    FFrequencyInfo = {};
+    FFrequency = 0;
+    return;
+  }
+  ProcessorBinding bound(FCPUIndex);
+  FFrequencyInfo = MeasureFrequency();
+  FFrequency = FFrequencyInfo.NormalizedFrequency;
+}
+
+void TKyvex_CPU::ReadRegistryDescription() {
+  const std::string key = "\\HARDWARE\\DESCRIPTION\\System\\CentralProcessor\\" + std::to_string(FCPUIndex);
+  if (!Current().RegKeyExists(platform::RegRoot::LocalMachine, key)) return;
+  FVendorID = RegistryString(key, "VendorIdentifier").value_or("");
+  FVendor = VendorFromSignature(FVendorID, true);
+  FGenericName = RegistryString(key, "Identifier").value_or("");
+  if (auto name = RegistryString(key, "ProcessorNameString")) FMarketingName = *name;
+}
+
+void TKyvex_CPU::NameProcessor() {
+  FCPUName.clear();
+  FCodeName.clear();
+  FRevision.clear();
+  FTechnology.clear();
+  using NamingRoutine = void (*)(TKyvex_CPU&);
+  static constexpr NamingRoutine kRoutines[kCpuVendorCount] = {
+      nullptr,           nullptr,          NameIntelProcessor, NameAMDProcessor,   NameCyrixProcessor,
+      NameIDTProcessor,  NameNexGenProcessor, NameUMCProcessor, NameRiseProcessor, NameSiSProcessor,
+      NameGeodeProcessor, NameTransmetaProcessor};
+  if (FVendor < kCpuVendorCount && kRoutines[FVendor]) kRoutines[FVendor](*this);
+}
 
 }  // namespace kyvex

@@ -1,22 +1,162 @@
-// The processor component: identifies one logical processor at a time through CPUID.
+// The processor component: identifies one logical processor at a time through CPUID, with
+// the process bound to that processor, and derives its caches, features, clock and names.
 #pragma once
 
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+
 #include "common/KSI_Common.h"
+#include "cpu/KSI_CPUCache.h"
+#include "cpu/KSI_CPUClock.h"
+#include "cpu/KSI_CPUFeatures.h"
+#include "cpu/KSI_CPUTypes.h"
 
 namespace kyvex {
 
 class TKyvex_CPU : public TKyvex_KSIC_Component {
  public:
   explicit TKyvex_CPU(TComponent* AOwner = nullptr);
+  ~TKyvex_CPU() override;
 
-  // The logical processor described (0-based).
-  int CPUIndex() const { return FCPUIndex; }
-  void SetCPUIndex(int index) { FCPUIndex = index; }
+  // --- Published properties, in declaration order ---------------------------------------
+  std::uint8_t CPUCount() const { return FCPUCount; }
+  std::uint8_t CPUPhysicalCount() const { return FCPUPhysicalCount; }
+  const TCPUCache& Cache() const { return *FCache; }
+  const TCPUFeatures& Features() const { return *FFeatures; }
+  // The logical processor described (0-based). Setting it does not refresh.
+  std::uint8_t CPUIndex() const { return FCPUIndex; }
+  void SetCPUIndex(std::uint8_t index) { FCPUIndex = index; }
+  bool CPUIDSupported() const { return FCPUIDSupported; }
+  TCpuVendor Vendor() const { return FVendor; }
+  int CPUType() const { return FCPUType; }
+  int Family() const { return FFamily; }
+  int Model() const { return FModel; }
+  int Stepping() const { return FStepping; }
+  int FamilyEx() const { return FFamilyEx; }
+  int ModelEx() const { return FModelEx; }
+  int SteppingEx() const { return FSteppingEx; }
+  int Brand() const { return FBrand; }
+  TIntelBrands IntelBrand() const { return FIntelBrand; }
+  const std::string& GenericName() const { return FGenericName; }
+  const std::string& MarketingName() const { return FMarketingName; }
+  const std::string& CPUName() const { return FCPUName; }
+  const std::string& CodeName() const { return FCodeName; }
+  const std::string& Revision() const { return FRevision; }
+  const std::string& Technology() const { return FTechnology; }
+  std::uint32_t Frequency() const { return FFrequency; }
+  bool FDIVBug() const { return FFDIVBug; }
+  const std::string& SerialNumber() const { return FSerialNumber; }
+  std::uint8_t APICID() const { return FAPICID; }
+  std::uint8_t LogicalPerPackage() const { return FLogicalPerPackage; }
+  std::uint8_t PhysicalID() const { return FPhysicalID; }
+  std::uint8_t LogicalID() const { return FLogicalID; }
+
+  // --- Further read-only values of the last refresh ---------------------------------------
+  // The 12 characters CPUID gave as the vendor (the registry's text on the fallback path),
+  // also when no row of CPUVendors matches them.
+  const std::string& VendorID() const { return FVendorID; }
+  // Bits 27..20 and 19..16 of leaf 1 EAX. `Family` and `Model` take them in only for base
+  // values of 15; the processor's own documentation numbers models with them (see
+  // DisplayModel).
+  int ExtendedFamily() const { return FExtendedFamily; }
+  int ExtendedModel() const { return FExtendedModel; }
+  // Family and model as the vendors' manuals and the operating systems number them: the
+  // extended model is shifted in front of the base model for families 6 and 15.
+  int DisplayFamily() const;
+  int DisplayModel() const;
+  // The details of the clock measurement whose normalized value became `Frequency`.
+  const TFrequencyInfo& FrequencyInfo() const { return FFrequencyInfo; }
+
+  // --- Unpublished state -----------------------------------------------------------------
+  const TCPUIDRegisters& StandardRegisters() const { return FStandardRegisters; }
+  const TCPUIDRegisters& ExtendedRegisters() const { return FExtendedRegisters; }
+  const TCPUIDRegisters& PowerRegisters() const { return FPowerRegisters; }
+  const TDescriptorSlots& Descriptors() const { return FDescriptors; }
 
   void CollectData() override;
 
  private:
-  int FCPUIndex = 0;
+  void CollectVendorAndSignature(bool& leaf1Read);
+  void CollectCaches();
+  void CollectFeatures();
+  void CollectSerialNumber();
+  void CollectFrequency(bool leaf1Read);
+  void ReadRegistryDescription();
+  void NameProcessor();
+
+  friend void StoreDescriptorBytes(TKyvex_CPU& cpu, std::uint32_t value, int registerNumber);
+  friend struct CPUNaming;  // the naming routines write the four names
+
+  std::uint8_t FCPUCount = 1;
+  std::uint8_t FCPUPhysicalCount = 1;
+  std::unique_ptr<TCPUCache> FCache;
+  std::unique_ptr<TCPUFeatures> FFeatures;
+  std::uint8_t FCPUIndex = 0;
+  bool FCPUIDSupported = false;
+  TCpuVendor FVendor = cvNone;
+  int FCPUType = 0;
+  int FFamily = 0, FModel = 0, FStepping = 0;
+  int FFamilyEx = 0, FModelEx = 0, FSteppingEx = 0;
+  int FBrand = 0;
+  TIntelBrands FIntelBrand;
+  std::string FGenericName, FMarketingName, FCPUName, FCodeName, FRevision, FTechnology;
+  std::uint32_t FFrequency = 0;
+  bool FFDIVBug = false;
+  std::string FSerialNumber;
+  std::uint8_t FAPICID = 0, FLogicalPerPackage = 0, FPhysicalID = 0, FLogicalID = 0;
+
+  std::string FVendorID;
+  int FExtendedFamily = 0, FExtendedModel = 0;
+  TFrequencyInfo FFrequencyInfo;
+
+  TCPUIDRegisters FStandardRegisters, FExtendedRegisters, FPowerRegisters;
+  TDescriptorSlots FDescriptors{};
 };
+
+// --- Unit-level CPUID access and processor binding ----------------------------------------
+// They keep two unit-level values, the leaf to execute and the affinity mask saved by the
+// last binding, so two components must not refresh at the same time.
+
+bool IsCPUIDAvailable();
+// CPUID with the unit's current leaf (sub-leaf 0).
+void ExecuteCPUID(TCPUIDRegisters& regs);
+// Sets the current leaf and executes it `count` times into `regs`; 0 or less executes nothing.
+void RepeatCPUID(std::uint32_t leaf, int count, TCPUIDRegisters& regs);
+// Binds the whole process to one logical processor (index 32 and above: nothing happens).
+void SelectProcessor(std::uint8_t index);
+// Re-applies the affinity saved by the last SelectProcessor.
+void RestoreProcessorAffinity();
+bool ProcessorHasCPUID(std::uint8_t index);
+void CPUIDOnProcessor(std::uint8_t index, std::uint32_t leaf, int count, TCPUIDRegisters& regs);
+// 1 for 0x80000000..0x80000008, 2 for 0x80860000..0x80860007, 0 otherwise.
+int LeafRange(std::uint32_t leaf);
+std::uint32_t MaxLeafOfRange(std::uint8_t index, int range);
+bool IsLeafSupported(std::uint8_t index, std::uint32_t leaf);
+// The four bytes of a register as characters, low byte first; zero bytes are kept.
+std::string RegisterToText(std::uint32_t value);
+// "12345678" -> "1234-5678".
+std::string SplitSerialGroup(const std::string& s);
+std::uint8_t GetProcessorCount();
+std::uint8_t CountPhysicalProcessors();
+bool HasFDIVBug();
+
+// The row of CPUVendors whose signature is `text`: exact for CPUID's text, ignoring letter
+// case for the registry's. cvUnknown when none matches.
+TCpuVendor VendorFromSignature(const std::string& text, bool ignoreCase);
+
+// Naming (components/cpu/KSI_CPUNames.cpp).
+TIntelBrands ComputeIntelBrand(const TKyvex_CPU& cpu);
+void NameIntelProcessor(TKyvex_CPU& cpu);
+void NameAMDProcessor(TKyvex_CPU& cpu);
+void NameCyrixProcessor(TKyvex_CPU& cpu);
+void NameIDTProcessor(TKyvex_CPU& cpu);
+void NameNexGenProcessor(TKyvex_CPU& cpu);
+void NameUMCProcessor(TKyvex_CPU& cpu);
+void NameRiseProcessor(TKyvex_CPU& cpu);
+void NameSiSProcessor(TKyvex_CPU& cpu);
+void NameGeodeProcessor(TKyvex_CPU& cpu);
+void NameTransmetaProcessor(TKyvex_CPU& cpu);
 
 }  // namespace kyvex

@@ -188,6 +188,17 @@ class TKyvex_SMBIOS : public TKyvex_KSIC_Component {
 
   void CollectData() override;
 
+  // Stores the decoded values and every record in the file's "SMBIOS" storage, after the
+  // summary header. The raw tables, the structure table and the windows are not stored, so
+  // a loaded component cannot decode again.
+  void SaveToStorageFile(const std::string& FileName) override;
+  // Answers whether the file held this component's data (also when its lists are empty). A
+  // storage file without them resets every value to empty or 0 and empties the lists; a
+  // file that is not a storage file, or one that cannot be opened (which raises), changes
+  // nothing but LiveData and StorageFileName. The structure table, the entry point and the
+  // windows keep what the last CollectData left in them.
+  bool LoadFromStorageFile(const std::string& FileName) override;
+
   // Puts a raw structure table into the table window (from address 0) and sets the version
   // its version-dependent fields are decoded by; CollectData with ReadLocalMemory false
   // decodes it.
@@ -272,6 +283,9 @@ class TKyvex_SMBIOS : public TKyvex_KSIC_Component {
   int NextStructureIndex(std::uint8_t StructType, int From) const;
 
  private:
+  // The layout of the stored values (KSI_SMBIOS_Persist.cpp).
+  friend struct SMBIOS_StoredLayout;
+
   template <typename T>
   static std::uint32_t Count(const std::vector<T>& list) {
     return static_cast<std::uint32_t>(list.size());

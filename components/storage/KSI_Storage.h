@@ -19,6 +19,13 @@ class TKyvex_Storage : public TKyvex_KSIC_Component {
   ~TKyvex_Storage() override;
 
   void CollectData() override;
+  // Writes both lists below the file's "Storage" element, replacing what an earlier save put
+  // there; the other components' storages in the file are left as they are.
+  void SaveToStorageFile(const std::string& FileName) override;
+  // Replaces both lists by what the file holds. True when the file held this component's
+  // data, even when both lists were saved empty; false for a file that is not a storage file
+  // or holds nothing of this component (both lists are then empty).
+  bool LoadFromStorageFile(const std::string& FileName) override;
 
   std::int32_t PhysicalCount() const { return static_cast<std::int32_t>(FPhysicalDevices.size()); }
   std::int32_t LogicalCount() const { return static_cast<std::int32_t>(FLogicalDevices.size()); }

@@ -40,6 +40,8 @@ class FakePlatform : public Platform {
                         std::uint32_t value);
   void AddRegistryKey(RegRoot root, const std::string& key);
 
+  SystemTime localTime{2026, 12, 4, 10, 14, 30, 15, 250};
+
   std::optional<std::string> computerName = std::string("FAKEHOST");
   std::optional<std::string> userName = std::string("tester");
 
@@ -70,6 +72,7 @@ class FakePlatform : public Platform {
   // --- Platform -------------------------------------------------------------------------
   std::uint32_t GetLastError() override { return lastError; }
   bool GetVersionEx(OSVersionInfo& info, bool extended) override;
+  SystemTime GetLocalTime() override { return localTime; }
   bool RegKeyExists(RegRoot root, const std::string& subKey) override;
   std::optional<RegistryValue> RegQueryValue(RegRoot root, const std::string& subKey,
                                              const std::string& valueName) override;

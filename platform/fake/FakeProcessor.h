@@ -1,12 +1,109 @@
-// Scripted answers for the platform's processors: count, affinity, CPUID and RDTSC, performance counter, tick count, sleep, thread priority.
+// Scripted processors: a CPUID table per logical processor, an affinity that decides which
+// table answers, and one virtual clock behind the performance counter, the tick count, sleep
+// and the time-stamp counter. Tests set what they need and read back what was asked.
 #pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 #include "platform/ProcessorApi.h"
 
 namespace kyvex::platform {
 
+// One logical processor's CPUID answers. A leaf that is not in the table answers zeros.
+struct FakeCpu {
+  std::map<std::pair<std::uint32_t, std::uint32_t>, X86Registers> leaves;  // (leaf, sub-leaf)
+  bool hasCpuid = true;  // the ID flag of EFLAGS can be toggled
+
+  void Set(std::uint32_t leaf, X86Registers regs, std::uint32_t subLeaf = 0) { leaves[{leaf, subLeaf}] = regs; }
+  X86Registers Get(std::uint32_t leaf, std::uint32_t subLeaf = 0) const;
+};
+
+// Reads the raw register dump of the `cpuid` tool: the one-processor form of `cpuid -r -1`
+// ("CPU:" then lines "   0x00000001 0x00: eax=0x... ebx=0x... ecx=0x... edx=0x...") and the
+// all-processors form of `cpuid -r` ("CPU 0:", "CPU 1:", ...), processors in file order.
+// Lines of any other kind are skipped. Nothing (and `error` says why) when no register line
+// is found, or when the text is too large to be a dump.
+std::optional<std::vector<FakeCpu>> ParseCpuidDump(std::string_view text, std::string& error);
+
 class FakeProcessor : public ProcessorApi {
  public:
+  FakeProcessor();
+
+  // --- Processors -------------------------------------------------------------------------
+  std::vector<FakeCpu> cpus;                    // one processor with an empty table to start
+  std::optional<std::uint32_t> processorCount;  // what GetSystemInfo reports; else cpus.size()
+  // Loads a dump (see ParseCpuidDump) into `cpus`; false, with the reason in `error` and
+  // nothing changed, when the text is not a dump.
+  bool LoadCpuidDump(std::string_view text, std::string& error);
+
+  // --- Affinity ---------------------------------------------------------------------------
+  bool affinitySetterPresent = true;      // BindProcessAffinitySetter finds the entry point
+  bool affinityQueryFails = false;
+  std::uint32_t processAffinity = 0;      // 0: every processor (the start-up value)
+  std::vector<std::uint32_t> affinityCalls;  // every mask SetProcessAffinityMask was given
+  int bindLookups = 0;                    // calls of BindProcessAffinitySetter
+  // The processor the calling thread runs on: the lowest processor the affinity allows.
+  std::size_t CurrentCpu() const;
+
+  // --- Thread priority --------------------------------------------------------------------
+  int threadPriority = kThreadPriorityNormal;
+  bool priorityQueryFails = false;
+  std::vector<int> priorityCalls;  // every priority SetThreadPriority was given
+  int timeCriticalRaises = 0;      // how often the thread was raised to time-critical
+
+  // --- Clock ------------------------------------------------------------------------------
+  // Everything runs on one virtual time in performance-counter ticks. Each read of the
+  // performance counter or the tick count advances it by `counterStep`; Sleep advances it by
+  // the time slept. The time-stamp counter runs at `tscMHz`, or, when `tscMHzByPass` is set,
+  // at its entry for the current clock-measurement pass (a pass raises the thread to
+  // time-critical once: entry k serves from the (k+1)-th raise on; the last entry stays).
+  std::int64_t counterFrequency = 10'000'000;
+  bool counterFails = false;  // both QueryPerformanceCounter and QueryPerformanceFrequency fail
+  std::uint64_t counterTicks = 0;
+  std::uint64_t counterStep = 1;
+  double tscMHz = 0;
+  std::vector<double> tscMHzByPass;
+  double tscCycles = 0;  // the time-stamp counter's value
+  std::vector<std::uint32_t> sleeps;
+  std::function<void(std::uint32_t milliseconds)> onSleep;  // runs before the clock moves on
+  std::uint64_t counterReads = 0;
+  void Advance(std::uint64_t ticks);
+
+  // --- Log ----------------------------------------------------------------------------------
+  struct CpuidCall {
+    std::size_t cpu;
+    std::uint32_t leaf, subLeaf;
+  };
+  std::vector<CpuidCall> cpuidCalls;
+  std::vector<std::size_t> idFlagTests;  // the processor each CanToggleIdFlag ran on
+
+  // --- ProcessorApi -------------------------------------------------------------------------
+  void GetSystemInfo(SystemInfo& info) override;
+  Handle GetCurrentProcess() override { return kCurrentProcessHandle; }
+  Handle GetCurrentThread() override { return kCurrentThreadHandle; }
+  bool GetProcessAffinityMask(Handle process, std::uint32_t& processMask, std::uint32_t& systemMask) override;
+  bool BindProcessAffinitySetter() override;
+  bool SetProcessAffinityMask(Handle process, std::uint32_t mask) override;
+  int GetThreadPriority(Handle thread) override;
+  bool SetThreadPriority(Handle thread, int priority) override;
+  bool CanToggleIdFlag() override;
+  X86Registers Cpuid(std::uint32_t leaf, std::uint32_t subLeaf) override;
+  std::uint64_t ReadTimeStampCounter() override;
+  bool QueryPerformanceCounter(std::int64_t& count) override;
+  bool QueryPerformanceFrequency(std::int64_t& frequency) override;
+  std::uint32_t GetTickCount() override;
+  void Sleep(std::uint32_t milliseconds) override;
+
+ private:
+  std::uint32_t Count() const;
+  std::uint32_t SystemMask() const;
 };
 
 }  // namespace kyvex::platform

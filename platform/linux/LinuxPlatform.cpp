@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <climits>
+#include <ctime>
 #include <fstream>
 #include <sstream>
 
@@ -123,6 +124,24 @@ bool LinuxPlatform::GetVersionEx(OSVersionInfo& info, bool extended) {
   if (pos < release.size() && release[pos] == '.') ++pos;
   info.dwBuildNumber = LeadingNumber(release, pos);
   return true;
+}
+
+SystemTime LinuxPlatform::GetLocalTime() {
+  timespec ts{};
+  clock_gettime(CLOCK_REALTIME, &ts);
+  tm local{};
+  localtime_r(&ts.tv_sec, &local);
+  SystemTime t;
+  t.wYear = static_cast<std::uint16_t>(local.tm_year + 1900);
+  t.wMonth = static_cast<std::uint16_t>(local.tm_mon + 1);
+  t.wDayOfWeek = static_cast<std::uint16_t>(local.tm_wday);
+  t.wDay = static_cast<std::uint16_t>(local.tm_mday);
+  t.wHour = static_cast<std::uint16_t>(local.tm_hour);
+  t.wMinute = static_cast<std::uint16_t>(local.tm_min);
+  // A leap second reads as the last second of its minute, as Windows shows it.
+  t.wSecond = static_cast<std::uint16_t>(local.tm_sec > 59 ? 59 : local.tm_sec);
+  t.wMilliseconds = static_cast<std::uint16_t>(ts.tv_nsec / 1000000);
+  return t;
 }
 
 std::string LinuxPlatform::OsPrettyName() const {

@@ -28,6 +28,7 @@ class LinuxPlatform : public Platform {
 
   std::uint32_t GetLastError() override;
   bool GetVersionEx(OSVersionInfo& info, bool extended) override;
+  SystemTime GetLocalTime() override;
   bool RegKeyExists(RegRoot root, const std::string& subKey) override;
   std::optional<RegistryValue> RegQueryValue(RegRoot root, const std::string& subKey,
                                              const std::string& valueName) override;

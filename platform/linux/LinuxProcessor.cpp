@@ -1,18 +1,261 @@
+// Processors on Linux, answered in the shapes of kernel32's services.
+//
+// Windows numbers the logical processors 0..N-1 and gives each a bit of a 32-bit affinity
+// mask. Linux numbers the CPUs it knows, online or not; processor i here is the i-th online
+// CPU, so a machine with CPU 1 offline still has processors 0..N-1 without holes. Binding
+// uses sched_setaffinity on the calling thread (Linux has no process-wide affinity call);
+// the component binds and measures on the same thread, which is what it needs.
+#include <sched.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <x86intrin.h>
+#endif
+
 #include "platform/ProcessorApi.h"
 #include "platform/linux/LinuxPlatform.h"
 
 namespace kyvex::platform {
 
 namespace {
+
+// "0-3,6,8-9" (the kernel's CPU list format) -> the CPU numbers in order; empty when the
+// text is not such a list.
+std::vector<int> ParseCpuList(const std::string& text) {
+  std::vector<int> cpus;
+  std::size_t pos = 0;
+  auto number = [&](int& out) {
+    if (pos >= text.size() || text[pos] < '0' || text[pos] > '9') return false;
+    long n = 0;
+    while (pos < text.size() && text[pos] >= '0' && text[pos] <= '9') {
+      n = n * 10 + (text[pos++] - '0');
+      if (n > 65535) return false;
+    }
+    out = static_cast<int>(n);
+    return true;
+  };
+  while (pos < text.size() && text[pos] != '\n') {
+    int first = 0, last = 0;
+    if (!number(first)) return {};
+    last = first;
+    if (pos < text.size() && text[pos] == '-') {
+      ++pos;
+      if (!number(last) || last < first) return {};
+    }
+    for (int c = first; c <= last; ++c) cpus.push_back(c);
+    if (pos < text.size() && text[pos] == ',') ++pos;
+  }
+  return cpus;
+}
+
+// Windows priority -> nice value, relative to the thread's own except for the two levels
+// that are absolute on Windows as well (time-critical and idle).
+int NiceFor(int priority, int base) {
+  switch (priority) {
+    case kThreadPriorityTimeCritical: return -20;
+    case kThreadPriorityIdle: return 19;
+    case 2: return base - 10;
+    case 1: return base - 5;
+    case -1: return base + 5;
+    case -2: return base + 10;
+    default: return base;
+  }
+}
+
+pid_t ThreadId() { return static_cast<pid_t>(syscall(SYS_gettid)); }
+
+// Per thread, as the Windows calls are: the priority last set (Linux keeps only the nice
+// value, which this layer may not have been allowed to change), the thread's own nice value
+// before the first change, and the full CPU set behind the last affinity query.
+thread_local int t_priority = kThreadPriorityNormal;
+thread_local bool t_baseKnown = false;
+thread_local int t_baseNice = 0;
+thread_local bool t_savedKnown = false;
+thread_local cpu_set_t t_savedSet;
+thread_local std::uint32_t t_savedMask = 0;
+
 class LinuxProcessor : public ProcessorApi {
  public:
   explicit LinuxProcessor(LinuxPlatform& owner) : owner_(owner) {}
 
+  void GetSystemInfo(SystemInfo& info) override {
+    info = SystemInfo{};
+#if defined(__x86_64__)
+    info.wProcessorArchitecture = 9;  // PROCESSOR_ARCHITECTURE_AMD64
+    info.dwProcessorType = 8664;
+#else
+    info.wProcessorArchitecture = 0;  // PROCESSOR_ARCHITECTURE_INTEL
+    info.dwProcessorType = 586;
+#endif
+    const long page = sysconf(_SC_PAGESIZE);
+    info.dwPageSize = page > 0 ? static_cast<std::uint32_t>(page) : 4096;
+    const auto cpus = OnlineCpus();
+    info.dwNumberOfProcessors = static_cast<std::uint32_t>(cpus.size());
+    info.dwActiveProcessorMask = MaskOfFirst(cpus.size());
+    std::call_once(levelOnce_, [this] {
+      const auto entries = owner_.ReadCpuInfo();
+      if (entries.empty()) return;
+      level_ = static_cast<std::uint16_t>(entries[0].family);
+      revision_ = static_cast<std::uint16_t>(((entries[0].model & 0xFF) << 8) | (entries[0].stepping & 0xFF));
+    });
+    info.wProcessorLevel = level_;
+    info.wProcessorRevision = revision_;
+  }
+
+  Handle GetCurrentProcess() override { return kCurrentProcessHandle; }
+  Handle GetCurrentThread() override { return kCurrentThreadHandle; }
+
+  bool GetProcessAffinityMask(Handle process, std::uint32_t& processMask, std::uint32_t& systemMask) override {
+    if (process != kCurrentProcessHandle) return false;
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (sched_getaffinity(0, sizeof set, &set) != 0) return false;
+    const auto cpus = OnlineCpus();
+    processMask = 0;
+    for (std::size_t i = 0; i < cpus.size() && i < 32; ++i)
+      if (cpus[i] < CPU_SETSIZE && CPU_ISSET(cpus[i], &set)) processMask |= 1u << i;
+    systemMask = MaskOfFirst(cpus.size());
+    // A 32-bit mask cannot carry CPUs past the 32nd; remember the whole set so that handing
+    // this mask back restores all of them.
+    t_savedSet = set;
+    t_savedMask = processMask;
+    t_savedKnown = true;
+    return true;
+  }
+
+  bool BindProcessAffinitySetter() override { return true; }
+
+  bool SetProcessAffinityMask(Handle process, std::uint32_t mask) override {
+    if (process != kCurrentProcessHandle || mask == 0) return false;
+    cpu_set_t set;
+    if (t_savedKnown && mask == t_savedMask) {
+      set = t_savedSet;
+    } else {
+      CPU_ZERO(&set);
+      const auto cpus = OnlineCpus();
+      for (std::size_t i = 0; i < 32; ++i) {
+        if (!(mask & (1u << i))) continue;
+        if (i >= cpus.size() || cpus[i] >= CPU_SETSIZE) return false;  // no such processor
+        CPU_SET(cpus[i], &set);
+      }
+    }
+    return sched_setaffinity(0, sizeof set, &set) == 0;
+  }
+
+  int GetThreadPriority(Handle thread) override {
+    return thread == kCurrentThreadHandle ? t_priority : kThreadPriorityErrorReturn;
+  }
+
+  // Raising a thread above its nice value needs CAP_SYS_NICE; without it the thread keeps
+  // its priority and the call still succeeds, so that callers behave as on Windows, where
+  // a process may always raise its own threads.
+  bool SetThreadPriority(Handle thread, int priority) override {
+    if (thread != kCurrentThreadHandle) return false;
+    const pid_t tid = ThreadId();
+    if (!t_baseKnown) {
+      errno = 0;
+      const int nice = getpriority(PRIO_PROCESS, static_cast<id_t>(tid));
+      t_baseNice = errno == 0 ? nice : 0;
+      t_baseKnown = true;
+    }
+    int nice = NiceFor(priority, t_baseNice);
+    if (nice < -20) nice = -20;
+    if (nice > 19) nice = 19;
+    setpriority(PRIO_PROCESS, static_cast<id_t>(tid), nice);
+    t_priority = priority;
+    return true;
+  }
+
+#if defined(__x86_64__) || defined(__i386__)
+  bool CanToggleIdFlag() override {
+    constexpr unsigned long kId = 0x200000;
+    const auto before = __readeflags();
+    __writeeflags(before ^ kId);
+    const auto after = __readeflags();
+    __writeeflags(before);
+    return ((before ^ after) & kId) != 0;
+  }
+
+  X86Registers Cpuid(std::uint32_t leaf, std::uint32_t subLeaf) override {
+    X86Registers r;
+#if defined(__x86_64__)
+    asm volatile("cpuid" : "=a"(r.eax), "=b"(r.ebx), "=c"(r.ecx), "=d"(r.edx) : "a"(leaf), "c"(subLeaf));
+#else
+    asm volatile("movl %%ebx, %%esi\n\tcpuid\n\txchgl %%ebx, %%esi"
+                 : "=a"(r.eax), "=S"(r.ebx), "=c"(r.ecx), "=d"(r.edx)
+                 : "0"(leaf), "2"(subLeaf));
+#endif
+    return r;
+  }
+
+  std::uint64_t ReadTimeStampCounter() override { return __rdtsc(); }
+#else
+  bool CanToggleIdFlag() override { return false; }
+  X86Registers Cpuid(std::uint32_t, std::uint32_t) override { return {}; }
+  std::uint64_t ReadTimeStampCounter() override { return 0; }
+#endif
+
+  // A 10 MHz counter, as Windows' performance counter runs on current systems.
+  bool QueryPerformanceCounter(std::int64_t& count) override {
+    timespec ts{};
+    if (clock_gettime(CLOCK_MONOTONIC_RAW, &ts) != 0) return false;
+    count = static_cast<std::int64_t>(ts.tv_sec) * 10'000'000 + ts.tv_nsec / 100;
+    return true;
+  }
+
+  bool QueryPerformanceFrequency(std::int64_t& frequency) override {
+    frequency = 10'000'000;
+    return true;
+  }
+
+  std::uint32_t GetTickCount() override {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    const std::uint64_t ms = static_cast<std::uint64_t>(ts.tv_sec) * 1000u + static_cast<std::uint64_t>(ts.tv_nsec) / 1'000'000u;
+    return static_cast<std::uint32_t>(ms);
+  }
+
+  void Sleep(std::uint32_t milliseconds) override {
+    if (milliseconds == 0) {
+      sched_yield();  // Sleep(0) gives up the rest of the time slice
+      return;
+    }
+    timespec left{static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1'000'000L};
+    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+    }
+  }
+
  private:
+  std::vector<int> OnlineCpus() const {
+    auto cpus = ParseCpuList(owner_.ReadTextFile("/sys/devices/system/cpu/online"));
+    if (cpus.empty()) {
+      const long n = sysconf(_SC_NPROCESSORS_ONLN);
+      for (long i = 0; i < (n > 0 ? n : 1); ++i) cpus.push_back(static_cast<int>(i));
+    }
+    return cpus;
+  }
+
+  static std::uint32_t MaskOfFirst(std::size_t n) {
+    return n >= 32 ? 0xFFFFFFFFu : static_cast<std::uint32_t>((1u << n) - 1);
+  }
+
   LinuxPlatform& owner_;
+  std::once_flag levelOnce_;
+  std::uint16_t level_ = 0, revision_ = 0;
 };
+
 }  // namespace
 
-std::unique_ptr<ProcessorApi> MakeLinuxProcessorApi(LinuxPlatform& owner) { return std::make_unique<LinuxProcessor>(owner); }
+std::unique_ptr<ProcessorApi> MakeLinuxProcessorApi(LinuxPlatform& owner) {
+  return std::make_unique<LinuxProcessor>(owner);
+}
 
 }  // namespace kyvex::platform

@@ -68,6 +68,12 @@ bool Win32Platform::GetVersionEx(OSVersionInfo& info, bool extended) {
   return true;
 }
 
+SystemTime Win32Platform::GetLocalTime() {
+  SYSTEMTIME st;
+  ::GetLocalTime(&st);
+  return {st.wYear, st.wMonth, st.wDayOfWeek, st.wDay, st.wHour, st.wMinute, st.wSecond, st.wMilliseconds};
+}
+
 bool Win32Platform::RegKeyExists(RegRoot root, const std::string& subKey) {
   HKEY key;
   if (RegOpenKeyExW(RootKey(root), KeyPath(subKey).c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)

@@ -17,3 +17,7 @@ set_tests_properties(kyvex_unknown_command PROPERTIES WILL_FAIL TRUE)
 add_test(NAME kyvex_report_json
          COMMAND /usr/bin/python3 ${CMAKE_CURRENT_SOURCE_DIR}/check_report_json.py
                  ${kyvex_runner} $<TARGET_FILE:kyvex_cli>)
+
+add_test(NAME kyvex_save_show
+         COMMAND /usr/bin/python3 ${CMAKE_CURRENT_SOURCE_DIR}/check_save_show.py
+                 ${kyvex_runner} $<TARGET_FILE:kyvex_cli>)

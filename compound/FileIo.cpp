@@ -1,0 +1,430 @@
+#include "compound/FileIo.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <functional>
+#include <mutex>
+
+#include "compound/Ole.h"
+#include "platform/Text.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdlib>
+#endif
+
+namespace kyvex::ole::detail {
+namespace {
+
+constexpr std::size_t kChunk = 1 << 20;
+
+std::mutex& HookMutex() {
+  static std::mutex m;
+  return m;
+}
+std::function<void(int)>& Hook() {
+  static std::function<void(int)> hook;
+  return hook;
+}
+
+std::atomic<unsigned> g_tempCounter{0};
+
+// The folder part of a path, with its separator ("" for a bare name).
+std::string FolderOf(const std::string& path) {
+#ifdef _WIN32
+  const auto cut = path.find_last_of("/\\:");
+#else
+  const auto cut = path.find_last_of('/');
+#endif
+  return cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
+}
+
+std::string BaseOf(const std::string& path) { return path.substr(FolderOf(path).size()); }
+
+}  // namespace
+
+void CommitStep(int step) {
+  std::function<void(int)> hook;
+  {
+    std::lock_guard<std::mutex> lock(HookMutex());
+    hook = Hook();
+  }
+  if (hook) hook(step);
+}
+
+}  // namespace kyvex::ole::detail
+
+namespace kyvex::ole {
+void SetCommitStepHook(std::function<void(int)> hook) {
+  std::lock_guard<std::mutex> lock(detail::HookMutex());
+  detail::Hook() = std::move(hook);
+}
+}  // namespace kyvex::ole
+
+namespace kyvex::ole::detail {
+
+#ifdef _WIN32
+
+namespace {
+
+std::wstring Wide(const std::string& s) {
+  const std::u16string u = kyvex::text::Utf8ToUtf16(s);
+  return std::wstring(u.begin(), u.end());
+}
+
+IoResult FromWin32(::DWORD code, const std::string& path, const char* doing) {
+  IoResult r;
+  switch (code) {
+    case ERROR_FILE_NOT_FOUND: r.error = IoError::NotFound; break;
+    case ERROR_PATH_NOT_FOUND: case ERROR_INVALID_NAME: case ERROR_BAD_PATHNAME: r.error = IoError::PathNotFound; break;
+    case ERROR_SHARING_VIOLATION: case ERROR_LOCK_VIOLATION: r.error = IoError::ShareViolation; break;
+    case ERROR_ACCESS_DENIED: case ERROR_WRITE_PROTECT: r.error = IoError::AccessDenied; break;
+    case ERROR_FILE_EXISTS: case ERROR_ALREADY_EXISTS: r.error = IoError::AlreadyExists; break;
+    case ERROR_DISK_FULL: case ERROR_HANDLE_DISK_FULL: r.error = IoError::DiskFull; break;
+    default: r.error = IoError::Other; break;
+  }
+  r.text = std::string(doing) + " \"" + path + "\" failed (Windows error " + std::to_string(code) + ")";
+  return r;
+}
+
+HANDLE OpenHold(const std::wstring& path, bool writable, ::DWORD disposition) {
+  return CreateFileW(path.c_str(), GENERIC_READ | (writable ? GENERIC_WRITE : 0), 0, nullptr, disposition,
+                     FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+}  // namespace
+
+struct HeldFile::Impl {
+  std::string path;
+  bool writable = false;
+  HANDLE handle = INVALID_HANDLE_VALUE;
+};
+
+HeldFile::~HeldFile() {
+  if (impl_ && impl_->handle != INVALID_HANDLE_VALUE) CloseHandle(impl_->handle);
+}
+
+IoResult HeldFile::Open(const std::string& path, bool writable, bool create, bool exclusiveCreate,
+                        std::unique_ptr<HeldFile>* out, bool* created) {
+  const std::wstring wpath = Wide(path);
+  const ::DWORD disposition = !create ? OPEN_EXISTING : exclusiveCreate ? CREATE_NEW : OPEN_ALWAYS;
+  HANDLE h = OpenHold(wpath, writable, disposition);
+  if (h == INVALID_HANDLE_VALUE) return FromWin32(GetLastError(), path, "opening");
+  if (created) *created = create && (exclusiveCreate || GetLastError() != ERROR_ALREADY_EXISTS);
+  std::unique_ptr<HeldFile> f(new HeldFile());
+  f->impl_ = std::make_unique<Impl>();
+  f->impl_->path = path;
+  f->impl_->writable = writable;
+  f->impl_->handle = h;
+  *out = std::move(f);
+  return {};
+}
+
+IoResult HeldFile::ReadAll(std::uint64_t limit, std::vector<std::uint8_t>* out) {
+  LARGE_INTEGER size;
+  if (!GetFileSizeEx(impl_->handle, &size)) return FromWin32(GetLastError(), impl_->path, "reading");
+  if (static_cast<std::uint64_t>(size.QuadPart) > limit)
+    return {IoError::TooLarge, "\"" + impl_->path + "\" is too large to open"};
+  LARGE_INTEGER zero{};
+  SetFilePointerEx(impl_->handle, zero, nullptr, FILE_BEGIN);
+  out->resize(static_cast<std::size_t>(size.QuadPart));
+  std::size_t done = 0;
+  while (done < out->size()) {
+    ::DWORD got = 0;
+    const ::DWORD want = static_cast<::DWORD>(std::min<std::size_t>(out->size() - done, kChunk));
+    if (!ReadFile(impl_->handle, out->data() + done, want, &got, nullptr))
+      return FromWin32(GetLastError(), impl_->path, "reading");
+    if (got == 0) break;
+    done += got;
+  }
+  out->resize(done);
+  return {};
+}
+
+IoResult HeldFile::Replace(std::span<const std::uint8_t> image) {
+  const std::string& path = impl_->path;
+  const std::wstring wpath = Wide(path);
+  std::string temp;
+  HANDLE t = INVALID_HANDLE_VALUE;
+  for (int attempt = 0; attempt < 100 && t == INVALID_HANDLE_VALUE; ++attempt) {
+    temp = FolderOf(path) + "~" + BaseOf(path) + "." + std::to_string(GetCurrentProcessId()) + "-" +
+           std::to_string(g_tempCounter++) + ".tmp";
+    t = CreateFileW(Wide(temp).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (t == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS)
+      return FromWin32(GetLastError(), temp, "creating");
+  }
+  if (t == INVALID_HANDLE_VALUE) return {IoError::Other, "no free temporary name beside \"" + path + "\""};
+  const std::wstring wtemp = Wide(temp);
+  auto abandon = [&](IoResult r) {
+    if (t != INVALID_HANDLE_VALUE) CloseHandle(t);
+    DeleteFileW(wtemp.c_str());
+    return r;
+  };
+  int step = 0;
+  CommitStep(step++);
+  std::size_t done = 0;
+  while (done < image.size()) {
+    ::DWORD wrote = 0;
+    const ::DWORD want = static_cast<::DWORD>(std::min<std::size_t>(image.size() - done, kChunk));
+    if (!WriteFile(t, image.data() + done, want, &wrote, nullptr) || wrote == 0)
+      return abandon(FromWin32(GetLastError(), temp, "writing"));
+    done += wrote;
+    CommitStep(step++);
+  }
+  if (!FlushFileBuffers(t)) return abandon(FromWin32(GetLastError(), temp, "flushing"));
+  CloseHandle(t);
+  t = INVALID_HANDLE_VALUE;
+  CommitStep(step++);
+  // The hold must go for the rename to succeed; it is taken again right after.
+  CloseHandle(impl_->handle);
+  impl_->handle = INVALID_HANDLE_VALUE;
+  if (!MoveFileExW(wtemp.c_str(), wpath.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    IoResult r = FromWin32(GetLastError(), path, "replacing");
+    DeleteFileW(wtemp.c_str());
+    impl_->handle = OpenHold(wpath, impl_->writable, OPEN_EXISTING);
+    return r;
+  }
+  CommitStep(step++);
+  impl_->handle = OpenHold(wpath, impl_->writable, OPEN_EXISTING);
+  return {};
+}
+
+IoResult HeldFile::ReadPrefix(const std::string& path, std::size_t n, std::vector<std::uint8_t>* out) {
+  HANDLE h = CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return FromWin32(GetLastError(), path, "opening");
+  out->resize(n);
+  ::DWORD got = 0;
+  const BOOL ok = ReadFile(h, out->data(), static_cast<::DWORD>(n), &got, nullptr);
+  const ::DWORD err = GetLastError();
+  CloseHandle(h);
+  if (!ok) return FromWin32(err, path, "reading");
+  out->resize(got);
+  return {};
+}
+
+#else  // POSIX
+
+namespace {
+
+IoResult FromErrno(int e, const std::string& path, const char* doing) {
+  IoResult r;
+  // A missing folder is another failure than a missing file, as on Windows.
+  int kind = e;
+  struct stat st {};
+  if (e == ENOENT && !FolderOf(path).empty() && ::stat(FolderOf(path).c_str(), &st) != 0) kind = ENOTDIR;
+  switch (kind) {
+    case ENOENT: r.error = IoError::NotFound; break;
+    case ENOTDIR: case ENAMETOOLONG: r.error = IoError::PathNotFound; break;
+    case EACCES: case EPERM: case EROFS: case EISDIR: r.error = IoError::AccessDenied; break;
+    case EEXIST: r.error = IoError::AlreadyExists; break;
+    case ENOSPC: case EDQUOT: case EFBIG: r.error = IoError::DiskFull; break;
+    case EWOULDBLOCK: r.error = IoError::ShareViolation; break;
+    default: r.error = IoError::Other; break;
+  }
+  r.text = std::string(doing) + " \"" + path + "\" failed: " + std::strerror(e);
+  return r;
+}
+
+bool WriteAll(int fd, const std::uint8_t* p, std::size_t n) {
+  while (n > 0) {
+    const ssize_t w = ::write(fd, p, n);
+    if (w < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (w == 0) {
+      errno = EIO;
+      return false;
+    }
+    p += w;
+    n -= static_cast<std::size_t>(w);
+  }
+  return true;
+}
+
+}  // namespace
+
+struct HeldFile::Impl {
+  std::string path;  // symbolic links resolved: the rename replaces the file, not the link
+  int fd = -1;
+};
+
+HeldFile::~HeldFile() {
+  if (impl_ && impl_->fd >= 0) ::close(impl_->fd);
+}
+
+IoResult HeldFile::Open(const std::string& path, bool writable, bool create, bool exclusiveCreate,
+                        std::unique_ptr<HeldFile>* out, bool* created) {
+  if (path.empty()) return {IoError::PathNotFound, "empty file name"};
+  std::string real = path;
+  if (char* resolved = ::realpath(path.c_str(), nullptr)) {
+    real = resolved;
+    std::free(resolved);
+  }
+  // A save writes the new file beside the old one: say so now rather than after the work.
+  if (writable) {
+    const std::string folder = FolderOf(real);
+    if (::access(folder.empty() ? "." : folder.c_str(), W_OK | X_OK) != 0 && errno != ENOENT)
+      return {IoError::AccessDenied,
+              "the folder of \"" + path + "\" is not writable: a save writes the new file beside the old one"};
+  }
+  const int access = writable ? O_RDWR : O_RDONLY;
+  // Taking the lock and checking that the name still leads to the locked file, a few times:
+  // another process may replace the file between our open and our lock.
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    bool made = false;
+    int fd = -1;
+    if (create) {
+      fd = ::open(real.c_str(), access | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+      if (fd >= 0) {
+        made = true;
+      } else if (errno != EEXIST) {
+        return FromErrno(errno, path, "creating");
+      } else if (exclusiveCreate) {
+        return FromErrno(EEXIST, path, "creating");
+      }
+    }
+    if (fd < 0) {
+      fd = ::open(real.c_str(), access | O_CLOEXEC);
+      if (fd < 0) {
+        if (errno == ENOENT && create) continue;  // removed meanwhile: make it again
+        return FromErrno(errno, path, "opening");
+      }
+    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      const int e = errno;
+      ::close(fd);
+      if (e == EWOULDBLOCK) return {IoError::ShareViolation, "\"" + path + "\" is open elsewhere"};
+      return FromErrno(e, path, "locking");
+    }
+    struct stat held {}, named {};
+    if (::fstat(fd, &held) != 0) {
+      const int e = errno;
+      ::close(fd);
+      return FromErrno(e, path, "opening");
+    }
+    if (::stat(real.c_str(), &named) != 0 || named.st_dev != held.st_dev || named.st_ino != held.st_ino) {
+      ::close(fd);
+      continue;
+    }
+    if (S_ISDIR(held.st_mode)) {
+      ::close(fd);
+      return FromErrno(EISDIR, path, "opening");
+    }
+    std::unique_ptr<HeldFile> f(new HeldFile());
+    f->impl_ = std::make_unique<Impl>();
+    f->impl_->path = real;
+    f->impl_->fd = fd;
+    if (created) *created = made;
+    *out = std::move(f);
+    return {};
+  }
+  return {IoError::ShareViolation, "\"" + path + "\" keeps being replaced by another program"};
+}
+
+IoResult HeldFile::ReadAll(std::uint64_t limit, std::vector<std::uint8_t>* out) {
+  struct stat st {};
+  if (::fstat(impl_->fd, &st) != 0) return FromErrno(errno, impl_->path, "reading");
+  if (static_cast<std::uint64_t>(st.st_size) > limit)
+    return {IoError::TooLarge, "\"" + impl_->path + "\" is too large to open"};
+  out->resize(static_cast<std::size_t>(st.st_size));
+  std::size_t done = 0;
+  while (done < out->size()) {
+    const ssize_t r = ::pread(impl_->fd, out->data() + done, std::min(out->size() - done, kChunk),
+                              static_cast<off_t>(done));
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      return FromErrno(errno, impl_->path, "reading");
+    }
+    if (r == 0) break;
+    done += static_cast<std::size_t>(r);
+  }
+  out->resize(done);
+  return {};
+}
+
+IoResult HeldFile::Replace(std::span<const std::uint8_t> image) {
+  const std::string& path = impl_->path;
+  const std::string folder = FolderOf(path);
+  std::string temp;
+  int t = -1;
+  for (int attempt = 0; attempt < 100 && t < 0; ++attempt) {
+    temp = folder + "." + BaseOf(path) + "." + std::to_string(::getpid()) + "-" + std::to_string(g_tempCounter++) +
+           ".tmp";
+    t = ::open(temp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (t < 0 && errno != EEXIST) return FromErrno(errno, temp, "creating");
+  }
+  if (t < 0) return {IoError::Other, "no free temporary name beside \"" + path + "\""};
+  auto abandon = [&](IoResult r) {
+    ::close(t);
+    ::unlink(temp.c_str());
+    return r;
+  };
+  int step = 0;
+  CommitStep(step++);
+  struct stat old {};
+  if (::fstat(impl_->fd, &old) == 0) (void)::fchmod(t, old.st_mode & 07777);
+  for (std::size_t done = 0; done < image.size();) {
+    const std::size_t n = std::min(image.size() - done, kChunk);
+    if (!WriteAll(t, image.data() + done, n)) return abandon(FromErrno(errno, temp, "writing"));
+    done += n;
+    CommitStep(step++);
+  }
+  if (::fsync(t) != 0) return abandon(FromErrno(errno, temp, "flushing"));
+  CommitStep(step++);
+  // The new file is ours alone until the rename makes it visible; locking it first keeps the
+  // hold unbroken across the replacement.
+  if (::flock(t, LOCK_EX | LOCK_NB) != 0) return abandon(FromErrno(errno, temp, "locking"));
+  if (::rename(temp.c_str(), path.c_str()) != 0) return abandon(FromErrno(errno, path, "replacing"));
+  CommitStep(step++);
+  ::close(impl_->fd);
+  impl_->fd = t;
+  // The rename itself must reach the disk before the save counts as done.
+  const int dir = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir < 0) return FromErrno(errno, folder, "syncing the folder of");
+  const int rc = ::fsync(dir);
+  const int e = errno;
+  ::close(dir);
+  if (rc != 0 && e != EINVAL) return FromErrno(e, folder, "syncing the folder of");
+  return {};
+}
+
+IoResult HeldFile::ReadPrefix(const std::string& path, std::size_t n, std::vector<std::uint8_t>* out) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return FromErrno(errno, path, "opening");
+  struct stat st {};
+  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    return FromErrno(EISDIR, path, "opening");
+  }
+  out->resize(n);
+  std::size_t done = 0;
+  while (done < n) {
+    const ssize_t r = ::read(fd, out->data() + done, n - done);
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      const int e = errno;
+      ::close(fd);
+      return FromErrno(e, path, "reading");
+    }
+    if (r == 0) break;
+    done += static_cast<std::size_t>(r);
+  }
+  ::close(fd);
+  out->resize(done);
+  return {};
+}
+
+#endif
+
+}  // namespace kyvex::ole::detail

@@ -12,7 +12,11 @@ d="$build_dir"
 while [ "$d" != "/" ] && [ ! -f "$d/CMakeCache.txt" ]; do d=$(dirname "$d"); done
 [ -f "$d/CMakeCache.txt" ] && build_dir="$d"
 
-export WINEPREFIX="$build_dir/wineprefix"
+# A program that shows a window gets a prefix (and so a Wine desktop process) of its own:
+# the desktop process takes its display from the first program of its prefix, and the
+# other tests run without one.
+if [ -n "${KYVEX_WINE_DISPLAY:-}" ]; then prefix_name=wineprefix-gui; else prefix_name=wineprefix; fi
+export WINEPREFIX="$build_dir/$prefix_name"
 export WINEARCH=win32
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
@@ -30,6 +34,6 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
     wineserver -w
     touch "$WINEPREFIX/.kyvex-ready"
   fi
-) 9>"$build_dir/.wineprefix.lock"
+) 9>"$build_dir/.$prefix_name.lock"
 
 exec wine "$exe" "$@"

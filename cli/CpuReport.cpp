@@ -90,7 +90,8 @@ Sections CpuSections(const TKyvex_CPU& cpu) {
   if (!cpu.VendorID().empty()) vendorText += " (" + Shown(cpu.VendorID()) + ")";
 
   std::string model = std::to_string(cpu.Model());
-  if (cpu.CPUIDSupported() && cpu.DisplayModel() != cpu.Model())
+  // A file keeps the model without its extended part: no display model to derive there.
+  if (cpu.LiveData() && cpu.CPUIDSupported() && cpu.DisplayModel() != cpu.Model())
     model += " (" + std::to_string(cpu.DisplayModel()) + " counting the extended model)";
   std::string brand = std::to_string(cpu.Brand());
   if (!cpu.IntelBrand().Empty()) brand += " (" + IntelBrandText(cpu.IntelBrand()) + ")";
@@ -157,7 +158,7 @@ nlohmann::ordered_json CpuJson(const TKyvex_CPU& cpu) {
   j["Vendor"] = {{"Value", static_cast<int>(cpu.Vendor())},
                  {"Name", CpuVendorName(v)},
                  {"Text", CPUVendors[v].VendorName}};
-  j["VendorID"] = Readable(cpu.VendorID());
+  j["VendorID"] = cpu.LiveData() ? Json(Readable(cpu.VendorID())) : Json();
   j["CPUType"] = cpu.CPUType();
   j["Family"] = cpu.Family();
   j["Model"] = cpu.Model();
@@ -165,10 +166,12 @@ nlohmann::ordered_json CpuJson(const TKyvex_CPU& cpu) {
   j["FamilyEx"] = cpu.FamilyEx();
   j["ModelEx"] = cpu.ModelEx();
   j["SteppingEx"] = cpu.SteppingEx();
-  j["ExtendedFamily"] = cpu.ExtendedFamily();
-  j["ExtendedModel"] = cpu.ExtendedModel();
-  j["DisplayFamily"] = cpu.DisplayFamily();
-  j["DisplayModel"] = cpu.DisplayModel();
+  // Values a storage file does not keep are null for loaded data.
+  const bool live = cpu.LiveData();
+  j["ExtendedFamily"] = live ? Json(cpu.ExtendedFamily()) : Json();
+  j["ExtendedModel"] = live ? Json(cpu.ExtendedModel()) : Json();
+  j["DisplayFamily"] = live ? Json(cpu.DisplayFamily()) : Json();
+  j["DisplayModel"] = live ? Json(cpu.DisplayModel()) : Json();
   j["Brand"] = cpu.Brand();
   Json brands = Json::array();
   for (int b = 0; b < kIntelBrandCount; ++b)
@@ -182,11 +185,12 @@ nlohmann::ordered_json CpuJson(const TKyvex_CPU& cpu) {
   j["Technology"] = cpu.Technology();
   j["Frequency"] = cpu.Frequency();
   const auto& m = cpu.FrequencyInfo();
-  j["FrequencyMeasurement"] = {{"RawFrequency", m.RawFrequency},
-                               {"NormalizedFrequency", m.NormalizedFrequency},
-                               {"IntervalParameter", m.IntervalParameter},
-                               {"Cycles", m.Cycles},
-                               {"Microseconds", m.Microseconds}};
+  j["FrequencyMeasurement"] = live ? Json{{"RawFrequency", m.RawFrequency},
+                                          {"NormalizedFrequency", m.NormalizedFrequency},
+                                          {"IntervalParameter", m.IntervalParameter},
+                                          {"Cycles", m.Cycles},
+                                          {"Microseconds", m.Microseconds}}
+                                    : Json();
   j["FDIVBug"] = cpu.FDIVBug();
   j["SerialNumber"] = cpu.SerialNumber();
   j["APICID"] = cpu.APICID();

@@ -4,8 +4,16 @@
 #include <cstdio>
 #include <iostream>
 #include <memory>
+#include <vector>
 
+#include "cli/CpuReport.h"
+#include "cli/SmbiosReport.h"
+#include "cli/StorageReport.h"
 #include "compound/Ole.h"
+#include "platform/Text.h"
+#include "cpu/KSI_CPU.h"
+#include "smbios/KSI_SMBIOS.h"
+#include "storage/KSI_Storage.h"
 
 
 namespace kyvex::report {
@@ -73,42 +81,111 @@ nlohmann::ordered_json StorageInfoJson(const TStorageInfoRecord& info) {
   };
 }
 
+namespace {
+
+// What `kyvex show` found in a file, component by component: nothing for a component the file
+// does not hold.
+struct FileContents {
+  TStorageInfoRecord info;
+  std::vector<std::unique_ptr<TKyvex_CPU>> processors;
+  std::unique_ptr<TKyvex_SMBIOS> smbios;
+  std::unique_ptr<TKyvex_Storage> storage;
+};
+
+// The processors are taken from "0" on up to the first one the file does not hold, as the
+// other components take their records.
+FileContents LoadFile(const std::string& file) {
+  FileContents c;
+  for (unsigned i = 0; i < 256; ++i) {
+    auto cpu = std::make_unique<TKyvex_CPU>();
+    cpu->SetCPUIndex(static_cast<std::uint8_t>(i));
+    if (!cpu->LoadFromStorageFile(file)) break;
+    c.processors.push_back(std::move(cpu));
+  }
+  auto smbios = std::make_unique<TKyvex_SMBIOS>();
+  if (smbios->LoadFromStorageFile(file)) c.smbios = std::move(smbios);
+  auto storage = std::make_unique<TKyvex_Storage>();
+  const bool held = storage->LoadFromStorageFile(file);
+  c.info = storage->StorageInfo();  // the header is read also when no devices are held
+  if (held) c.storage = std::move(storage);
+  return c;
+}
+
+std::string Held(std::size_t count, const char* one, const char* many) {
+  return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
+}  // namespace
+
 CLI::App* AddSaveCommand(CLI::App& app, std::function<int()>& run) {
-  auto* cmd = app.add_subcommand("save", "Save this machine's information into a storage file (replaces the\n"
-                                         "parts of an existing storage file that this program writes)");
+  auto* cmd = app.add_subcommand(
+      "save",
+      "Collect this machine's information (every processor, the SMBIOS tables, the storage devices) and save it\n"
+      "into a storage file. An existing storage file keeps what it holds besides these; any other file is\n"
+      "replaced. The file is written beside the old one and takes its place only when complete.");
   auto file = std::make_shared<std::string>();
   cmd->add_option("FILE", *file, "The storage file to write")->required();
   run = [file] {
-    TKyvex_KSIC_Component header;
-    header.SaveToStorageFile(*file);
-    std::cout << "Saved " << *file << "\n";
+    // The window's refresh order; each save also renews the file's header.
+    TKyvex_Storage storage;
+    storage.CollectData();
+    storage.SaveToStorageFile(*file);
+    TKyvex_SMBIOS smbios;
+    smbios.CollectData();
+    smbios.SaveToStorageFile(*file);
+    TKyvex_CPU cpu;
+    cpu.SaveToStorageFile(*file);  // refreshes each processor as it saves it
+    std::cout << "Saved " << *file << ": " << Held(cpu.CPUCount(), "processor", "processors") << ", "
+              << (smbios.TableSource() == tsNone ? std::string("no SMBIOS table")
+                                                 : "SMBIOS " + smbios.Version() + " (" +
+                                                       Held(smbios.StructCount(), "structure", "structures") + ")")
+              << ", " << Held(storage.PhysicalCount(), "physical device", "physical devices") << ", "
+              << Held(storage.LogicalCount(), "logical drive", "logical drives") << "\n";
     return 0;
   };
   return cmd;
 }
 
 CLI::App* AddShowCommand(CLI::App& app, std::function<int()>& run) {
-  auto* cmd = app.add_subcommand("show", "Show the information held in a storage file");
+  auto* cmd = app.add_subcommand(
+      "show",
+      "Show what a storage file holds: the machine it was saved on, every processor, the SMBIOS tables and\n"
+      "the storage devices. Nothing is collected from this machine.");
   auto file = std::make_shared<std::string>();
   auto json = std::make_shared<bool>(false);
   cmd->add_option("FILE", *file, "The storage file to read")->required();
-  cmd->add_flag("--json", *json, "Print JSON instead of text");
+  cmd->add_flag("--json", *json,
+                "Print JSON instead of text: \"StorageInfo\", then \"CPU\" (one object per processor), \"SMBIOS\" and\n"
+                "\"Storage\" as `kyvex report --json` has them; null for a component the file does not hold");
   run = [file, json] {
-    TKyvex_KSIC_Component header;
-    if (!header.LoadFromStorageFile(*file)) {
+    if (ole::StgIsStorageFile(*file) != ole::S_OK) {
       const auto status = ole::StgIsStorageFile(*file);
       std::cerr << "kyvex: " << *file
                 << (status == ole::STG_E_FILENOTFOUND ? ": no such file\n" : " is not a storage file\n");
       return 1;
     }
+    const FileContents c = LoadFile(*file);
     if (*json) {
       nlohmann::ordered_json out;
-      out["File"] = *file;
-      out["StorageInfo"] = StorageInfoJson(header.StorageInfo());
+      out["File"] = text::Utf16ToUtf8(text::Utf8ToUtf16(*file));  // valid UTF-8 whatever the name
+      out["StorageInfo"] = StorageInfoJson(c.info);
+      out["CPU"] = nlohmann::ordered_json::array();
+      for (const auto& cpu : c.processors) out["CPU"].push_back(CpuJson(*cpu));
+      out["SMBIOS"] = c.smbios ? SmbiosJson(*c.smbios) : nlohmann::ordered_json();
+      out["Storage"] = c.storage ? StorageJson(*c.storage) : nlohmann::ordered_json();
       std::cout << out.dump(2) << "\n";
-    } else {
-      std::cout << FormatSections({{"Storage file " + *file, StorageInfoLines(header.StorageInfo())}});
+      return 0;
     }
+    std::string text = FormatSections({{"Storage file " + *file, StorageInfoLines(c.info)}});
+    if (c.processors.empty()) text += "\nProcessors: none in this file\n";
+    for (const auto& cpu : c.processors) text += "\n" + FormatSections(CpuSections(*cpu));
+    if (c.smbios)
+      text += "\n" + FormatSections(SmbiosSystemSections(*c.smbios)) + "\n" +
+              FormatSections(SmbiosDeviceSections(*c.smbios));
+    else
+      text += "\nSMBIOS: none in this file\n";
+    text += c.storage ? "\n" + StorageText(*c.storage) : "\nStorage devices: none in this file\n";
+    std::cout << text;
     return 0;
   };
   return cmd;

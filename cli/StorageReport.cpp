@@ -355,6 +355,8 @@ nlohmann::ordered_json StorageJson(const TKyvex_Storage& storage) {
   for (const auto& d : storage.PhysicalDevices()) j["PhysicalDevices"].push_back(DeviceJson(d));
   j["LogicalDevices"] = nlohmann::ordered_json::array();
   for (const auto& d : storage.LogicalDevices()) j["LogicalDevices"].push_back(DeviceJson(d));
+  j["LiveData"] = storage.LiveData();
+  if (!storage.LiveData()) j["StorageFileName"] = text::Utf16ToUtf8(text::Utf8ToUtf16(storage.StorageFileName()));
   return j;
 }
 

@@ -76,6 +76,17 @@ class TKyvex_CPU : public TKyvex_KSIC_Component {
   const TDescriptorSlots& Descriptors() const { return FDescriptors; }
 
   void CollectData() override;
+  // Saves every logical processor (each refreshed in turn, so the component ends up
+  // describing the last one, live) below the file's "CPU" element, replacing what was there.
+  void SaveToStorageFile(const std::string& FileName) override;
+  // Loads the processor at CPUIndex: true when the file holds that processor's values. A
+  // storage file without it (or without any processors) clears the component's values.
+  bool LoadFromStorageFile(const std::string& FileName) override;
+
+ protected:
+  // The per-processor steps, below the file's open "CPU" storage.
+  void SaveProcessorStorage(TStructuredSTorage& cpuStorage, const std::string& Name);
+  bool LoadProcessorStorage(TStructuredSTorage& cpuStorage, const std::string& Name);
 
  private:
   void CollectVendorAndSignature(bool& leaf1Read);
@@ -88,6 +99,7 @@ class TKyvex_CPU : public TKyvex_KSIC_Component {
 
   friend void StoreDescriptorBytes(TKyvex_CPU& cpu, std::uint32_t value, int registerNumber);
   friend struct CPUNaming;  // the naming routines write the four names
+  friend struct CPU_StoredLayout;
 
   std::uint8_t FCPUCount = 1;
   std::uint8_t FCPUPhysicalCount = 1;

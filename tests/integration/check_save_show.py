@@ -1,6 +1,7 @@
 #!/usr/bin/python3
 """`kyvex save FILE` then `kyvex show FILE --json` (optionally through a runner such as Wine):
-the header read back describes the machine that `kyvex report --json` describes."""
+the header and the three components read back describe the machine that `kyvex report --json`
+describes."""
 import json
 import os
 import subprocess
@@ -20,8 +21,10 @@ def run(*args):
 
 
 run("save", name)
-shown = json.loads(run("show", name, "--json"))["StorageInfo"]
-system = json.loads(run("report", "--json"))["System"]
+whole = json.loads(run("show", name, "--json"))
+shown = whole["StorageInfo"]
+report = json.loads(run("report", "--json"))
+system = report["System"]
 expected_os = system["OSName"] + (" " + system["Edition"] if system["Edition"] else "")
 checks = {
     "MachineName": system["MachineName"],
@@ -42,6 +45,43 @@ for key, want in checks.items():
 if not shown["CreationTimeText"]:
     sys.exit("no creation time")
 
+# Every processor, with what identifies it and every feature flag; the clock is measured anew by
+# each run, so it only has to be there.
+cpus, live_cpus = whole["CPU"], report["CPU"]
+if len(cpus) != len(live_cpus):
+    sys.exit(f"{len(cpus)} processors in the file, {len(live_cpus)} on the machine")
+for saved, live in zip(cpus, live_cpus):
+    if saved["LiveData"] or not live["LiveData"]:
+        sys.exit("file data shown as live, or live data as loaded")
+    for key in ("CPUIndex", "CPUCount", "CPUPhysicalCount", "Vendor", "Family", "Model", "Stepping", "APICID",
+                "LogicalID", "PhysicalID", "IntelBrand", "CPUName", "MarketingName", "GenericName", "CodeName",
+                "SerialNumber", "Cache", "Features"):
+        if saved[key] != live[key]:
+            sys.exit(f"processor {live['CPUIndex']} {key}: file {saved[key]!r}, machine {live[key]!r}")
+    if live["Frequency"] and not saved["Frequency"]:
+        sys.exit(f"processor {live['CPUIndex']}: no clock in the file")
+
+# The firmware tables: the decoded values and the record counts.
+if whole["SMBIOS"] is None:
+    sys.exit("the file holds no SMBIOS storage")
+for key in ("Version", "BIOSVendor", "BIOSVersion", "SystemManufacturer", "SystemModel", "SystemUUID",
+            "ProcessorCount", "MemoryDeviceCount"):
+    saved, live = whole["SMBIOS"].get(key), report["SMBIOS"].get(key)
+    if saved != live:
+        sys.exit(f"SMBIOS {key}: file {saved!r}, machine {live!r}")
+
+# The storage devices, one by one.
+storage, live_storage = whole["Storage"], report["Storage"]
+if storage is None:
+    sys.exit("the file holds no Storage storage")
+for kind in ("PhysicalDevices", "LogicalDevices"):
+    if len(storage[kind]) != len(live_storage[kind]):
+        sys.exit(f"{kind}: {len(storage[kind])} in the file, {len(live_storage[kind])} on the machine")
+    for saved, live in zip(storage[kind], live_storage[kind]):
+        for key in ("Drive", "Model", "SerialNumber", "Revision", "DeviceType", "Size"):
+            if key in live and saved.get(key) != live[key]:
+                sys.exit(f"{kind} {key}: file {saved.get(key)!r}, machine {live[key]!r}")
+
 # A file that is not a storage file is refused with a message, not loaded.
 with open("not-a-storage-file.txt", "w") as f:
     f.write("plain text\n")
@@ -49,4 +89,5 @@ out = subprocess.run(prog + ["show", "not-a-storage-file.txt"], capture_output=T
 if out.returncode == 0 or b"not a storage file" not in out.stderr:
     sys.exit(f"plain text file: rc {out.returncode}, {out.stderr!r}")
 os.remove(name)
-print("ok:", shown["MachineName"], shown["OSName"], shown["CreationTimeText"])
+print("ok:", shown["MachineName"], shown["OSName"], shown["CreationTimeText"], f"{len(cpus)} processors,",
+      f"{len(storage['PhysicalDevices'])} physical and {len(storage['LogicalDevices'])} logical devices")

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <functional>
 #include <mutex>
+#include <optional>
+#include <string_view>
 
 #include "compound/Ole.h"
 #include "platform/Text.h"
@@ -13,7 +15,9 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -49,6 +53,55 @@ std::string FolderOf(const std::string& path) {
 }
 
 std::string BaseOf(const std::string& path) { return path.substr(FolderOf(path).size()); }
+
+// A save's temporary file is "<prefix><pid>-<n>.tmp" beside its target, the prefix being the
+// target's name between a platform mark and a dot. The Linux and Windows marks differ, so a
+// Windows program under Wine and a native one sharing a folder never judge each other's
+// process ids.
+std::string TempPrefix(const std::string& path) {
+#ifdef _WIN32
+  return FolderOf(path) + "~" + BaseOf(path) + ".";
+#else
+  return FolderOf(path) + "." + BaseOf(path) + ".";
+#endif
+}
+
+// A decimal number as std::to_string writes it (no sign, no leading zero, at most 10 digits).
+template <class Ch>
+std::optional<std::uint64_t> CanonicalNumber(std::basic_string_view<Ch> digits) {
+  if (digits.empty() || digits.size() > 10 || (digits.size() > 1 && digits[0] == Ch('0'))) return std::nullopt;
+  std::uint64_t v = 0;
+  for (const Ch c : digits) {
+    if (c < Ch('0') || c > Ch('9')) return std::nullopt;
+    v = v * 10 + static_cast<std::uint64_t>(c - Ch('0'));
+  }
+  return v;
+}
+
+// The process id in name when name is exactly a temporary file of the target whose temporary
+// names start with prefix (the prefix without its folder), nothing otherwise. Windows compares
+// the prefix as its file system does, without regard to case.
+template <class Ch>
+std::optional<std::uint32_t> TempFileOwner(std::basic_string_view<Ch> name, std::basic_string_view<Ch> prefix,
+                                           bool ignoreCase) {
+  static constexpr Ch kSuffix[] = {Ch('.'), Ch('t'), Ch('m'), Ch('p')};
+  const std::basic_string_view<Ch> suffix(kSuffix, 4);
+  if (name.size() <= prefix.size() + suffix.size() || name.substr(name.size() - suffix.size()) != suffix)
+    return std::nullopt;
+  for (std::size_t i = 0; i < prefix.size(); ++i) {
+    const bool same = ignoreCase ? UpperUnit(static_cast<char16_t>(name[i])) == UpperUnit(static_cast<char16_t>(prefix[i]))
+                                 : name[i] == prefix[i];
+    if (!same) return std::nullopt;
+  }
+  const auto middle = name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
+  const auto dash = middle.find(Ch('-'));
+  if (dash == std::basic_string_view<Ch>::npos) return std::nullopt;
+  const auto pid = CanonicalNumber(middle.substr(0, dash));
+  const auto serial = CanonicalNumber(middle.substr(dash + 1));
+  // No process that saves has id 0 (on Windows that id even answers like a vanished one).
+  if (!pid || !serial || *pid == 0 || *pid > 0xFFFFFFFFu || *serial > 0xFFFFFFFFu) return std::nullopt;
+  return static_cast<std::uint32_t>(*pid);
+}
 
 }  // namespace
 
@@ -99,6 +152,35 @@ IoResult FromWin32(::DWORD code, const std::string& path, const char* doing) {
 HANDLE OpenHold(const std::wstring& path, bool writable, ::DWORD disposition) {
   return CreateFileW(path.c_str(), GENERIC_READ | (writable ? GENERIC_WRITE : 0), 0, nullptr, disposition,
                      FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+// Whether no process of that id runs any more. A process that has ended but whose object
+// someone still holds keeps its id from being reused, and its saves are over all the same. A
+// process we may not open (another user's, a protected one) counts as running.
+bool ProcessGone(::DWORD pid) {
+  HANDLE h = OpenProcess(SYNCHRONIZE, FALSE, pid);
+  if (h == nullptr) return GetLastError() == ERROR_INVALID_PARAMETER;
+  const bool ended = WaitForSingleObject(h, 0) == WAIT_OBJECT_0;
+  CloseHandle(h);
+  return ended;
+}
+
+// Removes what saves of this target left behind when their process was killed: temporary
+// files whose owner no longer runs. The hold on the target does not settle it alone, since a
+// save lets go of the target for its rename; a running owner may be about to rename its file.
+void RemoveStaleTemps(const std::string& path) {
+  const std::string prefix = TempPrefix(path);
+  const std::u16string base = kyvex::text::Utf8ToUtf16(prefix.substr(FolderOf(path).size()));
+  const std::wstring folder = Wide(FolderOf(path));
+  WIN32_FIND_DATAW found;
+  HANDLE find = FindFirstFileW(Wide(prefix + "*.tmp").c_str(), &found);
+  if (find == INVALID_HANDLE_VALUE) return;
+  do {
+    const std::u16string name(found.cFileName, found.cFileName + wcslen(found.cFileName));
+    const auto owner = TempFileOwner<char16_t>(name, base, true);
+    if (owner && ProcessGone(*owner)) DeleteFileW((folder + found.cFileName).c_str());
+  } while (FindNextFileW(find, &found));
+  FindClose(find);
 }
 
 }  // namespace
@@ -153,11 +235,11 @@ IoResult HeldFile::ReadAll(std::uint64_t limit, std::vector<std::uint8_t>* out) 
 IoResult HeldFile::Replace(std::span<const std::uint8_t> image) {
   const std::string& path = impl_->path;
   const std::wstring wpath = Wide(path);
+  RemoveStaleTemps(path);
   std::string temp;
   HANDLE t = INVALID_HANDLE_VALUE;
   for (int attempt = 0; attempt < 100 && t == INVALID_HANDLE_VALUE; ++attempt) {
-    temp = FolderOf(path) + "~" + BaseOf(path) + "." + std::to_string(GetCurrentProcessId()) + "-" +
-           std::to_string(g_tempCounter++) + ".tmp";
+    temp = TempPrefix(path) + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(g_tempCounter++) + ".tmp";
     t = CreateFileW(Wide(temp).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (t == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS)
       return FromWin32(GetLastError(), temp, "creating");
@@ -250,6 +332,23 @@ bool WriteAll(int fd, const std::uint8_t* p, std::size_t n) {
     n -= static_cast<std::size_t>(w);
   }
   return true;
+}
+
+// Removes what saves of this target left behind when their process was killed: temporary
+// files whose owner no longer runs. While we hold the target no other process of ours can be
+// saving it, but a file system whose locks do not reach every process (a network share) makes
+// the process check the one to rely on. A process we may not signal counts as running.
+void RemoveStaleTemps(const std::string& path) {
+  const std::string folder = FolderOf(path);
+  const std::string prefix = TempPrefix(path).substr(folder.size());
+  DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
+  if (dir == nullptr) return;
+  while (const dirent* entry = ::readdir(dir)) {
+    const auto owner = TempFileOwner<char>(entry->d_name, prefix, false);
+    if (!owner || *owner > static_cast<std::uint32_t>(INT_MAX)) continue;
+    if (::kill(static_cast<pid_t>(*owner), 0) != 0 && errno == ESRCH) ::unlink((folder + entry->d_name).c_str());
+  }
+  ::closedir(dir);
 }
 
 }  // namespace
@@ -356,11 +455,11 @@ IoResult HeldFile::ReadAll(std::uint64_t limit, std::vector<std::uint8_t>* out) 
 IoResult HeldFile::Replace(std::span<const std::uint8_t> image) {
   const std::string& path = impl_->path;
   const std::string folder = FolderOf(path);
+  RemoveStaleTemps(path);
   std::string temp;
   int t = -1;
   for (int attempt = 0; attempt < 100 && t < 0; ++attempt) {
-    temp = folder + "." + BaseOf(path) + "." + std::to_string(::getpid()) + "-" + std::to_string(g_tempCounter++) +
-           ".tmp";
+    temp = TempPrefix(path) + std::to_string(::getpid()) + "-" + std::to_string(g_tempCounter++) + ".tmp";
     t = ::open(temp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (t < 0 && errno != EEXIST) return FromErrno(errno, temp, "creating");
   }

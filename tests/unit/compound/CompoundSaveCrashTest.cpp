@@ -1,6 +1,7 @@
 // A save killed part-way must leave the earlier file whole: a child process saves a large
 // file and is killed with SIGKILL at every step of writing it, and at random moments; after
-// each kill the file must load and hold either the old content or the complete new one.
+// each kill the file must load and hold either the old content or the complete new one, and
+// the next save must clear away what the killed one left in the folder.
 #ifndef _WIN32
 
 #include <gtest/gtest.h>
@@ -9,8 +10,10 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <random>
 #include <thread>
+#include <vector>
 
 #include "CompoundTestSupport.h"
 #include "components/common/Kyvex_SS.h"
@@ -65,11 +68,20 @@ std::string LoadGeneration(const std::string& path) {
   return generation;
 }
 
+// What else the folder holds besides the file.
+std::vector<std::string> Leftovers(const TempDir& dir, const std::string& file) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir.Path()))
+    if (entry.path().filename() != file) names.push_back(entry.path().filename().string());
+  return names;
+}
+
 // Runs the new save in a child process; kill decides how it ends. Returns whether the child
 // died of SIGKILL.
 template <class Setup>
-bool SaveInChild(const std::string& path, Setup&& setupChild, int killAfterMicros = -1) {
+bool SaveInChild(const std::string& path, Setup&& setupChild, int killAfterMicros = -1, pid_t* childPid = nullptr) {
   const pid_t pid = fork();
+  if (childPid) *childPid = pid;
   if (pid == 0) {
     setupChild();
     try {
@@ -99,18 +111,40 @@ TEST(CompoundSaveCrash, AKillAtAnyStepOfASaveLeavesAWholeFile) {
   ole::SetCommitStepHook(nullptr);
   ASSERT_GE(steps, 5) << "the save should take several steps";
 
+  // The temporary file of a save that is still running must survive every save around it;
+  // the children's parent (this process) stands for such a saver.
+  const std::string running = ".crash.cfb." + std::to_string(getpid()) + "-7.tmp";
+  kyvex::testing::WriteBytes(dir.File(running), {1});
+
   for (int stop = 0; stop < steps; ++stop) {
     SCOPED_TRACE("killed at step " + std::to_string(stop) + " of " + std::to_string(steps));
     WriteGeneration(path, "old", false);
-    const bool killed = SaveInChild(path, [stop] {
-      ole::SetCommitStepHook([stop](int step) {
-        if (step == stop) raise(SIGKILL);
-      });
-    });
+    EXPECT_EQ(Leftovers(dir, "crash.cfb"), std::vector<std::string>{running}) << "the next save clears up";
+    pid_t child = 0;
+    const bool killed = SaveInChild(
+        path,
+        [stop] {
+          ole::SetCommitStepHook([stop](int step) {
+            if (step == stop) raise(SIGKILL);
+          });
+        },
+        -1, &child);
     ASSERT_TRUE(killed);
-    // Only the last step comes after the rename.
-    EXPECT_EQ(LoadGeneration(path), stop == steps - 1 ? "new" : "old");
+    // Only the last step comes after the rename; a kill before it leaves the child's file.
+    const bool renamed = stop == steps - 1;
+    std::vector<std::string> left = Leftovers(dir, "crash.cfb");
+    std::erase(left, running);
+    if (renamed) {
+      EXPECT_TRUE(left.empty()) << left.front();
+    } else {
+      const std::string childsPrefix = ".crash.cfb." + std::to_string(child) + "-";
+      ASSERT_EQ(left.size(), 1u);
+      EXPECT_TRUE(left[0].starts_with(childsPrefix) && left[0].ends_with(".tmp")) << left[0];
+    }
+    EXPECT_EQ(LoadGeneration(path), renamed ? "new" : "old");
   }
+  WriteGeneration(path, "old", false);
+  EXPECT_EQ(Leftovers(dir, "crash.cfb"), std::vector<std::string>{running});
 }
 
 TEST(CompoundSaveCrash, AKillAtARandomMomentLeavesTheOldOrTheNewFile) {
@@ -128,6 +162,7 @@ TEST(CompoundSaveCrash, AKillAtARandomMomentLeavesTheOldOrTheNewFile) {
   int sawOld = 0, sawNew = 0;
   for (int round = 0; round < 10; ++round) {
     WriteGeneration(path, "old", false);
+    EXPECT_TRUE(Leftovers(dir, "random.cfb").empty());
     SaveInChild(path, [] {}, when(random));
     const std::string generation = LoadGeneration(path);
     EXPECT_TRUE(generation == "old" || generation == "new") << generation;

@@ -1,11 +1,43 @@
 #include "app/Ana.h"
 
+#include <algorithm>
+#include <exception>
+#include <iterator>
+#include <memory>
+#include <vector>
+
 #include "app/Lib01.h"
+#include "cli/FileReport.h"
+#include "common/Kyvex_SS.h"
 #include "cpu/KSI_CPU.h"
 #include "smbios/KSI_SMBIOS.h"
 #include "storage/KSI_Storage.h"
 
 namespace kyvex {
+
+namespace {
+
+constexpr std::uint32_t kPeekMode = ole::STGM_READ | ole::STGM_SHARE_EXCLUSIVE;  // 0x10
+
+// A component as the file page deals with it: the top-level storage its data live in and
+// the name its pages go by.
+struct TFilePart {
+  TKyvex_KSIC_Component* Component;
+  const char* StorageName;
+  const char* Title;
+};
+
+bool IsBlank(const std::string& s) { return s.find_first_not_of(" \t") == std::string::npos; }
+
+std::string Join(const std::vector<std::string>& items, const char* separator) {
+  std::string out;
+  for (const auto& item : items) out += (out.empty() ? "" : separator) + item;
+  return out;
+}
+
+const char* const kNoFileName = "Önce bir dosya adı yazın ya da Gözat… ile bir dosya seçin.";
+
+}  // namespace
 
 std::string BuildCaption(const std::string& title, const std::string& versionText) {
   return title + " .:: Sürüm " + versionText + " ::.";
@@ -15,6 +47,14 @@ int PageOfNavigationEntry(int index) {
   if (index < 0 || index >= kNavigationEntryCount) return -1;
   // Page 7 is the help page, reached from the footer only.
   return index == 7 ? 8 : index;
+}
+
+std::string FileDataMarkerText(const TStorageInfoRecord& info) {
+  std::vector<std::string> origin;
+  if (!info.MachineName.empty()) origin.push_back(info.MachineName);
+  const std::string written = report::FormatDateTime(info.CreationTime);
+  if (!written.empty()) origin.push_back(written);
+  return "Dosyadan" + (origin.empty() ? std::string() : ": " + Join(origin, ", ")) + " — canlı veri değil";
 }
 
 TMainForm::TMainForm(TMainFormView& view, std::string versionText)
@@ -42,11 +82,107 @@ void TMainForm::SetActivePage(int page) {
 
 void TMainForm::FormShow() {
   SetActivePage(0);
+  RefreshLiveData();
+}
+
+void TMainForm::RefreshLiveData() {
   TKyvex_KSIC_Component* order[] = {Kyvex_Storage1, Kyvex_SMBIOS1, Kyvex_CPU1};
   for (auto* component : order) {
     component->CollectData();
     FView.ComponentRefreshed(*component);
   }
+  FFileDataMarker.clear();
+  FView.ShowLiveData();
+}
+
+TFileActionResult TMainForm::SaveDataToFile(const std::string& FileName) {
+  if (IsBlank(FileName)) return {false, kNoFileName};
+  bool refreshed = false;
+  try {
+    if (ShowingFileData()) {
+      RefreshLiveData();
+      refreshed = true;
+    }
+    // Each save refreshes the shared header and replaces only its own storage, so one file
+    // ends up holding all three.
+    TKyvex_KSIC_Component* order[] = {Kyvex_Storage1, Kyvex_SMBIOS1, Kyvex_CPU1};
+    for (auto* component : order) component->SaveToStorageFile(FileName);
+  } catch (const std::exception& e) {
+    return {false, "Kaydedilemedi: " + FileName + " — " + e.what()};
+  }
+  return {true, "Kaydedildi: " + FileName + (refreshed ? " (canlı veriler yeniden toplandı)" : "")};
+}
+
+TFileActionResult TMainForm::LoadDataFromFile(const std::string& FileName) {
+  if (IsBlank(FileName)) return {false, kNoFileName};
+  const ole::HRESULT kind = ole::StgIsStorageFile(FileName);
+  if (kind == ole::STG_E_FILENOTFOUND || kind == ole::STG_E_PATHNOTFOUND)
+    return {false, "Dosya bulunamadı: " + FileName};
+  if (kind == ole::S_FALSE) return {false, "Bu bir depolama dosyası değil: " + FileName};
+
+  const TFilePart parts[] = {{Kyvex_Storage1, "Storage", "Diskler ve sürücüler"},
+                             {Kyvex_SMBIOS1, "SMBIOS", "Anakart, BIOS ve bellek"},
+                             {Kyvex_CPU1, "CPU", "İşlemci"}};
+  constexpr int kParts = static_cast<int>(std::size(parts));
+  // Loading is not undoable (the storage component empties its lists before it reads), so
+  // what the file holds is looked at before any component is touched: a file that offers
+  // nothing leaves the pages as they are.
+  bool held[kParts] = {};
+  try {
+    OleCheck(kind, "checking " + FileName);
+    std::shared_ptr<ole::IStorage> storage;
+    OleCheck(ole::StgOpenStorage(FileName, nullptr, kPeekMode, nullptr, 0, &storage), "opening " + FileName);
+    TStructuredSTorage root(nullptr, storage);
+    for (int i = 0; i < kParts; ++i) held[i] = root.ElementExists(parts[i].StorageName);
+  } catch (const std::exception& e) {
+    return {false, "Yüklenemedi: " + FileName + " — " + e.what()};
+  }
+  if (std::find(std::begin(held), std::end(held), true) == std::end(held))
+    return {false, "Dosyada yüklenecek bilgi yok: " + FileName};
+
+  // The window has no processor selector: a file's first processor stands for the machine.
+  Kyvex_CPU1->SetCPUIndex(0);
+  std::vector<std::string> missing, unreadable;
+  bool anyLoaded = false;
+  TStorageInfoRecord origin;
+  // Every component loads, also one the file lacks, so that none of them goes on calling
+  // its data live beside the file's.
+  for (int i = 0; i < kParts; ++i) {
+    TKyvex_KSIC_Component& component = *parts[i].Component;
+    std::string failure;
+    bool loaded = false;
+    try {
+      // A component answers for any storage file when it has no storage of its own to look
+      // for; only the storage's presence says that the data came from the file.
+      loaded = component.LoadFromStorageFile(FileName) && held[i];
+    } catch (const std::exception& e) {
+      failure = e.what();
+    }
+    if (loaded) {
+      if (!anyLoaded) origin = component.StorageInfo();
+      anyLoaded = true;
+      FView.ComponentRefreshed(component);
+    } else if (!failure.empty()) {
+      unreadable.push_back(std::string(parts[i].Title) + ": " + failure);
+      FView.ComponentNotLoaded(component, "Bu bölümün bilgisi dosyadan okunamadı: " + failure);
+    } else {
+      missing.push_back(parts[i].Title);
+      FView.ComponentNotLoaded(component, "Yüklenen dosyada bu bölümün bilgisi yok.");
+    }
+  }
+
+  if (!anyLoaded) {
+    // The components were touched and hold nothing worth showing: back to this machine.
+    RefreshLiveData();
+    const std::string why = unreadable.empty() ? "dosyadaki bilgiler okunamadı" : Join(unreadable, "; ");
+    return {false, "Yüklenemedi: " + FileName + " — " + why + " (canlı veriler yeniden toplandı)"};
+  }
+  FFileDataMarker = FileDataMarkerText(origin);
+  FView.ShowFileData(FFileDataMarker, origin);
+  std::string message = "Yüklendi: " + FileName;
+  if (!missing.empty()) message += " — dosyada yok: " + Join(missing, ", ");
+  if (!unreadable.empty()) message += " — okunamadı: " + Join(unreadable, "; ");
+  return {unreadable.empty(), message};
 }
 
 void TMainForm::JvItemsPanel1ItemClick(int index) {

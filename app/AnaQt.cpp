@@ -1,6 +1,8 @@
 #include "app/AnaQt.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFileDialog>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QPainter>
@@ -9,6 +11,7 @@
 #include <QVBoxLayout>
 
 #include "cli/CpuReport.h"
+#include "cli/FileReport.h"
 #include "cli/Report.h"
 #include "cli/SmbiosReport.h"
 #include "cli/StorageReport.h"
@@ -22,6 +25,7 @@ namespace {
 
 const QColor kWindowColour(215, 211, 204);  // 13423575
 const QColor kBannerColour(10, 36, 107);    // 7021578
+const QColor kWarningColour(160, 0, 0);
 
 constexpr int kClientWidth = 572;
 constexpr int kClientHeight = 369;
@@ -115,11 +119,45 @@ TMainFormQt::TMainFormQt(std::string versionText, QWidget* parent) : QWidget(par
     FPageBodies[i] = body;
     if (i == 6) {
       body->setText(QString::fromUtf8("Bilgileri bir dosyaya kaydedin ya da bir dosyadan yükleyin."));
+      auto* layout = static_cast<QVBoxLayout*>(page->layout());
       FileNameEdit = new QLineEdit(page);
       FileNameEdit->setObjectName("FileNameEdit");
       FileNameEdit->setPlaceholderText(QString::fromUtf8("Dosya adı"));
-      page->layout()->addWidget(FileNameEdit);
-      static_cast<QVBoxLayout*>(page->layout())->addStretch(1);
+      layout->addWidget(FileNameEdit);
+      auto* actions = new QHBoxLayout();
+      SaveButton = new QPushButton(QString::fromUtf8("Kaydet"), page);
+      SaveButton->setObjectName("SaveButton");
+      LoadButton = new QPushButton(QString::fromUtf8("Yükle"), page);
+      LoadButton->setObjectName("LoadButton");
+      BrowseButton = new QPushButton(QString::fromUtf8("Gözat…"), page);
+      BrowseButton->setObjectName("BrowseButton");
+      actions->addWidget(SaveButton);
+      actions->addWidget(LoadButton);
+      actions->addStretch(1);
+      actions->addWidget(BrowseButton);
+      layout->addLayout(actions);
+      // A path has no blanks to wrap at, and the container's reason comes after it: the
+      // status wraps anywhere, so that the reason stays in sight.
+      FileStatusText = new QPlainTextEdit(page);
+      FileStatusText->setObjectName("FileStatusText");
+      FileStatusText->setReadOnly(true);
+      FileStatusText->setFrameShape(QFrame::NoFrame);
+      FileStatusText->setFocusPolicy(Qt::NoFocus);
+      FileStatusText->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+      FileStatusText->viewport()->setAutoFillBackground(false);
+      layout->addWidget(FileStatusText, 1);
+      // The page's one line of text (in the scroll area MakePage put it in) needs no more
+      // room than that; the status takes the rest.
+      QWidget* intro = layout->itemAt(1)->widget();
+      layout->setStretchFactor(intro, 0);
+      intro->setMaximumHeight(36);
+      connect(SaveButton, &QPushButton::clicked, this, [this] {
+        RunFileAction([this](const std::string& name) { return FForm->SaveDataToFile(name); });
+      });
+      connect(LoadButton, &QPushButton::clicked, this, [this] {
+        RunFileAction([this](const std::string& name) { return FForm->LoadDataFromFile(name); });
+      });
+      connect(BrowseButton, &QPushButton::clicked, this, [this] { BrowseForFile(); });
     }
     if (i == 7)
       body->setText(QString::fromUtf8(
@@ -138,7 +176,22 @@ TMainFormQt::TMainFormQt(std::string versionText, QWidget* parent) : QWidget(par
   footer->setContentsMargins(10, 8, 10, 8);
   JvFooterBtn1 = new QPushButton(QString::fromUtf8("Yardım"), JvFooter1);
   JvFooterBtn3 = new QPushButton(QString::fromUtf8("Vazgeç"), JvFooter1);
+  FileDataLabel = new QLabel(JvFooter1);
+  FileDataLabel->setObjectName("FileDataLabel");
+  FileDataLabel->setAlignment(Qt::AlignCenter);
+  FileDataLabel->setWordWrap(true);
+  // The footer's width is fixed: a long machine name wraps instead of pushing the buttons.
+  FileDataLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  QPalette warning = FileDataLabel->palette();
+  warning.setColor(QPalette::WindowText, kWarningColour);
+  FileDataLabel->setPalette(warning);
+  QFont bold = FileDataLabel->font();
+  bold.setBold(true);
+  FileDataLabel->setFont(bold);
+  FileDataLabel->hide();
   footer->addWidget(JvFooterBtn1);
+  footer->addStretch(1);
+  footer->addWidget(FileDataLabel, 8);
   footer->addStretch(1);
   footer->addWidget(JvFooterBtn3);
   outer->addWidget(JvFooter1);
@@ -219,6 +272,64 @@ void TMainFormQt::ComponentRefreshed(TKyvex_KSIC_Component& component) {
   }
 }
 
+void TMainFormQt::ShowNote(int page, const QString& note) {
+  FPageBodies[page]->setTextFormat(Qt::RichText);
+  FPageBodies[page]->setText("<i>" + note.toHtmlEscaped() + "</i>");
+}
+
+void TMainFormQt::ComponentNotLoaded(TKyvex_KSIC_Component& component, const std::string& reason) {
+  const QString note = QString::fromStdString(reason);
+  if (dynamic_cast<TKyvex_CPU*>(&component)) {
+    ShowNote(1, note);
+  } else if (dynamic_cast<TKyvex_SMBIOS*>(&component)) {
+    ShowNote(2, note);
+    ShowNote(3, note);
+  } else if (dynamic_cast<TKyvex_Storage*>(&component)) {
+    ShowNote(4, note);
+    ShowNote(5, note);
+  }
+}
+
+void TMainFormQt::ShowFileData(const std::string& marker, const TStorageInfoRecord& info) {
+  FileDataLabel->setText(QString::fromStdString(marker));
+  FileDataLabel->setToolTip(FileDataLabel->text());
+  FileDataLabel->show();
+  // The system page describes the machine the file was written on, not this one.
+  ShowSections(0, {{"Dosyadaki bilgilerin makinesi", report::StorageInfoLines(info)}});
+}
+
+void TMainFormQt::ShowLiveData() {
+  FileDataLabel->hide();
+  FileDataLabel->clear();
+  ShowSystemSummary();
+}
+
+void TMainFormQt::RunFileAction(const std::function<TFileActionResult(const std::string&)>& action) {
+  // A save collects every processor again and a load may refresh live data: it takes a while.
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  const TFileActionResult result = action(FileNameEdit->text().toStdString());
+  QApplication::restoreOverrideCursor();
+  QPalette pal = FileStatusText->palette();
+  pal.setColor(QPalette::Text, result.Succeeded ? palette().color(QPalette::WindowText) : kWarningColour);
+  FileStatusText->setPalette(pal);
+  FileStatusText->setPlainText(QString::fromStdString(result.Message));
+}
+
+void TMainFormQt::BrowseForFile() {
+  // One dialog serves both actions: it takes a new name for a save as well as an existing
+  // file for a load, and does not warn about replacing, since a save into an existing
+  // storage file replaces only this program's parts of it.
+  QFileDialog dialog(this, QString::fromUtf8("Dosya seçin"));
+  dialog.setObjectName("FileDialog");
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setOption(QFileDialog::DontConfirmOverwrite);
+  dialog.setNameFilters({QString::fromUtf8("Kyvex depolama dosyaları (*.kyx)"), QString::fromUtf8("Tüm dosyalar (*)")});
+  if (!FileNameEdit->text().isEmpty()) dialog.selectFile(FileNameEdit->text());
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
+  // Set here, not typed: the window's key filter would upper-case a typed path.
+  FileNameEdit->setText(QDir::toNativeSeparators(dialog.selectedFiles().first()));
+}
+
 void TMainFormQt::ShowSystemSummary() {
   ShowSections(0, {{"", report::SummaryLines(report::CollectSystemSummary())}});
 }
@@ -227,7 +338,6 @@ void TMainFormQt::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
   if (event->spontaneous()) return;  // the window system re-showing a minimised window
   FForm->FormShow();
-  ShowSystemSummary();
 }
 
 bool TMainFormQt::eventFilter(QObject* watched, QEvent* event) {

@@ -1,15 +1,18 @@
 // vorlan-install on Windows: the main window drawn with the plain Win32 controls. Its
 // behaviour lives in TMainForm; this file only builds the controls and forwards the events.
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "platform/win32/WinApi.h"
 #include <commctrl.h>
+#include <commdlg.h>
 
 #include "app/Ana.h"
 #include "app/Lib01.h"
 #include "cli/CpuReport.h"
+#include "cli/FileReport.h"
 #include "cli/Report.h"
 #include "cli/SmbiosReport.h"
 #include "cli/StorageReport.h"
@@ -32,7 +35,21 @@ constexpr int kEntryHeight = 33;
 constexpr COLORREF kWindowColour = RGB(215, 211, 204);  // 13423575
 constexpr COLORREF kBannerColour = RGB(10, 36, 107);    // 7021578
 
-enum ControlId { kIdList = 100, kIdPageTitle, kIdPageBody, kIdFileEdit, kIdHelp, kIdCancel = IDCANCEL };
+enum ControlId {
+  kIdList = 100,
+  kIdPageTitle,
+  kIdPageBody,
+  kIdFileEdit,
+  kIdSave,
+  kIdLoad,
+  kIdBrowse,
+  kIdFileStatus,
+  kIdFileData,
+  kIdHelp,
+  kIdCancel = IDCANCEL
+};
+constexpr int kFilePage = 6;
+constexpr COLORREF kWarningColour = RGB(160, 0, 0);
 
 const char* const kEntries[kNavigationEntryCount] = {
     "Sistem", "İşlemci", "Anakart ve BIOS", "Bellek ve kartlar", "Diskler", "Sürücüler", "Dosya", "Hakkında"};
@@ -90,7 +107,12 @@ class TMainFormWin32 : public TMainFormView {
     page_ = page;
     SetWindowTextW(title_, W(kPageTitles[page]).c_str());
     SetWindowTextW(body_, W(pageText_[page]).c_str());
-    ShowWindow(fileEdit_, page == 6 ? SW_SHOW : SW_HIDE);
+    // The file page's text is one line: its controls take the rest of the page.
+    const bool filePage = page == kFilePage;
+    MoveWindow(body_, pageX_, kHeaderHeight + 32, pageWidth_, filePage ? 40 : bodyHeight_, TRUE);
+    ShowScrollBar(body_, SB_VERT, !filePage);
+    for (HWND control : {fileEdit_, saveButton_, loadButton_, browseButton_, fileStatus_})
+      ShowWindow(control, filePage ? SW_SHOW : SW_HIDE);
     const int entry = page == 8 ? 7 : page;
     SendMessageW(list_, LB_SETCURSEL, page == kHelpPage ? static_cast<WPARAM>(-1) : entry, 0);
   }
@@ -107,6 +129,31 @@ class TMainFormWin32 : public TMainFormView {
       SetPage(4, report::StoragePhysicalSections(*storage));
       SetPage(5, report::StorageLogicalSections(*storage));
     }
+  }
+
+  void ComponentNotLoaded(TKyvex_KSIC_Component& component, const std::string& reason) override {
+    if (dynamic_cast<TKyvex_CPU*>(&component)) {
+      SetPageText(1, reason);
+    } else if (dynamic_cast<TKyvex_SMBIOS*>(&component)) {
+      SetPageText(2, reason);
+      SetPageText(3, reason);
+    } else if (dynamic_cast<TKyvex_Storage*>(&component)) {
+      SetPageText(4, reason);
+      SetPageText(5, reason);
+    }
+  }
+
+  void ShowFileData(const std::string& marker, const TStorageInfoRecord& info) override {
+    SetWindowTextW(fileData_, W(marker).c_str());
+    ShowWindow(fileData_, SW_SHOW);
+    // The system page describes the machine the file was written on, not this one.
+    SetPage(0, {{"Dosyadaki bilgilerin makinesi", report::StorageInfoLines(info)}});
+  }
+
+  void ShowLiveData() override {
+    ShowWindow(fileData_, SW_HIDE);
+    SetWindowTextW(fileData_, L"");
+    SetPage(0, {{"", report::SummaryLines(report::CollectSystemSummary())}});
   }
 
  private:
@@ -129,7 +176,6 @@ class TMainFormWin32 : public TMainFormView {
       case WM_SHOWWINDOW:
         if (wp) {
           form_.FormShow();
-          SetPage(0, {{"", report::SummaryLines(report::CollectSystemSummary())}});
           SetActivePage(form_.ActivePage());
         }
         break;
@@ -137,6 +183,12 @@ class TMainFormWin32 : public TMainFormView {
         if (LOWORD(wp) == kIdList && HIWORD(wp) == LBN_SELCHANGE) {
           const int entry = static_cast<int>(SendMessageW(list_, LB_GETCURSEL, 0, 0));
           form_.JvItemsPanel1ItemClick(entry);
+        } else if (LOWORD(wp) == kIdSave && HIWORD(wp) == BN_CLICKED) {
+          RunFileAction([this](const std::string& name) { return form_.SaveDataToFile(name); });
+        } else if (LOWORD(wp) == kIdLoad && HIWORD(wp) == BN_CLICKED) {
+          RunFileAction([this](const std::string& name) { return form_.LoadDataFromFile(name); });
+        } else if (LOWORD(wp) == kIdBrowse && HIWORD(wp) == BN_CLICKED) {
+          BrowseForFile();
         } else if (LOWORD(wp) == kIdHelp) {
           form_.JvFooterBtn1Click();
         } else if (LOWORD(wp) == kIdCancel) {
@@ -144,9 +196,13 @@ class TMainFormWin32 : public TMainFormView {
         }
         return 0;
       case WM_CTLCOLORSTATIC:
-      case WM_CTLCOLORLISTBOX:
+      case WM_CTLCOLORLISTBOX: {
+        const HWND control = reinterpret_cast<HWND>(lp);
+        if (control == fileData_ || (control == fileStatus_ && lastActionFailed_))
+          SetTextColor(reinterpret_cast<HDC>(wp), kWarningColour);
         SetBkColor(reinterpret_cast<HDC>(wp), kWindowColour);
         return reinterpret_cast<LRESULT>(windowBrush_);
+      }
       case WM_PAINT:
         PaintBanner();
         return 0;
@@ -171,6 +227,7 @@ class TMainFormWin32 : public TMainFormView {
     windowBrush_ = CreateSolidBrush(kWindowColour);
     font_ = CreateFontW(-11, 0, 0, 0, FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET, 0, 0, 0, 0, L"MS Sans Serif");
     boldFont_ = CreateFontW(-14, 0, 0, 0, FW_BOLD, 0, 0, 0, DEFAULT_CHARSET, 0, 0, 0, 0, L"MS Sans Serif");
+    boldSmallFont_ = CreateFontW(-11, 0, 0, 0, FW_BOLD, 0, 0, 0, DEFAULT_CHARSET, 0, 0, 0, 0, L"MS Sans Serif");
     // The pages align their columns with blanks: a fixed-pitch font keeps them aligned.
     monoFont_ = CreateFontW(-11, 0, 0, 0, FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET, 0, 0, 0, FIXED_PITCH | FF_MODERN,
                             L"Courier New");
@@ -179,15 +236,29 @@ class TMainFormWin32 : public TMainFormView {
     for (const char* entry : kEntries) SendMessageW(list_, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(W(entry).c_str()));
     SendMessageW(list_, LB_SETITEMHEIGHT, 0, kEntryHeight);
     const int px = kListWidth + 12, pw = kClientWidth - kListWidth - 24;
+    pageX_ = px;
+    pageWidth_ = pw;
+    bodyHeight_ = middle - 40;
     title_ = Child(L"STATIC", L"", SS_LEFT, px, kHeaderHeight + 8, pw, 20, kIdPageTitle);
     SendMessageW(title_, WM_SETFONT, reinterpret_cast<WPARAM>(boldFont_), TRUE);
     body_ = Child(L"EDIT", L"", ES_MULTILINE | ES_READONLY | WS_VSCROLL | ES_AUTOVSCROLL, px, kHeaderHeight + 32, pw,
-                  middle - 40, kIdPageBody);
+                  bodyHeight_, kIdPageBody);
     SendMessageW(body_, WM_SETFONT, reinterpret_cast<WPARAM>(monoFont_), TRUE);
-    fileEdit_ = Child(L"EDIT", L"", ES_AUTOHSCROLL | WS_BORDER | WS_TABSTOP, px, kHeaderHeight + 80, pw, 22, kIdFileEdit);
-    ShowWindow(fileEdit_, SW_HIDE);
+    // The file page, below its one line of text.
+    const int fileY = kHeaderHeight + 80;
+    fileEdit_ = Child(L"EDIT", L"", ES_AUTOHSCROLL | WS_BORDER | WS_TABSTOP, px, fileY, pw, 22, kIdFileEdit);
+    saveButton_ = Child(L"BUTTON", W("Kaydet"), BS_PUSHBUTTON | WS_TABSTOP, px, fileY + 30, 80, 25, kIdSave);
+    loadButton_ = Child(L"BUTTON", W("Yükle"), BS_PUSHBUTTON | WS_TABSTOP, px + 88, fileY + 30, 80, 25, kIdLoad);
+    browseButton_ =
+        Child(L"BUTTON", W("Gözat…"), BS_PUSHBUTTON | WS_TABSTOP, px + pw - 80, fileY + 30, 80, 25, kIdBrowse);
+    fileStatus_ = Child(L"STATIC", L"", SS_LEFT | SS_NOPREFIX, px, fileY + 64, pw, 90, kIdFileStatus);
+    for (HWND control : {fileEdit_, saveButton_, loadButton_, browseButton_, fileStatus_}) ShowWindow(control, SW_HIDE);
     const int fy = kClientHeight - kFooterHeight + 10;
     Child(L"BUTTON", W("Yardım"), BS_PUSHBUTTON | WS_TABSTOP, 10, fy, 80, 25, kIdHelp);
+    // Between the footer buttons, on every page, while the pages show data from a file.
+    fileData_ = Child(L"STATIC", L"", SS_CENTER | SS_NOPREFIX, 100, fy - 4, kClientWidth - 200, 34, kIdFileData);
+    SendMessageW(fileData_, WM_SETFONT, reinterpret_cast<WPARAM>(boldSmallFont_), TRUE);
+    ShowWindow(fileData_, SW_HIDE);
     Child(L"BUTTON", W("Vazgeç"), BS_PUSHBUTTON | WS_TABSTOP, kClientWidth - 90, fy, 80, 25, kIdCancel);
     pageText_.assign(kPageCount, "");
     pageText_[6] = "Bilgileri bir dosyaya kaydedin ya da bir dosyadan yükleyin.";
@@ -197,8 +268,10 @@ class TMainFormWin32 : public TMainFormView {
   }
 
   void SetPage(int page, const report::Sections& sections) {
-    std::string text = report::FormatSections(sections);
-    if (sections.empty()) text = "Bilgi bulunamadı.";
+    SetPageText(page, sections.empty() ? "Bilgi bulunamadı." : report::FormatSections(sections));
+  }
+
+  void SetPageText(int page, const std::string& text) {
     std::string crlf;
     for (char c : text) {
       if (c == '\n') crlf += '\r';
@@ -206,6 +279,40 @@ class TMainFormWin32 : public TMainFormView {
     }
     pageText_[page] = crlf;
     if (page == page_) SetWindowTextW(body_, W(crlf).c_str());
+  }
+
+  void RunFileAction(const std::function<TFileActionResult(const std::string&)>& action) {
+    std::wstring name(static_cast<std::size_t>(GetWindowTextLengthW(fileEdit_)) + 1, L'\0');
+    name.resize(static_cast<std::size_t>(GetWindowTextW(fileEdit_, name.data(), static_cast<int>(name.size()))));
+    // A save collects every processor again and a load may refresh live data: it takes a while.
+    HCURSOR previous = SetCursor(LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_WAIT)));
+    const TFileActionResult result = action(platform::Narrow(name));
+    SetCursor(previous);
+    lastActionFailed_ = !result.Succeeded;
+    SetWindowTextW(fileStatus_, W(result.Message).c_str());
+  }
+
+  void BrowseForFile() {
+    // One dialog serves both actions: it takes a new name for a save as well as an existing
+    // file for a load, and does not warn about replacing, since a save into an existing
+    // storage file replaces only this program's parts of it.
+    std::vector<wchar_t> file(32768, L'\0');
+    GetWindowTextW(fileEdit_, file.data(), static_cast<int>(file.size()));
+    const std::wstring filter = W("Kyvex depolama dosyaları (*.kyx)") + L'\0' + L"*.kyx" + L'\0' +
+                                W("Tüm dosyalar (*.*)") + L'\0' + L"*.*" + L'\0';
+    const std::wstring title = W("Dosya seçin");
+    OPENFILENAMEW ofn{};
+    ofn.lStructSize = sizeof ofn;
+    ofn.hwndOwner = hwnd_;
+    ofn.lpstrFilter = filter.c_str();
+    ofn.nFilterIndex = 1;
+    ofn.lpstrFile = file.data();
+    ofn.nMaxFile = static_cast<DWORD>(file.size());
+    ofn.lpstrTitle = title.c_str();
+    ofn.Flags = OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_NOCHANGEDIR;
+    if (!GetSaveFileNameW(&ofn)) return;
+    // Set here, not typed: the window's key filter would upper-case a typed path.
+    SetWindowTextW(fileEdit_, file.data());
   }
 
   void PaintBanner() {
@@ -241,10 +348,14 @@ class TMainFormWin32 : public TMainFormView {
   HINSTANCE instance_;
   TMainForm form_;
   HWND hwnd_ = nullptr, list_ = nullptr, title_ = nullptr, body_ = nullptr, fileEdit_ = nullptr;
+  HWND saveButton_ = nullptr, loadButton_ = nullptr, browseButton_ = nullptr, fileStatus_ = nullptr;
+  HWND fileData_ = nullptr;
   HBRUSH windowBrush_ = nullptr;
-  HFONT font_ = nullptr, boldFont_ = nullptr, monoFont_ = nullptr;
+  HFONT font_ = nullptr, boldFont_ = nullptr, boldSmallFont_ = nullptr, monoFont_ = nullptr;
   std::vector<std::string> pageText_;
   int page_ = 0;
+  int pageX_ = 0, pageWidth_ = 0, bodyHeight_ = 0;
+  bool lastActionFailed_ = false;
 };
 
 }  // namespace

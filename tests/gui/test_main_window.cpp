@@ -1,13 +1,58 @@
-// The Qt main window, driven as a user would: clicks, typed keys, Escape.
+// The Qt main window, driven as a user would: clicks, typed keys, Escape, the file page.
+#include <QFile>
+#include <QFileDialog>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include "app/AnaQt.h"
+#include "common/Kyvex_SS.h"
 #include "platform/fake/FakePlatform.h"
+#include "smbios/KSI_SMBIOS.h"
+#include "storage/KSI_Storage.h"
+#include "unit/smbios/SmbiosTables.h"
 
 using kyvex::TMainFormQt;
+
+namespace {
+
+class TestStorage : public kyvex::TKyvex_Storage {
+ public:
+  using kyvex::TKyvex_Storage::FPhysicalDevices;
+};
+
+// A storage file from another machine: a desktop's SMBIOS data and one disk, no processor.
+void WriteOtherMachinesFile(const std::string& file) {
+  kyvex::platform::FakePlatform other;
+  other.computerName = "otherbox";
+  kyvex::platform::ScopedPlatform use(other);
+  kyvex::TKyvex_SMBIOS smbios;
+  smbios_test::Decode(smbios, smbios_test::DesktopTable(), 2, 3);
+  smbios.SaveToStorageFile(file);
+  TestStorage storage;
+  kyvex::TDeviceInfo disk;
+  disk.Model = "KYVEX OTHER DISK";
+  disk.DeviceType = kyvex::kDeviceTypeDisk;
+  storage.FPhysicalDevices = {disk};
+  storage.SaveToStorageFile(file);
+}
+
+// The top-level elements of a storage file among `names`.
+QStringList ElementsOf(const std::string& file, const QStringList& names) {
+  std::shared_ptr<kyvex::ole::IStorage> root;
+  if (kyvex::ole::StgOpenStorage(file, nullptr, 0x10, nullptr, 0, &root) != kyvex::ole::S_OK) return {};
+  QStringList found;
+  for (const QString& name : names) {
+    kyvex::ole::STATSTG stat;
+    if (root->StatElement(name.toStdU16String(), &stat) == kyvex::ole::S_OK) found << name;
+  }
+  return found;
+}
+
+}  // namespace
 
 class MainWindowTest : public QObject {
   Q_OBJECT
@@ -64,6 +109,115 @@ class MainWindowTest : public QObject {
     QCOMPARE(edit->text(), QString::fromUtf8("DİSK1.KYX"));
   }
 
+  void saveThenLoadThroughTheFilePage() {
+    showOnFilePage();
+    QTemporaryDir dir;
+    const QString path = dir.filePath("makine.kyx");
+    window_->FileNameEdit->setText(path);
+    QTest::mouseClick(window_->SaveButton, Qt::LeftButton);
+    QCOMPARE(window_->FileStatusText->toPlainText(), QString::fromUtf8("Kaydedildi: ") + path);
+    QVERIFY(QFile::exists(path));
+    const QStringList parts = {QString(QChar(5)) + "SummaryInformation", "CPU", "SMBIOS", "Storage"};
+    QCOMPARE(ElementsOf(path.toStdString(), parts), parts);
+    kyvex::TKyvex_KSIC_Component header;
+    QVERIFY(header.LoadFromStorageFile(path.toStdString()));
+    QCOMPARE(header.StorageInfo().MachineName, std::string("FAKEHOST"));
+    QVERIFY(!window_->FileDataLabel->isVisible());
+
+    QTest::mouseClick(window_->LoadButton, Qt::LeftButton);
+    QCOMPARE(window_->FileStatusText->toPlainText(), QString::fromUtf8("Yüklendi: ") + path);
+    QVERIFY(window_->FileDataLabel->isVisible());
+    QVERIFY2(window_->FileDataLabel->text().startsWith(QString::fromUtf8("Dosyadan: FAKEHOST, ")),
+             qPrintable(window_->FileDataLabel->text()));
+    QVERIFY(window_->FileDataLabel->text().endsWith(QString::fromUtf8("canlı veri değil")));
+    QVERIFY2(pageText(0).contains("FAKEHOST"), qPrintable(pageText(0)));
+    for (int page = 1; page <= 5; ++page) QVERIFY2(!pageText(page).contains("dosya"), qPrintable(pageText(page)));
+    QVERIFY(window_->Form().ShowingFileData());
+  }
+
+  void loadedPagesShowTheFileUntilTheWindowIsShownAgain() {
+    showOnFilePage();
+    QTemporaryDir dir;
+    const QString path = dir.filePath("other.kyx");
+    WriteOtherMachinesFile(path.toStdString());
+    QVERIFY(!pageText(2).contains("Award Software"));
+    window_->FileNameEdit->setText(path);
+    QTest::mouseClick(window_->LoadButton, Qt::LeftButton);
+    QCOMPARE(window_->FileStatusText->toPlainText(), QString::fromUtf8("Yüklendi: ") + path +
+                                                   QString::fromUtf8(" — dosyada yok: İşlemci"));
+    QVERIFY(window_->FileDataLabel->isVisible());
+    QVERIFY(window_->FileDataLabel->text().startsWith(QString::fromUtf8("Dosyadan: OTHERBOX, ")));
+    QVERIFY2(pageText(0).contains("OTHERBOX"), qPrintable(pageText(0)));
+    QVERIFY2(pageText(2).contains("Award Software"), qPrintable(pageText(2)));
+    QVERIFY2(pageText(4).contains("KYVEX OTHER DISK"), qPrintable(pageText(4)));
+    // This machine's processor is not passed off as the file's.
+    QVERIFY2(pageText(1).contains(QString::fromUtf8("Yüklenen dosyada bu bölümün bilgisi yok.")), qPrintable(pageText(1)));
+
+    window_->hide();
+    window_->show();
+    QVERIFY(!window_->FileDataLabel->isVisible());
+    QVERIFY(!window_->Form().ShowingFileData());
+    QVERIFY(!pageText(2).contains("Award Software"));
+    QVERIFY(!pageText(4).contains("KYVEX OTHER DISK"));
+    QVERIFY(!pageText(0).contains("OTHERBOX"));
+  }
+
+  void badFilesAndNoNameLeaveThePagesAsTheyWere() {
+    showOnFilePage();
+    QTemporaryDir dir;
+    const QString other = dir.filePath("other.kyx");
+    WriteOtherMachinesFile(other.toStdString());
+    window_->FileNameEdit->setText(other);
+    QTest::mouseClick(window_->LoadButton, Qt::LeftButton);
+    QStringList pages;
+    for (int page = 0; page <= 5; ++page) pages << pageText(page);
+    const QString marker = window_->FileDataLabel->text();
+
+    const QString garbage = dir.filePath("garbage.kyx");
+    {
+      QFile f(garbage);
+      QVERIFY(f.open(QIODevice::WriteOnly));
+      f.write(QByteArray("\xD0\xCF\x11\xE0 almost a compound file") + QByteArray(700, '\x5A'));
+    }
+    struct Case {
+      QString name;
+      QString status;
+    };
+    for (const Case& c : {Case{garbage, QString::fromUtf8("Bu bir depolama dosyası değil: ") + garbage},
+                          Case{dir.filePath("absent.kyx"), QString::fromUtf8("Dosya bulunamadı: ") + dir.filePath("absent.kyx")},
+                          Case{"", QString::fromUtf8("Önce bir dosya adı yazın ya da Gözat… ile bir dosya seçin.")}}) {
+      window_->FileNameEdit->setText(c.name);
+      QTest::mouseClick(window_->LoadButton, Qt::LeftButton);
+      QCOMPARE(window_->FileStatusText->toPlainText(), c.status);
+      QVERIFY(window_->FileDataLabel->isVisible());
+      QCOMPARE(window_->FileDataLabel->text(), marker);
+      for (int page = 0; page <= 5; ++page) QCOMPARE(pageText(page), pages[page]);
+    }
+    window_->FileNameEdit->clear();
+    QTest::mouseClick(window_->SaveButton, Qt::LeftButton);
+    QCOMPARE(window_->FileStatusText->toPlainText(),
+             QString::fromUtf8("Önce bir dosya adı yazın ya da Gözat… ile bir dosya seçin."));
+    QVERIFY2(QDir(dir.path()).entryList(QDir::Files).size() == 2, "nothing was written");
+  }
+
+  void browsePutsTheChosenPathAsItIs() {
+    showOnFilePage();
+    QTemporaryDir dir;
+    // Lower case on purpose: typed, it would come out upper-cased.
+    const QString path = QDir::toNativeSeparators(dir.filePath("kayit-dosyasi.kyx"));
+    bool dialogSeen = false;
+    QTimer::singleShot(0, this, [&] {
+      auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+      if (!dialog) return;
+      dialogSeen = true;
+      dialog->selectFile(path);
+      static_cast<QDialog*>(dialog)->accept();  // the dialog's own accept, as its button calls it
+    });
+    QTest::mouseClick(window_->BrowseButton, Qt::LeftButton);
+    QVERIFY(dialogSeen);
+    QCOMPARE(window_->FileNameEdit->text(), path);
+  }
+
   void escapeAndCancelClose() {
     window_->show();
     QVERIFY(QTest::qWaitForWindowExposed(window_));
@@ -85,6 +239,19 @@ class MainWindowTest : public QObject {
       QKeyEvent release(QEvent::KeyRelease, Qt::Key_unknown, Qt::NoModifier, QString(ch));
       QApplication::sendEvent(target, &release);
     }
+  }
+
+  // The body of a page: what it shows below its heading.
+  QString pageText(int page) const {
+    auto* label = window_->PC1->widget(page)->findChildren<QLabel*>().at(1);
+    return label->text();
+  }
+
+  void showOnFilePage() {
+    window_->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window_));
+    clickEntry(6);
+    QCOMPARE(window_->PC1->currentIndex(), 6);
   }
 
   void clickEntry(int entry) {

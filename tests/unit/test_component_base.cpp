@@ -172,6 +172,12 @@ class RecordingView : public TMainFormView {
   void ComponentRefreshed(TKyvex_KSIC_Component& c) override {
     refreshed.push_back(c.Name() + (c.LiveData() ? ":live" : ":stale"));
   }
+  void ComponentNotLoaded(TKyvex_KSIC_Component& c, const std::string&) override {
+    refreshed.push_back(c.Name() + ":not loaded");
+  }
+  void ShowFileData(const std::string&, const TStorageInfoRecord&) override { refreshed.push_back("file data"); }
+  void ShowLiveData() override { ++liveShows; }
+  int liveShows = 0;
   std::string caption;
   std::vector<int> pages;
   std::vector<std::string> refreshed;

@@ -15,18 +15,6 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
-// Processor texts are bytes as CPUID or the registry gave them; shown as UTF-8, with bytes
-// that are not valid UTF-8 read as Windows-1252, so that nothing is lost and JSON stays valid.
-std::string Readable(const std::string& s) { return text::Utf16ToUtf8(text::Utf8ToUtf16(s)); }
-
-// For text output, control characters (a brand string may hold zero bytes) become spaces.
-std::string Shown(const std::string& s) {
-  std::string r = Readable(s);
-  for (char& c : r)
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
-  return r;
-}
-
 std::string OrDash(const std::string& s) { return s.empty() ? "-" : Shown(s); }
 
 // What stands where the tables give no product name: the brand string, else the registry's
@@ -255,28 +243,6 @@ struct CpuOptions {
 // Far beyond any real dump; reading stops here, so that a wrong file is not read whole.
 constexpr std::size_t kMaxDumpFile = 64u << 20;
 
-bool ReadDumpFile(const std::string& name, std::string& content, std::string& error) {
-  std::error_code ec;
-  const std::filesystem::path path(std::u8string(name.begin(), name.end()));
-  if (std::filesystem::is_directory(path, ec)) {
-    error = "is a folder, not a dump file";
-    return false;
-  }
-  std::ifstream f(path, std::ios::binary);
-  if (!f) {
-    error = std::filesystem::exists(path, ec) ? "cannot be opened" : "no such file";
-    return false;
-  }
-  content.assign(kMaxDumpFile + 1, '\0');
-  f.read(content.data(), static_cast<std::streamsize>(content.size()));
-  content.resize(static_cast<std::size_t>(f.gcount()));
-  if (f.bad()) {
-    error = "cannot be read";
-    return false;
-  }
-  return true;
-}
-
 int RunCpu(const CpuOptions& o) {
   // A recorded dump stands in for this machine's processors: a fake platform answers CPUID
   // from it, and its clock runs at the frequency given (0 without one).
@@ -284,7 +250,7 @@ int RunCpu(const CpuOptions& o) {
   std::optional<platform::ScopedPlatform> use;
   if (!o.dumpFile.empty()) {
     std::string content, error;
-    if (!ReadDumpFile(o.dumpFile, content, error)) {
+    if (!ReadInputFile(o.dumpFile, kMaxDumpFile + 1, content, error)) {
       std::cerr << "kyvex cpu: " << o.dumpFile << ": " << error << "\n";
       return 1;
     }

@@ -167,7 +167,7 @@ CLI::App* AddShowCommand(CLI::App& app, std::function<int()>& run) {
     const FileContents c = LoadFile(*file);
     if (*json) {
       nlohmann::ordered_json out;
-      out["File"] = text::Utf16ToUtf8(text::Utf8ToUtf16(*file));  // valid UTF-8 whatever the name
+      out["File"] = Readable(*file);
       out["StorageInfo"] = StorageInfoJson(c.info);
       out["CPU"] = nlohmann::ordered_json::array();
       for (const auto& cpu : c.processors) out["CPU"].push_back(CpuJson(*cpu));

@@ -49,6 +49,18 @@ using Lines = std::vector<std::pair<std::string, std::string>>;
 Lines SummaryLines(const SystemSummary& s);
 std::string FormatLines(const Lines& lines);
 
+// Bytes as hardware or firmware gave them, as UTF-8: what is not valid UTF-8 is read as
+// Windows-1252, so that nothing is lost and JSON stays valid.
+std::string Readable(const std::string& s);
+// For text output, also control characters (a brand string may hold zero bytes) become spaces:
+// they would move the cursor.
+std::string Shown(const std::string& s);
+
+// Reads at most `limit` bytes of a file named on the command line into `content`; false with
+// the reason in `error` for a folder, a missing file or a read error. The limit keeps a wrong
+// file (a disk image, a device) from being read whole.
+bool ReadInputFile(const std::string& name, std::size_t limit, std::string& content, std::string& error);
+
 // A titled group of lines; a component's report is a list of them.
 struct Section {
   std::string Title;

@@ -14,18 +14,6 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
-// Firmware strings are bytes as the firmware stores them; shown as UTF-8, with bytes that
-// are not valid UTF-8 read as Windows-1252 so that nothing is lost and JSON stays valid.
-std::string Readable(const std::string& s) { return text::Utf16ToUtf8(text::Utf8ToUtf16(s)); }
-
-// For text output, control characters become spaces: they would move the cursor.
-std::string Shown(const std::string& s) {
-  std::string r = Readable(s);
-  for (char& c : r)
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
-  return r;
-}
-
 std::string Hex(std::uint64_t v, int digits) {
   char buf[24];
   std::snprintf(buf, sizeof buf, "%0*llX", digits, static_cast<unsigned long long>(v));
@@ -556,38 +544,15 @@ struct SmbiosOptions {
 // a wrong file (a disk image, a device) is not read whole.
 constexpr std::size_t kMaxDumpFile = 0x20 + 0x1000000;
 
-bool ReadDumpFile(const std::string& name, std::vector<std::uint8_t>& data, std::string& error) {
-  std::error_code ec;
-  const std::filesystem::path path(std::u8string(name.begin(), name.end()));
-  if (std::filesystem::is_directory(path, ec)) {
-    error = "is a folder, not a dump file";
-    return false;
-  }
-  std::ifstream f(path, std::ios::binary);
-  if (!f) {
-    error = std::filesystem::exists(path, ec) ? "cannot be opened" : "no such file";
-    return false;
-  }
-  data.assign(kMaxDumpFile, 0);
-  f.read(reinterpret_cast<char*>(data.data()), static_cast<std::streamsize>(data.size()));
-  data.resize(static_cast<std::size_t>(f.gcount()));
-  if (f.bad()) {
-    error = "cannot be read";
-    return false;
-  }
-  return true;
-}
-
 int RunSmbios(const SmbiosOptions& o) {
   TKyvex_SMBIOS smbios;
   if (!o.dumpFile.empty()) {
-    std::vector<std::uint8_t> image;
-    std::string error;
-    if (!ReadDumpFile(o.dumpFile, image, error)) {
+    std::string content, error;
+    if (!ReadInputFile(o.dumpFile, kMaxDumpFile, content, error)) {
       std::cerr << "kyvex smbios: " << o.dumpFile << ": " << error << "\n";
       return 1;
     }
-    if (!smbios.LoadDumpImage(image, error)) {
+    if (!smbios.LoadDumpImage(std::vector<std::uint8_t>(content.begin(), content.end()), error)) {
       std::cerr << "kyvex smbios: " << o.dumpFile << ": " << error << "\n";
       return 1;
     }

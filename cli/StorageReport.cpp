@@ -93,7 +93,7 @@ std::string Hex8(unsigned v) {
 
 // A letter loaded from a storage file may be any code-page byte; alone it would not be valid
 // UTF-8, which the JSON output refuses.
-std::string DriveText(char drive) { return drive ? text::Utf16ToUtf8(text::Utf8ToUtf16(std::string(1, drive))) : std::string(); }
+std::string DriveText(char drive) { return drive ? Readable(std::string(1, drive)) : std::string(); }
 
 std::string Title(const TDeviceInfo& d) {
   std::string t = d.Vendor;
@@ -223,14 +223,15 @@ Lines IdentifyTextLines(const TDeviceInfo& d) {
 }
 
 int RunIdentify(const std::string& file, bool json) {
-  std::ifstream in(file, std::ios::binary);
-  if (!in) {
-    std::cerr << "kyvex storage: cannot read " << file << "\n";
+  // An identify block is 512 bytes, hdparm's text of it a few kilobytes: a device or a disk
+  // image named by mistake is not read whole.
+  constexpr std::size_t kMaxIdentifyFile = 1u << 20;
+  std::string contents, error;
+  if (!ReadInputFile(file, kMaxIdentifyFile, contents, error)) {
+    std::cerr << "kyvex storage: " << file << ": " << error << "\n";
     return 1;
   }
-  const std::string contents((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   std::array<std::uint8_t, 512> block{};
-  std::string error;
   if (!ReadIdentifyBlock(contents, block, error)) {
     std::cerr << "kyvex storage: " << file << ": " << error << "\n";
     return 1;
@@ -238,7 +239,7 @@ int RunIdentify(const std::string& file, bool json) {
   TDeviceInfo d;
   ParseIdentifyData(block, true, d);
   if (json) {
-    nlohmann::ordered_json j = {{"File", file}};
+    nlohmann::ordered_json j = {{"File", Readable(file)}};
     j.update(IdentifyJson(d));
     std::cout << j.dump(2) << "\n";
   } else {
@@ -356,7 +357,7 @@ nlohmann::ordered_json StorageJson(const TKyvex_Storage& storage) {
   j["LogicalDevices"] = nlohmann::ordered_json::array();
   for (const auto& d : storage.LogicalDevices()) j["LogicalDevices"].push_back(DeviceJson(d));
   j["LiveData"] = storage.LiveData();
-  if (!storage.LiveData()) j["StorageFileName"] = text::Utf16ToUtf8(text::Utf8ToUtf16(storage.StorageFileName()));
+  if (!storage.LiveData()) j["StorageFileName"] = Readable(storage.StorageFileName());
   return j;
 }
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "compound/Ole.h"
+#include "platform/ByteOrder.h"
 
 namespace kyvex::ole::detail {
 
@@ -67,25 +68,12 @@ HRESULT SerializeCompound(const Node& root, std::vector<std::uint8_t>* out);
 inline constexpr std::uint8_t kSignature[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
 
 // Little-endian access at byte offsets; callers check the bounds.
-inline std::uint16_t Get16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
-inline std::uint32_t Get32(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-         (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-inline std::uint64_t Get64(const std::uint8_t* p) {
-  return static_cast<std::uint64_t>(Get32(p)) | (static_cast<std::uint64_t>(Get32(p + 4)) << 32);
-}
-inline void Put16(std::uint8_t* p, std::uint16_t v) {
-  p[0] = static_cast<std::uint8_t>(v);
-  p[1] = static_cast<std::uint8_t>(v >> 8);
-}
-inline void Put32(std::uint8_t* p, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-inline void Put64(std::uint8_t* p, std::uint64_t v) {
-  Put32(p, static_cast<std::uint32_t>(v));
-  Put32(p + 4, static_cast<std::uint32_t>(v >> 32));
-}
+using bytes::Get16;
+using bytes::Get32;
+using bytes::Get64;
+using bytes::Put16;
+using bytes::Put32;
+using bytes::Put64;
 GUID GetGuid(const std::uint8_t* p);
 void PutGuid(std::uint8_t* p, const GUID& g);
 

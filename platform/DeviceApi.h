@@ -17,6 +17,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/ByteOrder.h"
 #include "platform/Platform.h"
 
 namespace kyvex::platform {
@@ -101,26 +102,12 @@ constexpr std::uint32_t kCapSmartCmd = 4;
 constexpr std::uint8_t kSmartIdeError = 1;
 
 // --- Little-endian access ---------------------------------------------------------------------
-inline std::uint16_t Get16(const std::uint8_t* p) {
-  return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
-}
-inline std::uint32_t Get32(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-         (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-inline std::uint64_t Get64(const std::uint8_t* p) {
-  return static_cast<std::uint64_t>(Get32(p)) | (static_cast<std::uint64_t>(Get32(p + 4)) << 32);
-}
-inline void Put16(std::uint8_t* p, std::uint16_t v) {
-  p[0] = static_cast<std::uint8_t>(v);
-  p[1] = static_cast<std::uint8_t>(v >> 8);
-}
-inline void Put32(std::uint8_t* p, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-inline void Put64(std::uint8_t* p, std::uint64_t v) {
-  for (int i = 0; i < 8; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
+using bytes::Get16;
+using bytes::Get32;
+using bytes::Get64;
+using bytes::Put16;
+using bytes::Put32;
+using bytes::Put64;
 
 // --- Reply blocks, as the drivers fill them ------------------------------------------------------
 

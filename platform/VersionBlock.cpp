@@ -2,19 +2,14 @@
 
 #include <fstream>
 
+#include "platform/ByteOrder.h"
+
 namespace kyvex::platform {
 namespace {
 
-std::uint16_t Le16(const std::vector<std::uint8_t>& b, std::size_t o) {
-  return static_cast<std::uint16_t>(b[o] | (b[o + 1] << 8));
-}
-std::uint32_t Le32(const std::vector<std::uint8_t>& b, std::size_t o) {
-  return static_cast<std::uint32_t>(b[o]) | (static_cast<std::uint32_t>(b[o + 1]) << 8) |
-         (static_cast<std::uint32_t>(b[o + 2]) << 16) | (static_cast<std::uint32_t>(b[o + 3]) << 24);
-}
-std::uint64_t Le64(const std::vector<std::uint8_t>& b, std::size_t o) {
-  return Le32(b, o) | (static_cast<std::uint64_t>(Le32(b, o + 4)) << 32);
-}
+std::uint16_t Le16(const std::vector<std::uint8_t>& b, std::size_t o) { return bytes::Get16(&b[o]); }
+std::uint32_t Le32(const std::vector<std::uint8_t>& b, std::size_t o) { return bytes::Get32(&b[o]); }
+std::uint64_t Le64(const std::vector<std::uint8_t>& b, std::size_t o) { return bytes::Get64(&b[o]); }
 void Put16(std::vector<std::uint8_t>& b, std::uint16_t v) {
   b.push_back(static_cast<std::uint8_t>(v));
   b.push_back(static_cast<std::uint8_t>(v >> 8));

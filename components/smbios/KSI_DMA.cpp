@@ -6,6 +6,7 @@
 
 #include "common/Kyvex_Native.h"
 #include "common/Kyvex_Routines.h"
+#include "platform/ByteOrder.h"
 #include "platform/FirmwareApi.h"
 #include "platform/Text.h"
 
@@ -62,14 +63,13 @@ std::uint8_t TKyvex_DMA::ReadByte(std::uint32_t Address) const {
 std::uint16_t TKyvex_DMA::ReadWord(std::uint32_t Address) const {
   if (!Inside(Address, 2)) return 0;
   const std::uint8_t* p = &FBuffer[Address - FStartAddress];
-  return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
+  return bytes::Get16(p);
 }
 
 std::uint32_t TKyvex_DMA::ReadDWord(std::uint32_t Address) const {
   if (!Inside(Address, 4)) return 0;
   const std::uint8_t* p = &FBuffer[Address - FStartAddress];
-  return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-         (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+  return bytes::Get32(p);
 }
 
 std::uint64_t TKyvex_DMA::ReadQWord(std::uint32_t Address) const {

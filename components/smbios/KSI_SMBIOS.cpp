@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "common/Kyvex_Routines.h"
+#include "platform/ByteOrder.h"
 #include "platform/FirmwareApi.h"
 #include "platform/Text.h"
 
@@ -38,10 +39,6 @@ constexpr std::uint32_t kMaxFirmwareRegion = 0x1000000;
 
 platform::FirmwareApi& Firmware() { return platform::Current().Firmware(); }
 
-std::uint32_t LE32(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-         (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
 
 std::string Format2(unsigned a, unsigned b) {
   char buf[16];
@@ -96,7 +93,7 @@ bool ReadFirmwareRange(std::uint32_t Address, std::uint32_t Size, std::uint8_t* 
   const std::uint64_t end = static_cast<std::uint64_t>(Address) + Size;
   bool coversStart = false, coversEnd = false;
   for (std::uint32_t i = 0; i + 4 <= m; i += 4) {
-    const std::uint32_t r = LE32(&ids[i]);
+    const std::uint32_t r = bytes::Get32(&ids[i]);
     if (r >= end) continue;
     // Some slack, in case the region grows between the two calls.
     const std::uint32_t l =
@@ -199,19 +196,19 @@ bool TKyvex_SMBIOS::LoadDumpImage(const std::vector<std::uint8_t>& Image, std::s
     major = Image[7];
     minor = Image[8];
     revision = Image[0x0A];
-    length = LE32(&Image[0x0C]);
+    length = bytes::Get32(&Image[0x0C]);
   } else if (at(0, "_SM_") && at(0x10, "_DMI_")) {
     anchor = "_SM_";
     major = Image[6];
     minor = Image[7];
     revision = Image[0x1E];
-    length = static_cast<std::uint32_t>(Image[0x16] | (Image[0x17] << 8));
+    length = bytes::Get16(&Image[0x16]);
   } else if (at(0, "_DMI_")) {
     anchor = "_DMI_";
     revision = Image[0x0E];
     major = revision >> 4;
     minor = revision & 0x0F;
-    length = static_cast<std::uint32_t>(Image[6] | (Image[7] << 8));
+    length = bytes::Get16(&Image[6]);
   } else {
     Error = "no SMBIOS entry point at the start of the file (\"_SM_\", \"_SM3_\" or \"_DMI_\" expected, "
             "as dmidecode --dump-bin writes it)";
@@ -372,7 +369,7 @@ bool TKyvex_SMBIOS::TableFromService() {
   std::vector<std::uint8_t> raw(needed, 0);
   const std::uint32_t got = fw.GetSystemFirmwareTable(platform::kProviderRSMB, 0, raw.data(), needed);
   if (got < 8 || got > needed) return false;
-  const std::uint32_t length = std::min({LE32(&raw[4]), got - 8, kMaxTableLength});
+  const std::uint32_t length = std::min({bytes::Get32(&raw[4]), got - 8, kMaxTableLength});
   if (FEntryPointAnchor.empty()) {
     FMajorVersion = raw[1];
     FMinorVersion = raw[2];

@@ -97,6 +97,10 @@ void TMainForm::RefreshLiveData() {
 
 TFileActionResult TMainForm::SaveDataToFile(const std::string& FileName) {
   if (IsBlank(FileName)) return {false, kNoFileName};
+  // A save replaces any file that is not a storage file; a document chosen by mistake would
+  // be lost, so only a new name or a storage file is written.
+  if (report::HoldsOtherData(FileName))
+    return {false, "Kaydedilmedi: " + FileName + " bir depolama dosyası değil; üzerine yazılmaz."};
   bool refreshed = false;
   try {
     if (ShowingFileData()) {

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <vector>
@@ -117,15 +118,28 @@ std::string Held(std::size_t count, const char* one, const char* many) {
 
 }  // namespace
 
+bool HoldsOtherData(const std::string& FileName) {
+  if (ole::StgIsStorageFile(FileName) != ole::S_FALSE) return false;
+  std::error_code ec;
+  const auto size = std::filesystem::file_size(std::filesystem::path(std::u8string(FileName.begin(), FileName.end())), ec);
+  return ec || size > 0;  // a file whose size cannot be told is not taken for empty
+}
+
 CLI::App* AddSaveCommand(CLI::App& app, std::function<int()>& run) {
   auto* cmd = app.add_subcommand(
       "save",
       "Collect this machine's information (every processor, the SMBIOS tables, the storage devices) and save it\n"
       "into a storage file. An existing storage file keeps what it holds besides these; any other file is\n"
-      "replaced. The file is written beside the old one and takes its place only when complete.");
+      "left alone unless --force is given. The file is written beside the old one and takes its place only when complete.");
   auto file = std::make_shared<std::string>();
+  auto force = std::make_shared<bool>(false);
   cmd->add_option("FILE", *file, "The storage file to write")->required();
-  run = [file] {
+  cmd->add_flag("--force", *force, "Replace FILE also when it is some other kind of file");
+  run = [file, force] {
+    if (!*force && HoldsOtherData(*file)) {
+      std::cerr << "kyvex: " << *file << " is not a storage file; it was left as it is (--force replaces it)\n";
+      return 1;
+    }
     // The window's refresh order; each save also renews the file's header.
     TKyvex_Storage storage;
     storage.CollectData();

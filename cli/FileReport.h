@@ -17,6 +17,10 @@ nlohmann::ordered_json StorageInfoJson(const TStorageInfoRecord& info);
 // A date-time as "YYYY-MM-DD HH:MM:SS" (empty for 0).
 std::string FormatDateTime(TDateTime value);
 
+// Whether the file exists, holds data and is not a storage file: a save would replace it, so
+// the program refuses to save there (an empty file has nothing to lose).
+bool HoldsOtherData(const std::string& FileName);
+
 CLI::App* AddSaveCommand(CLI::App& app, std::function<int()>& run);
 CLI::App* AddShowCommand(CLI::App& app, std::function<int()>& run);
 

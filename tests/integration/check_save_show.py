@@ -82,12 +82,22 @@ for kind in ("PhysicalDevices", "LogicalDevices"):
             if key in live and saved.get(key) != live[key]:
                 sys.exit(f"{kind} {key}: file {saved.get(key)!r}, machine {live[key]!r}")
 
-# A file that is not a storage file is refused with a message, not loaded.
+# A file that is not a storage file is refused with a message, not loaded, and a save does not
+# replace it unless told to.
 with open("not-a-storage-file.txt", "w") as f:
     f.write("plain text\n")
 out = subprocess.run(prog + ["show", "not-a-storage-file.txt"], capture_output=True, timeout=300)
 if out.returncode == 0 or b"not a storage file" not in out.stderr:
     sys.exit(f"plain text file: rc {out.returncode}, {out.stderr!r}")
+out = subprocess.run(prog + ["save", "not-a-storage-file.txt"], capture_output=True, timeout=300)
+with open("not-a-storage-file.txt") as f:
+    kept = f.read()
+if out.returncode == 0 or b"not a storage file" not in out.stderr or kept != "plain text\n":
+    sys.exit(f"save over a text file: rc {out.returncode}, {out.stderr!r}, file now {kept[:20]!r}")
+run("save", "--force", "not-a-storage-file.txt")
+if not json.loads(run("show", "not-a-storage-file.txt", "--json"))["CPU"]:
+    sys.exit("save --force did not write a storage file")
+os.remove("not-a-storage-file.txt")
 os.remove(name)
 print("ok:", shown["MachineName"], shown["OSName"], shown["CreationTimeText"], f"{len(cpus)} processors,",
       f"{len(storage['PhysicalDevices'])} physical and {len(storage['LogicalDevices'])} logical devices")

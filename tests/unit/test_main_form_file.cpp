@@ -263,6 +263,16 @@ TEST_F(MainFormFile, SaveThatCannotWriteSaysWhy) {
   EXPECT_EQ(LiveFlags(), std::vector<bool>({true, true, true}));
 }
 
+TEST_F(MainFormFile, SaveNeverReplacesAFileThatIsNoStorageFile) {
+  const std::string notes = dir_.File("notes.txt");
+  std::ofstream(notes, std::ios::binary) << "my notes\n";
+  const auto result = form_.SaveDataToFile(notes);
+  EXPECT_FALSE(result.Succeeded);
+  EXPECT_EQ(result.Message, "Kaydedilmedi: " + notes + " bir depolama dosyası değil; üzerine yazılmaz.");
+  std::ifstream in(notes, std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "my notes\n");
+}
+
 TEST(FileDataMarker, NamesTheMachineAndTimeThatAreKnown) {
   const TDateTime written = 46366 + (14 * 3600 + 30 * 60 + 15) / 86400.0;  // 2026-12-10 14:30:15
   struct Case {

@@ -68,12 +68,7 @@ HRESULT SerializeCompound(const Node& root, std::vector<std::uint8_t>* out);
 inline constexpr std::uint8_t kSignature[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
 
 // Little-endian access at byte offsets; callers check the bounds.
-using bytes::Get16;
-using bytes::Get32;
-using bytes::Get64;
-using bytes::Put16;
-using bytes::Put32;
-using bytes::Put64;
+using namespace bytes;  // Get16/32/64 and Put16/32/64
 GUID GetGuid(const std::uint8_t* p);
 void PutGuid(std::uint8_t* p, const GUID& g);
 

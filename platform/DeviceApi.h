@@ -102,12 +102,7 @@ constexpr std::uint32_t kCapSmartCmd = 4;
 constexpr std::uint8_t kSmartIdeError = 1;
 
 // --- Little-endian access ---------------------------------------------------------------------
-using bytes::Get16;
-using bytes::Get32;
-using bytes::Get64;
-using bytes::Put16;
-using bytes::Put32;
-using bytes::Put64;
+using namespace bytes;  // Get16/32/64 and Put16/32/64
 
 // --- Reply blocks, as the drivers fill them ------------------------------------------------------
 

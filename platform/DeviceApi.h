@@ -2,8 +2,9 @@
 // drive types, in the shapes of the Windows services the components were designed against,
 // plus the privileged port access of the Windows 9x family.
 //
-// Request and reply blocks keep Windows' byte layouts (little-endian, byte-packed, the 32-bit
-// forms of the structures). The helpers in `devio` read and write those layouts at their
+// Request and reply blocks keep Windows' byte layouts (little-endian, with Windows' alignment;
+// the one structure whose size follows the pointer width, SCSI_PASS_THROUGH, in the form of
+// the running process). The helpers in `devio` read and write those layouts at their
 // offsets, so the Linux layer and the fake build replies exactly as a Windows driver would.
 #pragma once
 
@@ -297,20 +298,55 @@ inline std::vector<std::uint8_t> VolumeDiskExtentsReply(const std::vector<DiskEx
   return r;
 }
 
-// --- SCSI_PASS_THROUGH (the 44-byte 32-bit form) ------------------------------------------------
+// --- SCSI_PASS_THROUGH ------------------------------------------------------------------------
+// Its DataBufferOffset is a ULONG_PTR, so the header has two forms: 44 bytes in a 32-bit
+// process, 56 in a 64-bit one (the field widened to 8 bytes and aligned, the later fields
+// moved). A driver takes only the form of the calling process; the fields before
+// DataBufferOffset sit at the same offsets in both.
+struct PassThroughForm {
+  std::uint32_t length;  // sizeof(SCSI_PASS_THROUGH), also the value of its Length field
+  std::uint32_t dataBufferOffsetAt;
+  std::uint32_t senseInfoOffsetAt;
+  std::uint32_t cdbAt;
+  bool operator==(const PassThroughForm&) const = default;
+};
+constexpr PassThroughForm kPassThrough32{44, 20, 24, 28};
+constexpr PassThroughForm kPassThrough64{56, 24, 32, 36};
+// The form this process sends and its drivers take.
+constexpr PassThroughForm kNativePassThrough = sizeof(void*) == 8 ? kPassThrough64 : kPassThrough32;
+
 struct PassThroughRequest {
-  std::uint8_t pathId = 0, targetId = 0, lun = 0;
+  std::uint8_t scsiStatus = 0, pathId = 0, targetId = 0, lun = 0;
   std::uint8_t cdbLength = 0, senseInfoLength = 0, dataIn = 0;
   std::uint32_t dataTransferLength = 0, timeOutValue = 0, dataBufferOffset = 0, senseInfoOffset = 0;
   std::array<std::uint8_t, 16> cdb{};
 };
-constexpr std::uint32_t kPassThroughLength = 44;
 
-// Reads the request from its block; false when the block is not a well-formed request whose
-// data and sense areas lie inside an output buffer of `outSize` bytes.
+// Writes the header of `r` in `form` at the start of `block` (form.length bytes).
+inline void WritePassThrough(const PassThroughRequest& r, std::uint8_t* block,
+                             const PassThroughForm& form = kNativePassThrough) {
+  std::memset(block, 0, form.length);
+  Put16(block, static_cast<std::uint16_t>(form.length));
+  block[2] = r.scsiStatus;
+  block[3] = r.pathId;
+  block[4] = r.targetId;
+  block[5] = r.lun;
+  block[6] = r.cdbLength;
+  block[7] = r.senseInfoLength;
+  block[8] = r.dataIn;
+  Put32(block + 12, r.dataTransferLength);
+  Put32(block + 16, r.timeOutValue);
+  Put32(block + form.dataBufferOffsetAt, r.dataBufferOffset);  // the high half of the wide form stays 0
+  Put32(block + form.senseInfoOffsetAt, r.senseInfoOffset);
+  std::memcpy(block + form.cdbAt, r.cdb.data(), r.cdb.size());
+}
+
+// Reads the request from its block; false when the block is not a well-formed request in
+// `form` whose data and sense areas lie inside an output buffer of `outSize` bytes.
 inline bool ReadPassThrough(const std::uint8_t* in, std::uint32_t inSize, std::uint32_t outSize,
-                            PassThroughRequest& r) {
-  if (inSize < kPassThroughLength || Get16(in) != kPassThroughLength) return false;
+                            PassThroughRequest& r, const PassThroughForm& form = kNativePassThrough) {
+  if (inSize < form.length || Get16(in) != form.length) return false;
+  r.scsiStatus = in[2];
   r.pathId = in[3];
   r.targetId = in[4];
   r.lun = in[5];
@@ -319,35 +355,38 @@ inline bool ReadPassThrough(const std::uint8_t* in, std::uint32_t inSize, std::u
   r.dataIn = in[8];
   r.dataTransferLength = Get32(in + 12);
   r.timeOutValue = Get32(in + 16);
-  r.dataBufferOffset = Get32(in + 20);
-  r.senseInfoOffset = Get32(in + 24);
-  std::memcpy(r.cdb.data(), in + 28, 16);
+  if (form.senseInfoOffsetAt - form.dataBufferOffsetAt == 8 && Get32(in + form.dataBufferOffsetAt + 4) != 0)
+    return false;  // an offset beyond 4 GiB lies outside any buffer
+  r.dataBufferOffset = Get32(in + form.dataBufferOffsetAt);
+  r.senseInfoOffset = Get32(in + form.senseInfoOffsetAt);
+  std::memcpy(r.cdb.data(), in + form.cdbAt, 16);
   if (r.cdbLength == 0 || r.cdbLength > 16) return false;
   const std::uint64_t dataEnd = std::uint64_t{r.dataBufferOffset} + r.dataTransferLength;
   const std::uint64_t senseEnd = std::uint64_t{r.senseInfoOffset} + r.senseInfoLength;
-  if (r.dataTransferLength && (r.dataBufferOffset < kPassThroughLength || dataEnd > outSize)) return false;
-  if (r.senseInfoLength && (r.senseInfoOffset < kPassThroughLength || senseEnd > outSize)) return false;
-  return outSize >= kPassThroughLength;
+  if (r.dataTransferLength && (r.dataBufferOffset < form.length || dataEnd > outSize)) return false;
+  if (r.senseInfoLength && (r.senseInfoOffset < form.length || senseEnd > outSize)) return false;
+  return outSize >= form.length;
 }
 
 // Writes the completed request into the output block as the port driver does: the header
 // with the SCSI status and the lengths actually moved, the data and the sense bytes at the
-// offsets the request named. `request` is the header as it arrived (44 bytes). Answers the
-// byte count the call reports.
+// offsets the request named. `request` is the header as it arrived. Answers the byte count
+// the call reports.
 inline std::uint32_t CompletePassThrough(const std::uint8_t* request, const PassThroughRequest& r,
                                          std::uint8_t scsiStatus, const std::vector<std::uint8_t>& data,
-                                         const std::vector<std::uint8_t>& sense, std::uint8_t* out) {
-  std::uint8_t header[kPassThroughLength];
-  std::memcpy(header, request, kPassThroughLength);
+                                         const std::vector<std::uint8_t>& sense, std::uint8_t* out,
+                                         const PassThroughForm& form = kNativePassThrough) {
+  std::uint8_t header[kPassThrough64.length];
+  std::memcpy(header, request, form.length);
   const std::uint32_t moved = static_cast<std::uint32_t>(std::min<std::size_t>(data.size(), r.dataTransferLength));
   const std::uint8_t senseLen = static_cast<std::uint8_t>(std::min<std::size_t>(sense.size(), r.senseInfoLength));
   header[2] = scsiStatus;
   header[7] = senseLen;
   Put32(header + 12, moved);
-  std::memcpy(out, header, kPassThroughLength);
+  std::memcpy(out, header, form.length);
   if (moved) std::memcpy(out + r.dataBufferOffset, data.data(), moved);
   if (senseLen) std::memcpy(out + r.senseInfoOffset, sense.data(), senseLen);
-  return moved ? r.dataBufferOffset + moved : kPassThroughLength;
+  return moved ? r.dataBufferOffset + moved : form.length;
 }
 
 // --- Port access of the Windows 9x family ---------------------------------------------------------

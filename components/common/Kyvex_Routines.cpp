@@ -1,6 +1,7 @@
 #include "common/Kyvex_Routines.h"
 
 #include <optional>
+#include <string_view>
 
 #include "platform/Text.h"
 
@@ -34,6 +35,23 @@ struct EditionRow {
   TNTProductType productType;
   const char* edition;
 };
+
+// The versions after Vista share its kind (every major 6), but not its name: a client and a
+// server of one version have names of their own.
+struct VersionName {
+  std::uint32_t minor;
+  const char* client;  // product type byte 1 (VER_NT_WORKSTATION)
+  const char* server;
+};
+constexpr VersionName kVersion6Names[] = {
+    {1, "Windows 7", "Windows Server 2008 R2"},
+    {2, "Windows 8", "Windows Server 2012"},
+    {3, "Windows 8.1", "Windows Server 2012 R2"},
+};
+
+// Windows 11 kept version 10.0 and the registry's product name of Windows 10; its builds
+// start here.
+constexpr std::uint32_t kFirstWindows11Build = 22000;
 
 // Kinds 11 and 12 (XP, XP64) do not depend on the product type; see GetOSEdition.
 constexpr EditionRow kEditions[] = {
@@ -115,6 +133,14 @@ TOSKind GetOSName(std::uint32_t PlatformId, std::uint8_t ProductTypeByte, std::u
     }
   }
   if (kind != 0) OSName = kOSKindNames[kind];
+  if (kind == 14) {
+    for (const auto& row : kVersion6Names)
+      if (row.minor == Minor) OSName = ProductTypeByte == 1 ? row.client : row.server;
+  }
+  const std::string_view win10 = "Windows 10";
+  if (PlatformId == platform::kPlatformWin32NT && Major == 10 && BuildNumber >= kFirstWindows11Build &&
+      ProductTypeByte == 1 && OSName.compare(0, win10.size(), win10) == 0)
+    OSName = "Windows 11" + OSName.substr(win10.size());
   return kind;
 }
 

@@ -323,20 +323,25 @@ bool InquireBySCSIPassThrough(Handle Device, std::uint8_t Index, TDeviceInfo& In
   Info.Device = Index;
   Info.PHYSIndex = -1;
 
-  constexpr std::uint32_t kData = 76;
+  // Header, 32 bytes for the sense area (24 used), then 192 bytes of data: 76 and 268 bytes
+  // in a 32-bit process, 88 and 280 in a 64-bit one.
+  const PassThroughForm& form = kNativePassThrough;
+  const std::uint32_t kData = form.length + 32;
+  const std::uint32_t kReplySize = kData + 192;
   std::uint8_t block[312] = {};
-  Put16(block, 44);
-  block[6] = 6;    // CDB length
-  block[7] = 24;   // sense length
-  block[8] = 1;    // data in
-  Put32(block + 12, 192);
-  Put32(block + 16, 2);
-  Put32(block + 20, kData);
-  Put32(block + 24, 44);
-  block[28] = 0x12;  // INQUIRY
-  block[32] = 192;
+  PassThroughRequest request;
+  request.cdbLength = 6;
+  request.senseInfoLength = 24;
+  request.dataIn = 1;
+  request.dataTransferLength = 192;
+  request.timeOutValue = 2;
+  request.dataBufferOffset = kData;
+  request.senseInfoOffset = form.length;
+  request.cdb[0] = 0x12;  // INQUIRY
+  request.cdb[4] = 192;
+  WritePassThrough(request, block, form);
 
-  const bool result = Control(Device, kScsiPassThrough, block, 44, block, 268) && block[2] == 0;
+  const bool result = Control(Device, kScsiPassThrough, block, form.length, block, kReplySize) && block[2] == 0;
   if (result) {
     Info.Vendor = FieldText(block + kData + 8, 8);
     Info.Model = FieldText(block + kData + 16, 16);
@@ -345,10 +350,11 @@ bool InquireBySCSIPassThrough(Handle Device, std::uint8_t Index, TDeviceInfo& In
   }
 
   // MODE SENSE(6) of the CD capabilities page, in the block as the inquiry left it.
-  block[28] = 0x1A;
-  block[29] = 0x08;
-  block[30] = 0x2A;
-  if (Control(Device, kScsiPassThrough, block, 44, block, 268) && block[2] == 0) {
+  std::uint8_t* cdb = block + form.cdbAt;
+  cdb[0] = 0x1A;
+  cdb[1] = 0x08;
+  cdb[2] = 0x2A;
+  if (Control(Device, kScsiPassThrough, block, form.length, block, kReplySize) && block[2] == 0) {
     // Only a page the device really returned counts: a disk refuses the page, and the data
     // area then still holds the inquiry bytes. The page follows the 4-byte header and any
     // block descriptors the device sent despite being asked for none.

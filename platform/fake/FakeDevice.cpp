@@ -46,8 +46,8 @@ void FakeDevice::PassThroughReply(const std::string& path, std::uint8_t opcode, 
                                   std::vector<std::uint8_t> data, std::uint8_t scsiStatus) {
   FakeIoRule rule;
   rule.code = kScsiPassThrough;
-  rule.match.push_back({28, opcode});
-  if (page) rule.match.push_back({30, *page});
+  rule.match.push_back({kNativePassThrough.cdbAt, opcode});
+  if (page) rule.match.push_back({kNativePassThrough.cdbAt + 2, *page});
   rule.reply.data = std::move(data);
   rule.reply.scsiStatus = scsiStatus;
   Device(path).rules.push_back(std::move(rule));

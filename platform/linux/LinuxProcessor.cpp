@@ -16,11 +16,8 @@
 #include <string>
 #include <vector>
 
-#if defined(__x86_64__) || defined(__i386__)
-#include <x86intrin.h>
-#endif
-
 #include "platform/ProcessorApi.h"
+#include "platform/X86.h"
 #include "platform/linux/LinuxPlatform.h"
 
 namespace kyvex::platform {
@@ -174,29 +171,10 @@ class LinuxProcessor : public ProcessorApi {
     return true;
   }
 
-#if defined(__x86_64__) || defined(__i386__)
-  bool CanToggleIdFlag() override {
-    constexpr unsigned long kId = 0x200000;
-    const auto before = __readeflags();
-    __writeeflags(before ^ kId);
-    const auto after = __readeflags();
-    __writeeflags(before);
-    return ((before ^ after) & kId) != 0;
-  }
-
-  X86Registers Cpuid(std::uint32_t leaf, std::uint32_t subLeaf) override {
-    X86Registers r;
-#if defined(__x86_64__)
-    asm volatile("cpuid" : "=a"(r.eax), "=b"(r.ebx), "=c"(r.ecx), "=d"(r.edx) : "a"(leaf), "c"(subLeaf));
-#else
-    asm volatile("movl %%ebx, %%esi\n\tcpuid\n\txchgl %%ebx, %%esi"
-                 : "=a"(r.eax), "=S"(r.ebx), "=c"(r.ecx), "=d"(r.edx)
-                 : "0"(leaf), "2"(subLeaf));
-#endif
-    return r;
-  }
-
-  std::uint64_t ReadTimeStampCounter() override { return __rdtsc(); }
+#if KYVEX_HAVE_X86
+  bool CanToggleIdFlag() override { return x86::CanToggleIdFlag(); }
+  X86Registers Cpuid(std::uint32_t leaf, std::uint32_t subLeaf) override { return x86::Cpuid(leaf, subLeaf); }
+  std::uint64_t ReadTimeStampCounter() override { return x86::ReadTimeStampCounter(); }
 #else
   bool CanToggleIdFlag() override { return false; }
   X86Registers Cpuid(std::uint32_t, std::uint32_t) override { return {}; }

@@ -2,6 +2,8 @@
 #include "platform/win32/WinApi.h"
 #include "platform/win32/Win32Platform.h"
 
+#include <winternl.h>
+
 #include <cstring>
 
 namespace kyvex::platform {
@@ -11,20 +13,10 @@ namespace {
 using EnumSystemFirmwareTablesFn = UINT(WINAPI*)(DWORD, PVOID, DWORD);
 using GetSystemFirmwareTableFn = UINT(WINAPI*)(DWORD, DWORD, PVOID, DWORD);
 
-struct UnicodeString {
-  USHORT Length;
-  USHORT MaximumLength;
-  PWSTR Buffer;
-};
-// OBJECT_ATTRIBUTES: 24 bytes in a 32-bit process.
-struct ObjectAttributes {
-  ULONG Length;
-  HANDLE RootDirectory;
-  UnicodeString* ObjectName;
-  ULONG Attributes;
-  PVOID SecurityDescriptor;
-  PVOID SecurityQualityOfService;
-};
+// The system's own OBJECT_ATTRIBUTES: 24 bytes in a 32-bit process, 48 in a 64-bit one.
+using UnicodeString = UNICODE_STRING;
+using ObjectAttributes = OBJECT_ATTRIBUTES;
+static_assert(sizeof(ObjectAttributes) == (sizeof(void*) == 8 ? 48 : 24));
 using NtOpenSectionFn = LONG(NTAPI*)(PHANDLE, ACCESS_MASK, ObjectAttributes*);
 using NtCloseFn = LONG(NTAPI*)(HANDLE);
 

@@ -10,58 +10,65 @@
 extern "C" {
 void kyvex_vmware_probe(kyvex::platform::X86Registers* regs);
 void kyvex_vpc_probe(kyvex::platform::X86Registers* regs);
-extern const char kyvex_vmware_fault_ip[], kyvex_vmware_resume[];
-extern const char kyvex_vpc_fault_ip[], kyvex_vpc_resume[];
+extern const char kyvex_vmware_probe_fault_ip[], kyvex_vmware_probe_resume[];
+extern const char kyvex_vpc_probe_fault_ip[], kyvex_vpc_probe_resume[];
 }
 
-// cdecl: the record's address is at 12(%esp) after the two pushes; esi holds it because the
-// instruction may change the four registers.
-asm(R"(
-  .text
-  .globl _kyvex_vmware_probe
-_kyvex_vmware_probe:
-  push %ebx
-  push %esi
-  mov 12(%esp), %esi
-  mov 0(%esi), %eax
-  mov 4(%esi), %ebx
-  mov 8(%esi), %ecx
-  mov 12(%esi), %edx
-  .globl _kyvex_vmware_fault_ip
-_kyvex_vmware_fault_ip:
-  in %dx, %eax
-  .globl _kyvex_vmware_resume
-_kyvex_vmware_resume:
-  mov %eax, 0(%esi)
-  mov %ebx, 4(%esi)
-  mov %ecx, 8(%esi)
-  mov %edx, 12(%esi)
-  pop %esi
-  pop %ebx
-  ret
-
-  .globl _kyvex_vpc_probe
-_kyvex_vpc_probe:
-  push %ebx
-  push %esi
-  mov 12(%esp), %esi
-  mov 0(%esi), %eax
-  mov 4(%esi), %ebx
-  mov 8(%esi), %ecx
-  mov 12(%esi), %edx
-  .globl _kyvex_vpc_fault_ip
-_kyvex_vpc_fault_ip:
-  .byte 0x0F, 0x3F, 0x07, 0x0B
-  .globl _kyvex_vpc_resume
-_kyvex_vpc_resume:
-  mov %eax, 0(%esi)
-  mov %ebx, 4(%esi)
-  mov %ecx, 8(%esi)
-  mov %edx, 12(%esi)
-  pop %esi
-  pop %ebx
-  ret
-)");
+#if defined(__x86_64__)
+// Microsoft x64 convention: the record's address arrives in RCX; R8 holds it because the
+// instruction may change the four registers, and RBX is saved for the caller.
+#define KYVEX_PROBE_ASM(name, instruction)                \
+  "  .text\n"                                              \
+  "  .globl " #name "\n"                                   \
+  #name ":\n"                                              \
+  "  push %rbx\n"                                          \
+  "  mov %rcx, %r8\n"                                      \
+  "  mov 0(%r8), %eax\n"                                   \
+  "  mov 4(%r8), %ebx\n"                                   \
+  "  mov 8(%r8), %ecx\n"                                   \
+  "  mov 12(%r8), %edx\n"                                  \
+  "  .globl " #name "_fault_ip\n"                          \
+  #name "_fault_ip:\n"                                     \
+  "  " instruction "\n"                                    \
+  "  .globl " #name "_resume\n"                            \
+  #name "_resume:\n"                                       \
+  "  mov %eax, 0(%r8)\n"                                   \
+  "  mov %ebx, 4(%r8)\n"                                   \
+  "  mov %ecx, 8(%r8)\n"                                   \
+  "  mov %edx, 12(%r8)\n"                                  \
+  "  pop %rbx\n"                                           \
+  "  ret\n"
+asm(KYVEX_PROBE_ASM(kyvex_vmware_probe, "in %dx, %eax")
+    KYVEX_PROBE_ASM(kyvex_vpc_probe, ".byte 0x0F, 0x3F, 0x07, 0x0B"));
+#else
+// cdecl: the record's address is at 12(%esp) after the two pushes; ESI holds it because the
+// instruction may change the four registers. C names carry a leading underscore here.
+#define KYVEX_PROBE_ASM(name, instruction)                \
+  "  .text\n"                                              \
+  "  .globl _" #name "\n"                                  \
+  "_" #name ":\n"                                          \
+  "  push %ebx\n"                                          \
+  "  push %esi\n"                                          \
+  "  mov 12(%esp), %esi\n"                                 \
+  "  mov 0(%esi), %eax\n"                                  \
+  "  mov 4(%esi), %ebx\n"                                  \
+  "  mov 8(%esi), %ecx\n"                                  \
+  "  mov 12(%esi), %edx\n"                                 \
+  "  .globl _" #name "_fault_ip\n"                         \
+  "_" #name "_fault_ip:\n"                                 \
+  "  " instruction "\n"                                    \
+  "  .globl _" #name "_resume\n"                           \
+  "_" #name "_resume:\n"                                   \
+  "  mov %eax, 0(%esi)\n"                                  \
+  "  mov %ebx, 4(%esi)\n"                                  \
+  "  mov %ecx, 8(%esi)\n"                                  \
+  "  mov %edx, 12(%esi)\n"                                 \
+  "  pop %esi\n"                                           \
+  "  pop %ebx\n"                                           \
+  "  ret\n"
+asm(KYVEX_PROBE_ASM(kyvex_vmware_probe, "in %dx, %eax")
+    KYVEX_PROBE_ASM(kyvex_vpc_probe, ".byte 0x0F, 0x3F, 0x07, 0x0B"));
+#endif
 
 namespace kyvex::platform {
 namespace {
@@ -72,9 +79,14 @@ const char* g_resumeIp = nullptr;
 
 LONG CALLBACK OnException(EXCEPTION_POINTERS* info) {
   CONTEXT* ctx = info->ContextRecord;
-  if (reinterpret_cast<const char*>(ctx->Eip) != g_faultIp) return EXCEPTION_CONTINUE_SEARCH;
+#if defined(__x86_64__)
+  auto& ip = ctx->Rip;
+#else
+  auto& ip = ctx->Eip;
+#endif
+  if (reinterpret_cast<const char*>(ip) != g_faultIp) return EXCEPTION_CONTINUE_SEARCH;
   g_faulted = 1;
-  ctx->Eip = reinterpret_cast<DWORD>(g_resumeIp);
+  ip = reinterpret_cast<std::uintptr_t>(g_resumeIp);
   return EXCEPTION_CONTINUE_EXECUTION;
 }
 
@@ -96,11 +108,11 @@ bool RunGuarded(void (*probe)(X86Registers*), const char* faultIp, const char* r
 }  // namespace
 
 bool Win32Platform::ProbeVMwarePort(X86Registers& regs) {
-  return RunGuarded(kyvex_vmware_probe, kyvex_vmware_fault_ip, kyvex_vmware_resume, regs);
+  return RunGuarded(kyvex_vmware_probe, kyvex_vmware_probe_fault_ip, kyvex_vmware_probe_resume, regs);
 }
 
 bool Win32Platform::ProbeVirtualPCCall(X86Registers& regs) {
-  return RunGuarded(kyvex_vpc_probe, kyvex_vpc_fault_ip, kyvex_vpc_resume, regs);
+  return RunGuarded(kyvex_vpc_probe, kyvex_vpc_probe_fault_ip, kyvex_vpc_probe_resume, regs);
 }
 
 }  // namespace kyvex::platform

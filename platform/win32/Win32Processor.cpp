@@ -1,7 +1,6 @@
 // Processors on Windows: kernel32's calls as they are, and the CPUID and RDTSC instructions.
-#include <x86intrin.h>
-
 #include "platform/ProcessorApi.h"
+#include "platform/X86.h"
 #include "platform/win32/WinApi.h"
 #include "platform/win32/Win32Platform.h"
 
@@ -63,25 +62,9 @@ class Win32Processor : public ProcessorApi {
     return ::SetThreadPriority(reinterpret_cast<HANDLE>(thread), priority) != FALSE;
   }
 
-  bool CanToggleIdFlag() override {
-    constexpr unsigned kId = 0x200000;
-    const auto before = __readeflags();
-    __writeeflags(before ^ kId);
-    const auto after = __readeflags();
-    __writeeflags(before);
-    return ((before ^ after) & kId) != 0;
-  }
-
-  // EBX is kept in ESI around the instruction: it may be the PIC base register.
-  X86Registers Cpuid(std::uint32_t leaf, std::uint32_t subLeaf) override {
-    X86Registers r;
-    asm volatile("movl %%ebx, %%esi\n\tcpuid\n\txchgl %%ebx, %%esi"
-                 : "=a"(r.eax), "=S"(r.ebx), "=c"(r.ecx), "=d"(r.edx)
-                 : "0"(leaf), "2"(subLeaf));
-    return r;
-  }
-
-  std::uint64_t ReadTimeStampCounter() override { return __rdtsc(); }
+  bool CanToggleIdFlag() override { return x86::CanToggleIdFlag(); }
+  X86Registers Cpuid(std::uint32_t leaf, std::uint32_t subLeaf) override { return x86::Cpuid(leaf, subLeaf); }
+  std::uint64_t ReadTimeStampCounter() override { return x86::ReadTimeStampCounter(); }
 
   bool QueryPerformanceCounter(std::int64_t& count) override {
     LARGE_INTEGER v{};

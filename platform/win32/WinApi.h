@@ -25,3 +25,5 @@
 #undef RemoveDirectory
 #undef GetDriveType
 #undef GetLogicalDriveStrings
+// winnt.h of 64-bit Windows names the intrinsic this way too.
+#undef ReadTimeStampCounter

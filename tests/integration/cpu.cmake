@@ -1,5 +1,5 @@
-# kyvex cpu: this machine's processors against the kernel's own description (on the Windows
-# build too, under Wine, on the same processor), recorded processors of other machines (raw
+# kyvex cpu: this machine's processors against the cpuid tool's reading of the same instruction
+# (on the Windows build too, under Wine, on the same processor), recorded processors of other machines (raw
 # dumps of the cpuid tool), and input that is not a dump.
 set(KYVEX_CPU_DATA ${PROJECT_SOURCE_DIR}/tests/data/cpu)
 if(WIN32)
@@ -16,9 +16,10 @@ add_test(NAME cpu_help COMMAND kyvex_cli cpu --help)
 set_tests_properties(cpu_help PROPERTIES PASS_REGULAR_EXPRESSION
   "--index N.*--all.*--cpuid-dump FILE.*--frequency MHZ")
 
-add_test(NAME cpu_live_matches_kernel
+add_test(NAME cpu_live_matches_cpuid_tool
          COMMAND /usr/bin/python3 ${CMAKE_CURRENT_SOURCE_DIR}/cpu/check_cpu_live.py
                  ${kyvex_cpu_runner} $<TARGET_FILE:kyvex_cli>)
+set_tests_properties(cpu_live_matches_cpuid_tool PROPERTIES SKIP_RETURN_CODE 77)
 
 add_test(NAME cpu_command
          COMMAND /usr/bin/python3 ${CMAKE_CURRENT_SOURCE_DIR}/cpu/check_cpu_cli.py

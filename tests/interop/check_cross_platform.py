@@ -1,11 +1,13 @@
 #!/usr/bin/python3
-"""Storage files exchanged between the Linux build and the Windows build (under Wine).
+"""Storage files exchanged between the Linux build and the Windows builds (under Wine).
 
-Each build saves this machine into a file. Then, for both files:
-- `kyvex show FILE --json` prints the same values on Linux and on Windows (everything but the
-  file's own name), and the file holds all three components;
+Each build saves this machine into a file. Then, for every file:
+- `kyvex show FILE --json` prints the same values in every build (everything but the file's own
+  name), and the file holds all three components;
 - Windows' ole32 reads the same tree, the same property names and the same values as our
   engine does (every line of the two dumps is equal).
+Besides the Windows build under test, another Windows build (the other architecture) may take
+part: --other-windows-kyvex, run through the same Wine runner.
 Exit 77 (skipped) when the Linux build's programs are not there.
 """
 import argparse
@@ -21,6 +23,7 @@ ap.add_argument("--windows-kyvex", required=True)
 ap.add_argument("--ole32-dump", required=True)
 ap.add_argument("--linux-kyvex", required=True)
 ap.add_argument("--linux-dump", required=True)
+ap.add_argument("--other-windows-kyvex", default="")
 ap.add_argument("--work", required=True)
 args = ap.parse_args()
 
@@ -29,11 +32,18 @@ for prog in (args.linux_kyvex, args.linux_dump):
         print(f"skipped: {prog} has not been built (the Linux build comes first in scripts/test.sh)")
         sys.exit(77)
 
+if args.other_windows_kyvex and not os.path.exists(args.other_windows_kyvex):
+    sys.exit(f"{args.other_windows_kyvex} has not been built (scripts/test.sh builds both Windows builds)")
+args.other_windows_kyvex = os.path.abspath(args.other_windows_kyvex) if args.other_windows_kyvex else ""
+
 os.makedirs(args.work, exist_ok=True)
 os.chdir(args.work)  # relative names: the same file for a Linux and a Windows program
 
 LINUX = [args.linux_kyvex]
 WINDOWS = [args.wine, args.windows_kyvex]
+BUILDS = {"Linux": LINUX, "Windows": WINDOWS}
+if args.other_windows_kyvex:
+    BUILDS["other Windows"] = [args.wine, args.other_windows_kyvex]
 
 
 def run(prog, *rest):
@@ -74,7 +84,7 @@ def first_difference(a, b, path="$"):
     return None if a == b else f"{path}: {a!r} / {b!r}"
 
 
-files = {"linux.kyx": LINUX, "windows.kyx": WINDOWS}
+files = {f"{platform.lower().replace(' ', '-')}.kyx": prog for platform, prog in BUILDS.items()}
 for name, writer in files.items():
     if os.path.exists(name):
         os.remove(name)
@@ -82,11 +92,9 @@ for name, writer in files.items():
 
 failed = False
 for name in files:
-    shown = {}
-    for platform, reader in (("Linux", LINUX), ("Windows", WINDOWS)):
-        shown[platform] = json.loads(run(reader, "show", name, "--json"))
-    linux, windows = (without_file_names(shown[p]) for p in ("Linux", "Windows"))
-    held = linux
+    shown = {platform: without_file_names(json.loads(run(reader, "show", name, "--json")))
+             for platform, reader in BUILDS.items()}
+    held = shown["Linux"]
     if not held["CPU"] or held["SMBIOS"] is None or held["Storage"] is None:
         print(f"{name}: a component is missing: {len(held['CPU'])} processors, SMBIOS "
               f"{held['SMBIOS'] is not None}, Storage {held['Storage'] is not None}")
@@ -94,12 +102,13 @@ for name in files:
     if any(cpu["LiveData"] for cpu in held["CPU"]):
         print(f"{name}: loaded processors claim to be live")
         failed = True
-    diff = first_difference(linux, windows)
-    if diff:
-        print(f"{name}: Linux and Windows read it differently (Linux / Windows): {diff}")
+    differences = [(p, first_difference(held, shown[p])) for p in BUILDS if p != "Linux"]
+    differences = [(p, d) for p, d in differences if d]
+    for platform, diff in differences:
+        print(f"{name}: Linux and {platform} read it differently (Linux / {platform}): {diff}")
         failed = True
-    else:
-        print(f"{name}: same on both ({len(held['CPU'])} processors, "
+    if not differences:
+        print(f"{name}: same in {', '.join(BUILDS)} ({len(held['CPU'])} processors, "
               f"{held['Storage']['PhysicalCount']} physical devices, machine {held['StorageInfo']['MachineName']})")
 
     ours = run([args.linux_dump], name)

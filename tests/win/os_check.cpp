@@ -1,6 +1,7 @@
 // Run under Wine set to report a given Windows version: checks that the start-up snapshot
 // names that system as the routines should (kind, name, edition, version, service pack).
-// Arguments: kind name edition major.minor.build service-pack
+// Arguments: kind name edition major.minor.build service-pack; the name "registry:ProductName"
+// stands for the product name the system's registry gives.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -24,7 +25,9 @@ int main(int argc, char** argv) {
     }
   };
   check("kind", std::to_string(s.OSKind), argv[1]);
-  check("name", s.OSName, argv[2]);
+  const std::string name = argv[2];
+  check("name", s.OSName,
+        name == "registry:ProductName" ? kyvex::GetPlatformProductName(s.PlatformId) : name);
   check("edition", edition, argv[3]);
   check("version", version, argv[4]);
   check("service pack", s.CSDVersion, argv[5]);

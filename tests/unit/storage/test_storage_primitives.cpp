@@ -2,6 +2,9 @@
 // what each reply field becomes, and how it fails.
 #include <gtest/gtest.h>
 
+#include <tuple>
+#include <vector>
+
 #include "common/Kyvex_Routines.h"
 #include "platform/fake/FakePlatform.h"
 #include "storage/Kyvex_WinIOCTL.h"
@@ -222,22 +225,27 @@ TEST_F(NTPrimitives, PassThroughInquiryAndOpticalAbilities) {
 
   const auto sent = dev.CallsOf(devio::kScsiPassThrough);
   ASSERT_EQ(sent.size(), 2u);
-  EXPECT_EQ(sent[0].input.size(), 44u);
-  EXPECT_EQ(sent[0].outSize, 268u);
-  EXPECT_EQ(devio::Get16(&sent[0].input[0]), 44);
-  EXPECT_EQ(sent[0].input[6], 6);
-  EXPECT_EQ(sent[0].input[7], 24);
-  EXPECT_EQ(sent[0].input[8], 1);
-  EXPECT_EQ(devio::Get32(&sent[0].input[12]), 192u);
-  EXPECT_EQ(devio::Get32(&sent[0].input[20]), 76u);
-  EXPECT_EQ(devio::Get32(&sent[0].input[24]), 44u);
-  EXPECT_EQ(sent[0].input[28], 0x12);
-  EXPECT_EQ(sent[0].input[32], 192);
+  // The header in this process's form, the sense area right after it, the data 32 bytes on.
+  const devio::PassThroughForm& form = devio::kNativePassThrough;
+  EXPECT_EQ(form.length, sizeof(void*) == 8 ? 56u : 44u);
+  EXPECT_EQ(sent[0].input.size(), form.length);
+  EXPECT_EQ(sent[0].outSize, form.length + 32 + 192);
+  devio::PassThroughRequest r;
+  ASSERT_TRUE(devio::ReadPassThrough(sent[0].input.data(), form.length, sent[0].outSize, r));
+  EXPECT_EQ(r.cdbLength, 6);
+  EXPECT_EQ(r.senseInfoLength, 24);
+  EXPECT_EQ(r.dataIn, 1);
+  EXPECT_EQ(r.dataTransferLength, 192u);
+  EXPECT_EQ(r.dataBufferOffset, form.length + 32);
+  EXPECT_EQ(r.senseInfoOffset, form.length);
+  EXPECT_EQ(r.cdb[0], 0x12);
+  EXPECT_EQ(r.cdb[4], 192);
   // The mode sense goes out in the block as the inquiry returned it: only three bytes changed.
-  EXPECT_EQ(sent[1].input[28], 0x1A);
-  EXPECT_EQ(sent[1].input[29], 0x08);
-  EXPECT_EQ(sent[1].input[30], 0x2A);
-  EXPECT_EQ(sent[1].input[32], 192);
+  const std::uint8_t* cdb = &sent[1].input[form.cdbAt];
+  EXPECT_EQ(cdb[0], 0x1A);
+  EXPECT_EQ(cdb[1], 0x08);
+  EXPECT_EQ(cdb[2], 0x2A);
+  EXPECT_EQ(cdb[4], 192);
   EXPECT_EQ(devio::Get32(&sent[1].input[12]), 96u);  // the inquiry's transfer length
 
   EXPECT_EQ(info.Vendor, "PIONEER");
@@ -304,6 +312,58 @@ TEST_F(NTPrimitives, PassThroughFailures) {
   EXPECT_FALSE(InquireBySCSIPassThrough(platform::kInvalidHandle, 1, info));
   EXPECT_EQ(info.Size, 0);
   EXPECT_EQ(info.DeviceType, 0u);
+}
+
+// Both header forms round-trip through the codec, and a driver of one form refuses the other
+// (a 64-bit driver must not read a 32-bit header's SenseInfoOffset as the high half of its
+// DataBufferOffset).
+TEST(PassThroughCodec, BothFormsRoundTripAndRefuseEachOther) {
+  for (const auto* form : {&devio::kPassThrough32, &devio::kPassThrough64}) {
+    SCOPED_TRACE(form->length);
+    devio::PassThroughRequest in;
+    in.pathId = 1;
+    in.targetId = 2;
+    in.lun = 3;
+    in.cdbLength = 10;
+    in.senseInfoLength = 18;
+    in.dataIn = 1;
+    in.dataTransferLength = 100;
+    in.timeOutValue = 7;
+    in.senseInfoOffset = form->length;
+    in.dataBufferOffset = form->length + 20;
+    for (int i = 0; i < 16; ++i) in.cdb[i] = static_cast<std::uint8_t>(0xA0 + i);
+    std::vector<std::uint8_t> block(form->length + 20 + 100, 0xEE);
+    devio::WritePassThrough(in, block.data(), *form);
+    const auto size = static_cast<std::uint32_t>(block.size());
+
+    devio::PassThroughRequest out;
+    ASSERT_TRUE(devio::ReadPassThrough(block.data(), form->length, size, out, *form));
+    EXPECT_EQ(std::tie(out.pathId, out.targetId, out.lun, out.cdbLength, out.senseInfoLength, out.dataIn),
+              std::tie(in.pathId, in.targetId, in.lun, in.cdbLength, in.senseInfoLength, in.dataIn));
+    EXPECT_EQ(std::tie(out.dataTransferLength, out.timeOutValue, out.dataBufferOffset, out.senseInfoOffset),
+              std::tie(in.dataTransferLength, in.timeOutValue, in.dataBufferOffset, in.senseInfoOffset));
+    EXPECT_EQ(out.cdb, in.cdb);
+
+    const auto& other = form->length == 44 ? devio::kPassThrough64 : devio::kPassThrough32;
+    EXPECT_FALSE(devio::ReadPassThrough(block.data(), size, size, out, other));
+    // A data area that does not fit the output buffer, and a data area over the header.
+    EXPECT_FALSE(devio::ReadPassThrough(block.data(), form->length, size - 1, out, *form));
+    devio::PassThroughRequest overlapping = in;
+    overlapping.dataBufferOffset = form->length - 4;
+    devio::WritePassThrough(overlapping, block.data(), *form);
+    EXPECT_FALSE(devio::ReadPassThrough(block.data(), form->length, size, out, *form));
+  }
+  // The wide form's offset is 64 bits: a high half that is set points outside any buffer.
+  std::vector<std::uint8_t> wide(200, 0);
+  devio::PassThroughRequest r;
+  r.cdbLength = 6;
+  r.dataTransferLength = 8;
+  r.dataBufferOffset = 60;
+  devio::WritePassThrough(r, wide.data(), devio::kPassThrough64);
+  devio::PassThroughRequest out;
+  ASSERT_TRUE(devio::ReadPassThrough(wide.data(), 56, 200, out, devio::kPassThrough64));
+  wide[devio::kPassThrough64.dataBufferOffsetAt + 4] = 1;
+  EXPECT_FALSE(devio::ReadPassThrough(wide.data(), 56, 200, out, devio::kPassThrough64));
 }
 
 // --- QueryStorageProperty --------------------------------------------------------------------

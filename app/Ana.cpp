@@ -102,6 +102,8 @@ TFileActionResult TMainForm::SaveDataToFile(const std::string& FileName) {
   if (report::HoldsOtherData(FileName))
     return {false, "Kaydedilmedi: " + FileName + " bir depolama dosyası değil; üzerine yazılmaz."};
   bool refreshed = false;
+  // The processor save walks every processor and leaves the component on the last one.
+  const std::uint8_t shownProcessor = Kyvex_CPU1->CPUIndex();
   try {
     if (ShowingFileData()) {
       RefreshLiveData();
@@ -112,9 +114,19 @@ TFileActionResult TMainForm::SaveDataToFile(const std::string& FileName) {
     TKyvex_KSIC_Component* order[] = {Kyvex_Storage1, Kyvex_SMBIOS1, Kyvex_CPU1};
     for (auto* component : order) component->SaveToStorageFile(FileName);
   } catch (const std::exception& e) {
+    RestoreProcessor(shownProcessor);
     return {false, "Kaydedilemedi: " + FileName + " — " + e.what()};
   }
+  RestoreProcessor(shownProcessor);
   return {true, "Kaydedildi: " + FileName + (refreshed ? " (canlı veriler yeniden toplandı)" : "")};
+}
+
+void TMainForm::RestoreProcessor(std::uint8_t index) {
+  if (Kyvex_CPU1->CPUIndex() == index) return;
+  // Back on the processor the pages show, with its data: the pages are not redrawn, they
+  // already show it.
+  Kyvex_CPU1->SetCPUIndex(index);
+  Kyvex_CPU1->CollectData();
 }
 
 TFileActionResult TMainForm::LoadDataFromFile(const std::string& FileName) {
@@ -198,6 +210,9 @@ void TMainForm::JvFooterBtn1Click() { SetActivePage(kHelpPage); }
 
 void TMainForm::JvFooterBtn3Click() { FView.CloseWindow(); }
 
-void TMainForm::FormKeyPress(char32_t& key) { key = TurkishUpCaseChar(key); }
+void TMainForm::FormKeyPress(char32_t& key, TKeyTarget target) {
+  if (target == TKeyTarget::FileName) return;
+  key = TurkishUpCaseChar(key);
+}
 
 }  // namespace kyvex

@@ -4,6 +4,7 @@
 // its events here.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "common/KSI_Common.h"
@@ -62,8 +63,12 @@ class TMainForm : public TComponent {
   void JvFooterBtn1Click();
   // "Vazgeç" or Escape: close.
   void JvFooterBtn3Click();
-  // Every typed character passes here before the focused control receives it.
-  void FormKeyPress(char32_t& key);
+  // Every typed character passes here before the focused control receives it, `target`
+  // saying which control that is. The file name field takes what was typed as it is: a path
+  // upper-cased by Turkish rules names another file (Linux) or another name altogether
+  // ("kayit" becomes "KAYİT").
+  enum class TKeyTarget { Other, FileName };
+  void FormKeyPress(char32_t& key, TKeyTarget target = TKeyTarget::Other);
 
   // The file page's "Kaydet": this machine's data, all three components, into one storage
   // file. When the window shows loaded data, the live data are collected again first, so
@@ -87,6 +92,7 @@ class TMainForm : public TComponent {
  private:
   void SetActivePage(int page);
   void RefreshLiveData();
+  void RestoreProcessor(std::uint8_t index);
   TMainFormView& FView;
   std::string FVersionText;
   std::string FCaption;

@@ -349,7 +349,7 @@ bool TMainFormQt::eventFilter(QObject* watched, QEvent* event) {
   const auto units = typed.toUcs4();
   if (units.size() != 1) return QWidget::eventFilter(watched, event);
   char32_t ch = units[0];
-  FForm->FormKeyPress(ch);
+  FForm->FormKeyPress(ch, watched == FileNameEdit ? TMainForm::TKeyTarget::FileName : TMainForm::TKeyTarget::Other);
   if (ch == units[0]) return QWidget::eventFilter(watched, event);
   // Hand the focused control the upper-cased character instead of the typed one.
   const QString replaced = QString::fromUcs4(&ch, 1);

@@ -94,7 +94,7 @@ class TMainFormWin32 : public TMainFormView {
     }
     if (msg.message == WM_CHAR && (msg.wParam < 0xD800 || msg.wParam > 0xDFFF)) {
       char32_t ch = static_cast<char32_t>(msg.wParam);
-      form_.FormKeyPress(ch);
+      form_.FormKeyPress(ch, msg.hwnd == fileEdit_ ? TMainForm::TKeyTarget::FileName : TMainForm::TKeyTarget::Other);
       msg.wParam = static_cast<WPARAM>(ch);
     }
     return false;

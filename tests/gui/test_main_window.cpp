@@ -1,4 +1,5 @@
 // The Qt main window, driven as a user would: clicks, typed keys, Escape, the file page.
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QKeyEvent>
@@ -96,17 +97,37 @@ class MainWindowTest : public QObject {
     QCOMPARE(window_->PC1->currentIndex(), 7);
   }
 
-  void typedKeysAreUpperCasedByTurkishRules() {
+  void typedKeysAreUpperCasedByTurkishRulesExceptInTheFileName() {
     window_->show();
     QVERIFY(QTest::qWaitForWindowExposed(window_));
     clickEntry(6);
+    // Any field of the window but the file name: the Turkish upper-case filter holds.
+    auto* other = new QLineEdit(window_->PC1->widget(6));
+    other->show();
+    other->setFocus();
+    typeText(other, QString::fromUtf8("ıişçé"));
+    QCOMPARE(other->text(), QString::fromUtf8("IİŞÇé"));
+    other->clear();
+    typeText(other, "disk1.kyx");
+    QCOMPARE(other->text(), QString::fromUtf8("DİSK1.KYX"));
+    // The file name is a path: it keeps what was typed.
     QLineEdit* edit = window_->FileNameEdit;
     edit->setFocus();
-    typeText(edit, QString::fromUtf8("ıişçé"));
-    QCOMPARE(edit->text(), QString::fromUtf8("IİŞÇé"));
-    edit->clear();
-    typeText(edit, "disk1.kyx");
-    QCOMPARE(edit->text(), QString::fromUtf8("DİSK1.KYX"));
+    typeText(edit, QString::fromUtf8("kayit-bilgi ıişç.kyx"));
+    QCOMPARE(edit->text(), QString::fromUtf8("kayit-bilgi ıişç.kyx"));
+  }
+
+  void aTypedNameIsSavedUnderExactlyThatName() {
+    showOnFilePage();
+    QTemporaryDir dir;
+    const QString path = dir.filePath("kayit-bilgi.kyx");
+    window_->FileNameEdit->clear();
+    window_->FileNameEdit->setFocus();
+    typeText(window_->FileNameEdit, path);
+    QCOMPARE(window_->FileNameEdit->text(), path);
+    QTest::mouseClick(window_->SaveButton, Qt::LeftButton);
+    QCOMPARE(window_->FileStatusText->toPlainText(), QString::fromUtf8("Kaydedildi: ") + path);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"kayit-bilgi.kyx"});
   }
 
   void saveThenLoadThroughTheFilePage() {

@@ -233,6 +233,14 @@ TEST(TMainForm, NavigationHelpAndClose) {
   char32_t key = U'ı';
   form.FormKeyPress(key);
   EXPECT_EQ(key, U'I');
+  // The file name field keeps what was typed: a path must name the file the user means.
+  for (char32_t typed : {U'i', U'ı', U'a', U'/', U'ş'}) {
+    char32_t into = typed;
+    form.FormKeyPress(into, TMainForm::TKeyTarget::FileName);
+    EXPECT_EQ(into, typed);
+    form.FormKeyPress(into, TMainForm::TKeyTarget::Other);
+    EXPECT_EQ(into, TurkishUpCaseChar(typed));
+  }
 }
 
 }  // namespace

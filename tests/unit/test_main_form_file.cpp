@@ -136,6 +136,26 @@ TEST_F(MainFormFile, SaveWritesAllThreePartsBesideOneHeader) {
   EXPECT_FALSE(form_.ShowingFileData());
 }
 
+TEST_F(MainFormFile, SaveLeavesTheProcessorComponentOnTheProcessorThePagesShow) {
+  platform::FakeCpu second = fake_.processor.cpus.at(0);
+  cputest::SetBrandString(second, "Kyvex Second Processor");
+  fake_.processor.cpus.push_back(second);
+  form_.FormShow();
+  ASSERT_EQ(form_.Kyvex_CPU1->CPUIndex(), 0);
+  view_.events.clear();
+
+  ASSERT_TRUE(form_.SaveDataToFile(file_).Succeeded);
+  EXPECT_EQ(form_.Kyvex_CPU1->CPUIndex(), 0);
+  EXPECT_EQ(form_.Kyvex_CPU1->MarketingName(), kThisProcessor) << "the data of the shown processor, too";
+  EXPECT_TRUE(form_.Kyvex_CPU1->LiveData());
+  EXPECT_TRUE(view_.events.empty());
+  // Both processors went into the file.
+  TKyvex_CPU reader(nullptr);
+  reader.SetCPUIndex(1);
+  ASSERT_TRUE(reader.LoadFromStorageFile(file_));
+  EXPECT_EQ(reader.MarketingName(), "Kyvex Second Processor");
+}
+
 TEST_F(MainFormFile, SavedFileLoadsBackWithEveryPart) {
   ASSERT_TRUE(form_.SaveDataToFile(file_).Succeeded);
   RecordingView view;

@@ -20,3 +20,9 @@ trap 'kill $pid 2>/dev/null || true; rm -rf "$work"' EXIT
 # Wine shows the Linux file system as drive Z:.
 "$runner" "$driver" "Z:${work//\//\\}"
 wait $pid
+# The name typed in lower case is the name on disk.
+if [ ! -f "$work/kayıt-bilgi.kyx" ]; then
+  echo "FAILED: the typed name is not the saved file's name; the folder holds:" >&2
+  ls -A "$work" >&2
+  exit 1
+fi

@@ -1,4 +1,4 @@
-// Drives the running vorlan-install window as a user would on its file page: a name put into
+// Drives the running vorlan-install window as a user would on its file page: a name typed into
 // the file name field, "Kaydet", "Yükle", a file that is not a storage file, no name at all.
 // It runs beside the window, in the same Wine prefix and on the same display, and finds the
 // controls by what they show, not by their ids.
@@ -110,9 +110,19 @@ int main(int argc, char** argv) {
   auto setName = [&](const std::string& name) {
     SendMessageW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(Widen(name).c_str()));
   };
+  // Typed: one character message after the other through the window's message loop, where
+  // the key filter sees them.
+  auto typeName = [&](const std::string& name) {
+    setName("");
+    const std::wstring wide = Widen(name);
+    for (wchar_t ch : wide) PostMessageW(edit, WM_CHAR, ch, 1);
+    for (int i = 0; i < 250 && GetWindowTextLengthW(edit) < static_cast<int>(wide.size()); ++i) Sleep(20);
+  };
 
-  const std::string file = folder + "\\makine.kyx";
-  setName(file);
+  // A lower-case name with a dotless i: the field keeps it as typed.
+  const std::string file = folder + "\\kay\xC4\xB1t-bilgi.kyx";
+  typeName(file);
+  Check(TextOf(edit) == file, "the typed name stays as typed: " + TextOf(edit));
   Click(main, save);
   Check(!VisibleStatic(main, "Kaydedildi: " + file).empty(), "saved: " + VisibleStatic(main, "Ka"));
   // The engine takes UTF-8 names and answers for Windows paths on Windows.

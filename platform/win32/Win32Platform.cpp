@@ -146,13 +146,18 @@ bool Win32Platform::OpenProcessToken(std::uint32_t access, Handle& token) {
   return true;
 }
 
-std::optional<std::vector<std::vector<std::uint8_t>>> Win32Platform::GetTokenGroupSids(Handle token) {
-  // The rights test asks with a fixed 1024-byte buffer; a larger group list fails the query.
-  alignas(8) std::uint8_t buffer[1024];
-  DWORD needed = 0;
-  if (!::GetTokenInformation(reinterpret_cast<HANDLE>(token), TokenGroups, buffer, sizeof buffer, &needed))
-    return std::nullopt;
-  const auto* groups = reinterpret_cast<const TOKEN_GROUPS*>(buffer);
+std::optional<std::vector<std::vector<std::uint8_t>>> ReadTokenGroupSids(const TokenInformationQuery& query) {
+  // 8-byte units: the list holds pointers.
+  std::vector<std::uint64_t> buffer(1024 / sizeof(std::uint64_t));
+  // The list may grow between two questions; a few rounds settle it.
+  for (int attempt = 0;; ++attempt) {
+    std::uint32_t needed = 0;
+    const auto size = static_cast<std::uint32_t>(buffer.size() * sizeof(std::uint64_t));
+    if (query(buffer.data(), size, needed)) break;
+    if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER || needed <= size || attempt == 4) return std::nullopt;
+    buffer.assign((needed + sizeof(std::uint64_t) - 1) / sizeof(std::uint64_t), 0);
+  }
+  const auto* groups = reinterpret_cast<const TOKEN_GROUPS*>(buffer.data());
   std::vector<std::vector<std::uint8_t>> sids;
   for (DWORD i = 0; i < groups->GroupCount; ++i) {
     PSID sid = groups->Groups[i].Sid;
@@ -162,6 +167,15 @@ std::optional<std::vector<std::vector<std::uint8_t>>> Win32Platform::GetTokenGro
     sids.emplace_back(p, p + len);
   }
   return sids;
+}
+
+std::optional<std::vector<std::vector<std::uint8_t>>> Win32Platform::GetTokenGroupSids(Handle token) {
+  return ReadTokenGroupSids([token](void* buffer, std::uint32_t size, std::uint32_t& needed) {
+    DWORD n = 0;
+    const bool ok = ::GetTokenInformation(reinterpret_cast<HANDLE>(token), TokenGroups, buffer, size, &n) != FALSE;
+    needed = n;
+    return ok;
+  });
 }
 
 bool Win32Platform::CloseHandle(Handle h) { return ::CloseHandle(reinterpret_cast<HANDLE>(h)) != 0; }

@@ -2,6 +2,8 @@
 // the wide-character APIs and are converted to UTF-8.
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <memory>
 
 #include "platform/Platform.h"
@@ -45,6 +47,13 @@ class Win32Platform : public Platform {
   std::unique_ptr<FirmwareApi> firmware_;
   std::unique_ptr<DeviceApi> devices_;
 };
+
+// The SIDs of a token's group list, read through `query`, which has the shape of
+// GetTokenInformation(token, TokenGroups, buffer, size, &needed). The list is asked for again
+// with the size the system names for as long as the buffer is too small: a member of many
+// domain groups has a list of several kilobytes.
+using TokenInformationQuery = std::function<bool(void* buffer, std::uint32_t size, std::uint32_t& needed)>;
+std::optional<std::vector<std::vector<std::uint8_t>>> ReadTokenGroupSids(const TokenInformationQuery& query);
 
 // UTF-8 <-> the wide strings of the Windows APIs.
 std::wstring Widen(const std::string& s);

@@ -20,7 +20,7 @@ test_pkgs=(
   clang libclang-rt-14-dev
   g++-mingw-w64-i686 mingw-w64-i686-dev g++-mingw-w64-x86-64 mingw-w64-x86-64-dev
   wine wine64 wine32:i386
-  fdisk dpkg-dev unzip
+  fdisk dpkg-dev unzip desktop-file-utils man-db
 )
 
 case "$mode" in

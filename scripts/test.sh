@@ -74,4 +74,7 @@ if [ -d "$build/fuzz" ]; then
   run_ctest "fuzzing" "$build/fuzz" -L fuzz
 fi
 
+section "Packages (.deb, .zip)"
+if ! tests/packaging/check_packages.sh "$build/linux" "$build/win32" "$build/win64"; then failed=1; fi
+
 exit "$failed"

@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "app/Lib01.h"
-#include "cli/FileReport.h"
 #include "common/Kyvex_SS.h"
 #include "cpu/KSI_CPU.h"
 #include "smbios/KSI_SMBIOS.h"
@@ -52,7 +51,7 @@ int PageOfNavigationEntry(int index) {
 std::string FileDataMarkerText(const TStorageInfoRecord& info) {
   std::vector<std::string> origin;
   if (!info.MachineName.empty()) origin.push_back(info.MachineName);
-  const std::string written = report::FormatDateTime(info.CreationTime);
+  const std::string written = FormatDateTime(info.CreationTime);
   if (!written.empty()) origin.push_back(written);
   return "Dosyadan" + (origin.empty() ? std::string() : ": " + Join(origin, ", ")) + " — canlı veri değil";
 }
@@ -99,7 +98,7 @@ TFileActionResult TMainForm::SaveDataToFile(const std::string& FileName) {
   if (IsBlank(FileName)) return {false, kNoFileName};
   // A save replaces any file that is not a storage file; a document chosen by mistake would
   // be lost, so only a new name or a storage file is written.
-  if (report::HoldsOtherData(FileName))
+  if (HoldsOtherData(FileName))
     return {false, "Kaydedilmedi: " + FileName + " bir depolama dosyası değil; üzerine yazılmaz."};
   bool refreshed = false;
   // The processor save walks every processor and leaves the component on the last one.

@@ -10,11 +10,11 @@
 #include <QShortcut>
 #include <QVBoxLayout>
 
-#include "cli/CpuReport.h"
-#include "cli/FileReport.h"
-#include "cli/Report.h"
-#include "cli/SmbiosReport.h"
-#include "cli/StorageReport.h"
+#include "report/CpuReport.h"
+#include "report/HeaderReport.h"
+#include "report/Report.h"
+#include "report/SmbiosReport.h"
+#include "report/StorageReport.h"
 #include "cpu/KSI_CPU.h"
 #include "smbios/KSI_SMBIOS.h"
 #include "storage/KSI_Storage.h"

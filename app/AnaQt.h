@@ -14,7 +14,7 @@
 #include <string>
 
 #include "app/Ana.h"
-#include "cli/Report.h"
+#include "report/Report.h"
 
 namespace kyvex {
 

@@ -1,9 +1,7 @@
 #include "app/Lib01.h"
 
-#include <cstdio>
-#include <vector>
-
 #include "platform/Platform.h"
+#include "platform/VersionBlock.h"
 #include "platform/Text.h"
 
 namespace kyvex {
@@ -36,19 +34,8 @@ char32_t TurkishUpCaseChar(char32_t c) {
   return text::Cp1254ToUnicode(TurkishUpCase(static_cast<unsigned char>(b)));
 }
 
-std::string GetFileVersionText(const std::string& path) {
-  auto& p = platform::Current();
-  if (p.GetFileVersionInfoSize(path) == 0) return "";
-  std::vector<std::uint8_t> block;
-  if (!p.GetFileVersionInfo(path, block)) return "";
-  platform::FixedFileInfo info;
-  if (!p.VerQueryRoot(block, info)) return "";
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%u.%u.%u.%u", info.dwFileVersionMS >> 16, info.dwFileVersionMS & 0xFFFF,
-                info.dwFileVersionLS >> 16, info.dwFileVersionLS & 0xFFFF);
-  return buf;
-}
+std::string GetFileVersionText(const std::string& path) { return platform::FileVersionText(path); }
 
-std::string GetVersionText() { return GetFileVersionText(platform::Current().GetModuleFileName()); }
+std::string GetVersionText() { return platform::ProgramVersionText(); }
 
 }  // namespace kyvex

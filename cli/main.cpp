@@ -4,13 +4,9 @@
 #include <cstdio>
 #include <iostream>
 
-#include "app/Lib01.h"
-#include "cli/CpuReport.h"
-#include "cli/FileReport.h"
-#include "cli/Report.h"
-#include "cli/SmbiosReport.h"
-#include "cli/StorageReport.h"
+#include "cli/Commands.h"
 #include "common/Kyvex_Native.h"
+#include "platform/VersionBlock.h"
 
 #ifdef _WIN32
 #include "platform/win32/WinApi.h"
@@ -20,10 +16,10 @@ namespace {
 
 int RunReport(bool json) {
   kyvex::report::FullReport report;
-  kyvex::report::AddSystemReport(report);
-  kyvex::report::AddCpuReport(report);
-  kyvex::report::AddSmbiosReport(report);
-  kyvex::report::AddStorageReport(report);
+  kyvex::cli::AddSystemReport(report);
+  kyvex::cli::AddCpuReport(report);
+  kyvex::cli::AddSmbiosReport(report);
+  kyvex::cli::AddStorageReport(report);
   if (json)
     std::cout << report.Json.dump(2) << "\n";
   else
@@ -42,7 +38,7 @@ int main(int argc, char** argv) {
       "operating system of this machine, and saves them into storage files.\n"
       "Every command prints readable text, or JSON with --json."};
   app.set_version_flag("--version", [] {
-    const std::string v = kyvex::GetVersionText();
+    const std::string v = kyvex::platform::ProgramVersionText();
     return "kyvex " + (v.empty() ? std::string("(no version record)") : v);
   });
   app.require_subcommand(1);
@@ -52,11 +48,11 @@ int main(int argc, char** argv) {
   report->add_flag("--json", json, "Print JSON instead of text");
   constexpr int kCommands = 5;
   std::function<int()> runs[kCommands];
-  CLI::App* commands[kCommands] = {kyvex::report::AddCpuCommand(app, runs[0]),
-                                   kyvex::report::AddSmbiosCommand(app, runs[1]),
-                                   kyvex::report::AddStorageCommand(app, runs[2]),
-                                   kyvex::report::AddSaveCommand(app, runs[3]),
-                                   kyvex::report::AddShowCommand(app, runs[4])};
+  CLI::App* commands[kCommands] = {kyvex::cli::AddCpuCommand(app, runs[0]),
+                                   kyvex::cli::AddSmbiosCommand(app, runs[1]),
+                                   kyvex::cli::AddStorageCommand(app, runs[2]),
+                                   kyvex::cli::AddSaveCommand(app, runs[3]),
+                                   kyvex::cli::AddShowCommand(app, runs[4])};
 
   try {
     app.parse(argc, argv);

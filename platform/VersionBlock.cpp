@@ -1,5 +1,6 @@
 #include "platform/VersionBlock.h"
 
+#include <cstdio>
 #include <fstream>
 
 #include "platform/ByteOrder.h"
@@ -135,5 +136,20 @@ std::optional<std::vector<std::uint8_t>> ReadElfSection(const std::string& path,
   }
   return std::nullopt;
 }
+
+std::string FileVersionText(const std::string& path) {
+  auto& p = Current();
+  if (p.GetFileVersionInfoSize(path) == 0) return "";
+  std::vector<std::uint8_t> block;
+  if (!p.GetFileVersionInfo(path, block)) return "";
+  FixedFileInfo info;
+  if (!p.VerQueryRoot(block, info)) return "";
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%u.%u.%u.%u", info.dwFileVersionMS >> 16, info.dwFileVersionMS & 0xFFFF,
+                info.dwFileVersionLS >> 16, info.dwFileVersionLS & 0xFFFF);
+  return buf;
+}
+
+std::string ProgramVersionText() { return FileVersionText(Current().GetModuleFileName()); }
 
 }  // namespace kyvex::platform

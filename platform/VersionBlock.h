@@ -27,6 +27,12 @@ bool QueryVersionRoot(const std::vector<std::uint8_t>& block, FixedFileInfo& inf
 std::optional<std::vector<std::uint8_t>> ReadElfSection(const std::string& path,
                                                         const std::string& name);
 
+// "a.b.c.d" of the fixed file version of the file `path`, asked of the current platform;
+// empty when it has no version record or the record cannot be read.
+std::string FileVersionText(const std::string& path);
+// The same of the running program.
+std::string ProgramVersionText();
+
 // Name of the ELF section that carries the version block of the suite's Linux programs.
 constexpr const char* kElfVersionSection = ".kyvex_version";
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "common/Kyvex_Routines.h"
+#include "common/KSI_Persist.h"
 #include "common/Kyvex_SS.h"
 #include "platform/Platform.h"
 #include "platform/Text.h"
@@ -59,18 +60,9 @@ namespace kyvex {
 
 namespace {
 
-constexpr std::uint32_t kModeRead = ole::STGM_READ | ole::STGM_SHARE_EXCLUSIVE;                   // 0x10
-constexpr std::uint32_t kModeWrite = ole::STGM_READWRITE | ole::STGM_SHARE_EXCLUSIVE;             // 0x12
+constexpr std::uint32_t kModeRead = kStorageLoadMode;
+constexpr std::uint32_t kModeWrite = kStorageSaveMode;
 constexpr std::uint32_t kModeCreate = ole::STGM_CREATE | ole::STGM_READWRITE | ole::STGM_SHARE_EXCLUSIVE;  // 0x1012
-
-// The published Summary Information ids the header uses.
-constexpr std::uint32_t PIDSI_TITLE = 2;
-constexpr std::uint32_t PIDSI_SUBJECT = 3;
-constexpr std::uint32_t PIDSI_AUTHOR = 4;
-constexpr std::uint32_t PIDSI_KEYWORDS = 5;
-constexpr std::uint32_t PIDSI_CREATE_DTM = 12;
-constexpr std::uint32_t PIDSI_APPNAME = 18;
-constexpr std::uint32_t PIDSI_DOC_SECURITY = 19;
 
 // Days from 1899-12-30 to the given civil date (proleptic Gregorian).
 std::int64_t DaysSince1899(int y, unsigned m, unsigned d) {
@@ -100,34 +92,36 @@ TDateTime SystemTimeToDateTime(const platform::SystemTime& t) {
 
 std::string StorageFileAuthor() { return "Kyvex Yazılım - Kyvex System Information"; }
 
+TStorageInfoRecord CurrentStorageInfo() {
+  const TPlatformSnapshot& snap = PlatformSnapshot();
+  const std::string edition = GetOSEdition(snap.OSKind, snap.ProductType, snap.Suites);
+  TStorageInfoRecord r;
+  r.Title = "Kyvex System Information Storage File";
+  r.Application = std::string(kKyvexFamilyName) + " " + kKyvexFamilyVersion;
+  r.Author = StorageFileAuthor();
+  r.OSName = edition.empty() ? snap.OSName : snap.OSName + " " + edition;
+  r.MachineName = snap.MachineName;
+  r.CreationTime = SystemTimeToDateTime(platform::Current().GetLocalTime());
+  r.LoggedUser = GetDefaultLogonUser();
+  if (r.LoggedUser.empty()) r.LoggedUser = GetCurrentUserName();
+  r.Account = GetCurrentUserName();
+  r.Platform = snap.VersionRecordRead ? static_cast<std::int32_t>(snap.VersionRecord.dwPlatformId) : 0;
+  r.MajorVersion = snap.MajorVersion;
+  r.MinorVersion = snap.MinorVersion;
+  r.BuildNumber = snap.BuildNumber & 0xFFFF;
+  r.CSDVersion = text::Trim(snap.CSDVersion);
+  r.AccountType = IsAdmin() ? "Admin" : "NON-Admin";
+  r.VMWare = IsVMWare();
+  r.VPC = IsVirtualPC();
+  return r;
+}
+
 void TKyvex_KSIC_Component::SaveToStorageFile(const std::string& FileName) {
   TStructuredSTorage root(nullptr, OpenForWriting(FileName));
   {
     auto set = root.OpenPropertySet(FMTID_SummaryInformation, kModeWrite, true);
-    const auto& p = set->PropertyStorage();
-    const TPlatformSnapshot& snap = PlatformSnapshot();
-    const std::string edition = GetOSEdition(snap.OSKind, snap.ProductType, snap.Suites);
-    std::string loggedUser = GetDefaultLogonUser();
-    if (loggedUser.empty()) loggedUser = GetCurrentUserName();
-    const std::int32_t platformId =
-        snap.VersionRecordRead ? static_cast<std::int32_t>(snap.VersionRecord.dwPlatformId) : 0;
-
-    WriteStringPropertyById(p, PIDSI_TITLE, "Kyvex System Information Storage File");
-    WriteStringPropertyById(p, PIDSI_APPNAME, std::string(kKyvexFamilyName) + " " + kKyvexFamilyVersion);
-    WriteStringPropertyById(p, PIDSI_AUTHOR, StorageFileAuthor());
-    WriteStringPropertyById(p, PIDSI_KEYWORDS, edition.empty() ? snap.OSName : snap.OSName + " " + edition);
-    WriteStringPropertyById(p, PIDSI_SUBJECT, snap.MachineName);
-    WriteDateTimePropertyById(p, PIDSI_CREATE_DTM, SystemTimeToDateTime(platform::Current().GetLocalTime()));
-    WriteStringProperty(p, "OS.LoggedUser", loggedUser);
-    WriteStringProperty(p, "OS.Account", GetCurrentUserName());
-    WriteIntegerProperty(p, "OS.Platform", platformId);
-    WriteIntegerProperty(p, "OS.MajorVersion", snap.MajorVersion);
-    WriteIntegerProperty(p, "OS.MinorVersion", snap.MinorVersion);
-    WriteIntegerProperty(p, "OS.BuildNumber", snap.BuildNumber & 0xFFFF);
-    WriteStringProperty(p, "OS.CSD", text::Trim(snap.CSDVersion));
-    WriteStringPropertyById(p, PIDSI_DOC_SECURITY, IsAdmin() ? "Admin" : "NON-Admin");
-    WriteIntegerProperty(p, "VMWare", IsVMWare() ? 1 : 0);
-    WriteIntegerProperty(p, "VPC", IsVirtualPC() ? 1 : 0);
+    const TStorageInfoRecord header = CurrentStorageInfo();
+    VisitStorageInfoFields(header, TFieldWriter{set->PropertyStorage()});
   }
   root.Commit();
 }
@@ -139,23 +133,10 @@ bool TKyvex_KSIC_Component::LoadFromStorageFile(const std::string& FileName) {
   std::shared_ptr<ole::IStorage> storage;
   OleCheck(ole::StgOpenStorage(FileName, nullptr, kModeRead, nullptr, 0, &storage), "opening " + FileName);
   TStructuredSTorage root(nullptr, storage);
-  auto set = root.OpenPropertySet(FMTID_SummaryInformation, kModeRead, false);
-  const std::shared_ptr<ole::IPropertyStorage> p = set ? set->PropertyStorage() : nullptr;
-  TStorageInfoRecord& info = FStorageInfo;
-  info.MachineName = ReadStringPropertyById(p, PIDSI_SUBJECT);
-  info.Application = ReadStringPropertyById(p, PIDSI_APPNAME);
-  info.OSName = ReadStringPropertyById(p, PIDSI_KEYWORDS);
-  info.CreationTime = ReadDateTimePropertyById(p, PIDSI_CREATE_DTM);
-  info.AccountType = ReadStringPropertyById(p, PIDSI_DOC_SECURITY);
-  info.LoggedUser = ReadStringProperty(p, "OS.LoggedUser");
-  info.Account = ReadStringProperty(p, "OS.Account");
-  info.Platform = static_cast<std::int32_t>(ReadIntegerProperty(p, "OS.Platform"));
-  info.MajorVersion = static_cast<std::int32_t>(ReadIntegerProperty(p, "OS.MajorVersion"));
-  info.MinorVersion = static_cast<std::int32_t>(ReadIntegerProperty(p, "OS.MinorVersion"));
-  info.BuildNumber = static_cast<std::int32_t>(ReadIntegerProperty(p, "OS.BuildNumber"));
-  info.CSDVersion = ReadStringProperty(p, "OS.CSD");
-  info.VMWare = ReadIntegerProperty(p, "VMWare") == 1;
-  info.VPC = ReadIntegerProperty(p, "VPC") == 1;
+  // A header that is there but cannot be read is an error, not an empty header.
+  auto set = OpenValuesIfPresent(root, FMTID_SummaryInformation);
+  FStorageInfo = TStorageInfoRecord{};
+  VisitStorageInfoFields(FStorageInfo, TFieldReader{set ? set->PropertyStorage() : nullptr});
   return true;
 }
 
@@ -177,12 +158,10 @@ bool TKyvex_KSIC_Component::LoadComponentStorage(const std::string& FileName, co
   std::shared_ptr<ole::IStorage> storage;
   OleCheck(ole::StgOpenStorage(FileName, nullptr, kModeRead, nullptr, 0, &storage), "opening " + FileName);
   TStructuredSTorage root(nullptr, storage);
-  std::unique_ptr<TStructuredSTorage> own;
-  try {
-    own = root.OpenSubStorage(StorageName, kModeRead, false);
-  } catch (const EOleSysError&) {
-    return false;  // the file holds nothing of this component
-  }
+  // None when the file holds nothing of this component; the container error when it holds a
+  // storage of that name that cannot be opened.
+  auto own = OpenStorageIfPresent(root, StorageName);
+  if (!own) return false;
   read(*own);
   return true;
 }

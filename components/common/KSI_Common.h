@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "common/KSI_Fields.h"
 #include "platform/Platform.h"
 
 namespace kyvex {
@@ -40,6 +41,8 @@ using TDateTime = double;
 
 // The machine and operating system a component's data belong to.
 struct TStorageInfoRecord {
+  std::string Title;   // what the file is, the same in every file
+  std::string Author;  // who made the program that wrote it
   std::string MachineName;
   std::string Application;
   std::string OSName;
@@ -57,6 +60,32 @@ struct TStorageInfoRecord {
 
   bool operator==(const TStorageInfoRecord&) const = default;
 };
+
+// The header's values in the order a save writes them; those kept under the published ids of
+// the summary information by their id (the ids go first: a name would take the lowest id
+// free). Title and Author are the same in every file.
+template <class Record, class Visitor>
+void VisitStorageInfoFields(Record& r, Visitor&& v) {
+  v(TField{.Name = "Title", .StoredId = 2}, r.Title);                     // PIDSI_TITLE
+  v(TField{.Name = "Application", .StoredId = 18}, r.Application);       // PIDSI_APPNAME
+  v(TField{.Name = "Author", .StoredId = 4}, r.Author);                   // PIDSI_AUTHOR
+  v(TField{.Name = "OSName", .StoredId = 5}, r.OSName);                   // PIDSI_KEYWORDS
+  v(TField{.Name = "MachineName", .StoredId = 3}, r.MachineName);         // PIDSI_SUBJECT
+  v(TField{.Name = "CreationTime", .StoredId = 12, .DateTime = true}, r.CreationTime);  // PIDSI_CREATE_DTM
+  v(TField{.Name = "LoggedUser", .Stored = "OS.LoggedUser"}, r.LoggedUser);
+  v(TField{.Name = "Account", .Stored = "OS.Account"}, r.Account);
+  v(TField{.Name = "Platform", .Stored = "OS.Platform"}, r.Platform);
+  v(TField{.Name = "MajorVersion", .Stored = "OS.MajorVersion"}, r.MajorVersion);
+  v(TField{.Name = "MinorVersion", .Stored = "OS.MinorVersion"}, r.MinorVersion);
+  v(TField{.Name = "BuildNumber", .Stored = "OS.BuildNumber"}, r.BuildNumber);
+  v(TField{.Name = "CSDVersion", .Stored = "OS.CSD"}, r.CSDVersion);
+  v(TField{.Name = "AccountType", .StoredId = 19}, r.AccountType);        // PIDSI_DOC_SECURITY
+  v(TField{.Name = "VMWare"}, r.VMWare);
+  v(TField{.Name = "VPC"}, r.VPC);
+}
+
+// This machine's header as a save writes it now.
+TStorageInfoRecord CurrentStorageInfo();
 
 class TKyvex_KSIC_Component;
 class TStructuredSTorage;

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <exception>
+#include <filesystem>
 #include <limits>
 
 #include "platform/Text.h"
@@ -179,9 +181,11 @@ std::unique_ptr<TStructuredSTorage> TStructuredSTorage::OpenSubStorage(const std
         hr = level->storage_->CreateStorage(wide, mode | ole::STGM_CREATE, 0, 0, &storage);
       else
         hr = level->storage_->OpenStorage(wide, nullptr, mode, nullptr, 0, &storage);
-      OleCheck(hr, (createIfMissing && !exists ? "creating storage " : "opening storage ") + Quoted(part));
+      const std::string path = level->path_.empty() ? part : level->path_ + "/" + part;
+      OleCheck(hr, (createIfMissing && !exists ? "creating storage " : "opening storage ") + Quoted(path));
       levels.push_back(std::make_unique<TStructuredSTorage>(level, std::move(storage)));
       level = levels.back().get();
+      level->path_ = path;
     }
   } catch (...) {
     unwind();
@@ -344,6 +348,41 @@ TDateTime FileTimeToDateTime(const ole::FILETIME& ft) {
   // A day before 1899-12-30 counts down while its time of day counts up: -1.25 is
   // 1899-12-29 06:00. Adding the time there would land on the wrong day.
   return days >= 0 ? static_cast<double>(days) + time : static_cast<double>(days) - time;
+}
+
+std::string FormatDateTime(TDateTime value) {
+  if (value == 0 || !std::isfinite(value) || std::fabs(value) > 3e6) return "";
+  // The whole part counts days from 1899-12-30 (also below it); the fraction, taken without
+  // its sign, is the time of day.
+  std::int64_t day = static_cast<std::int64_t>(std::trunc(value));
+  std::int64_t ms = std::llround(std::fabs(value - static_cast<double>(day)) * 86400000.0);
+  if (ms >= 86400000) {
+    ms -= 86400000;
+    day += value < 0 ? -1 : 1;
+  }
+  // Civil date of a day count (days since 1970-01-01 here), proleptic Gregorian.
+  const std::int64_t z = day - 25569 + 719468;
+  const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const std::int64_t doe = z - era * 146097;
+  const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const std::int64_t mp = (5 * doy + 2) / 153;
+  const std::int64_t d = doy - (153 * mp + 2) / 5 + 1;
+  const std::int64_t m = mp < 10 ? mp + 3 : mp - 9;
+  const std::int64_t y = yoe + era * 400 + (m <= 2);
+  const std::int64_t secs = ms / 1000;
+  char buf[128];
+  std::snprintf(buf, sizeof buf, "%04lld-%02lld-%02lld %02lld:%02lld:%02lld", static_cast<long long>(y),
+                static_cast<long long>(m), static_cast<long long>(d), static_cast<long long>(secs / 3600),
+                static_cast<long long>(secs / 60 % 60), static_cast<long long>(secs % 60));
+  return buf;
+}
+
+bool HoldsOtherData(const std::string& FileName) {
+  if (ole::StgIsStorageFile(FileName) != ole::S_FALSE) return false;
+  std::error_code ec;
+  const auto size = std::filesystem::file_size(std::filesystem::path(std::u8string(FileName.begin(), FileName.end())), ec);
+  return ec || size > 0;  // a file whose size cannot be told is not taken for empty
 }
 
 }  // namespace kyvex

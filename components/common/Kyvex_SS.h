@@ -70,6 +70,8 @@ class TStructuredSTorage {
   const std::shared_ptr<ole::IStorage>& Storage() const { return storage_; }
   TStructuredSTorage* Parent() const { return parent_; }
   bool IsChild() const { return isChild_; }
+  // The names from the root down to this storage, "/" between them; empty for a root.
+  const std::string& Path() const { return path_; }
 
   // Opens (or, with createIfMissing, creates) a storage below this one. The name may be a
   // path of names separated by "\"; the levels between are freed together with the last one.
@@ -106,6 +108,7 @@ class TStructuredSTorage {
 
   std::int32_t refCount_ = 1;
   std::shared_ptr<ole::IStorage> storage_;
+  std::string path_;
   TStructuredSTorage* parent_;
   bool isChild_;
   int uncaughtAtCreation_;
@@ -157,5 +160,13 @@ ole::FILETIME DateTimeToFileTime(TDateTime value);
 // The FILETIME's calendar time as a date-time, to the millisecond; a FILETIME beyond the
 // range Windows converts (high bit set) gives 0.
 TDateTime FileTimeToDateTime(const ole::FILETIME& ft);
+
+// A date-time as "YYYY-MM-DD HH:MM:SS" (empty for 0, for a value that is not finite and for
+// one more than about 8000 years from 1899).
+std::string FormatDateTime(TDateTime value);
+
+// Whether the file exists, holds data and is not a storage file: a save would replace it, so
+// the programs refuse to save there (an empty file has nothing to lose).
+bool HoldsOtherData(const std::string& FileName);
 
 }  // namespace kyvex

@@ -5,6 +5,7 @@
 #include "common/Kyvex_Routines.h"
 #include "platform/DeviceApi.h"
 #include "platform/Text.h"
+#include "storage/KSI_Storage_Fields.h"
 
 namespace kyvex {
 
@@ -57,6 +58,7 @@ void MergeDeviceInfo(TDeviceInfo& Target, const TDeviceInfo& Source) {
     Target.Temperature = Source.Temperature;
     Target.SMARTAttributes = Source.SMARTAttributes;
   }
+  FillEmptyFields(Target, Source, [](auto& record, auto&& visitor) { VisitDeviceFields(record, visitor); });
 }
 
 bool DevicesMatch(const TDeviceInfo& A, const TDeviceInfo& B, bool BySerialToo) {

@@ -54,7 +54,8 @@ class TKyvex_Storage : public TKyvex_KSIC_Component {
 void ClearDeviceList(TDeviceInfoArray& List);
 
 // Fills the empty parts of `Target` from `Source`: removable flag, unknown device type,
-// serial number, location, identify-data group and SMART data.
+// serial number, location, identify-data group and SMART data, and every value the record's
+// field list marks MergeFill.
 void MergeDeviceInfo(TDeviceInfo& Target, const TDeviceInfo& Source);
 
 // Whether two records describe the same device: the same SCSI address (host adapter, target,

@@ -6,10 +6,10 @@ add_executable(fuzz_component_files
   ${PROJECT_SOURCE_DIR}/components/cpu/KSI_CPU_Persist.cpp
   ${PROJECT_SOURCE_DIR}/components/smbios/KSI_SMBIOS_Persist.cpp
   ${PROJECT_SOURCE_DIR}/components/storage/KSI_Storage_Persist.cpp
-  ${PROJECT_SOURCE_DIR}/cli/CpuReport.cpp
-  ${PROJECT_SOURCE_DIR}/cli/SmbiosReport.cpp
-  ${PROJECT_SOURCE_DIR}/cli/StorageReport.cpp
-  ${PROJECT_SOURCE_DIR}/cli/Report.cpp)
+  ${PROJECT_SOURCE_DIR}/report/CpuReport.cpp
+  ${PROJECT_SOURCE_DIR}/report/SmbiosReport.cpp
+  ${PROJECT_SOURCE_DIR}/report/StorageReport.cpp
+  ${PROJECT_SOURCE_DIR}/report/Report.cpp)
 target_compile_options(fuzz_component_files PRIVATE -fsanitize=fuzzer,address,undefined)
 target_link_options(fuzz_component_files PRIVATE -fsanitize=fuzzer,address,undefined)
 target_link_libraries(fuzz_component_files PRIVATE kyvex kyvex_thirdparty)

@@ -2,8 +2,8 @@
 # dumps. The reader and the component are compiled into the target itself, so that the
 # fuzzer sees their branches (the library is built without coverage).
 file(GLOB KYVEX_FUZZ_CPU_SOURCES ${PROJECT_SOURCE_DIR}/components/cpu/*.cpp)
-add_executable(fuzz_cpu ${CMAKE_CURRENT_LIST_DIR}/fuzz_cpu.cpp ${PROJECT_SOURCE_DIR}/cli/CpuReport.cpp
-                        ${PROJECT_SOURCE_DIR}/cli/Report.cpp ${PROJECT_SOURCE_DIR}/platform/fake/FakeProcessorDump.cpp
+add_executable(fuzz_cpu ${CMAKE_CURRENT_LIST_DIR}/fuzz_cpu.cpp ${PROJECT_SOURCE_DIR}/report/CpuReport.cpp
+                        ${PROJECT_SOURCE_DIR}/report/Report.cpp ${PROJECT_SOURCE_DIR}/platform/fake/FakeProcessorDump.cpp
                         ${KYVEX_FUZZ_CPU_SOURCES})
 target_compile_options(fuzz_cpu PRIVATE -fsanitize=fuzzer,address,undefined)
 target_link_options(fuzz_cpu PRIVATE -fsanitize=fuzzer,address,undefined)

@@ -8,10 +8,10 @@
 #include <cstdio>
 #include <string>
 
-#include "cli/CpuReport.h"
-#include "cli/Report.h"
-#include "cli/SmbiosReport.h"
-#include "cli/StorageReport.h"
+#include "report/CpuReport.h"
+#include "report/Report.h"
+#include "report/SmbiosReport.h"
+#include "report/StorageReport.h"
 #include "common/Kyvex_SS.h"
 #include "platform/fake/FakePlatform.h"
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "cli/CpuReport.h"
+#include "report/CpuReport.h"
 #include "cpu/KSI_CPU.h"
 #include "platform/fake/FakePlatform.h"
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "cli/SmbiosReport.h"
+#include "report/SmbiosReport.h"
 #include "smbios/KSI_SMBIOS.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

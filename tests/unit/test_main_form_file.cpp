@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "app/Ana.h"
-#include "cli/FileReport.h"
+#include "report/HeaderReport.h"
 #include "common/Kyvex_SS.h"
 #include "cpu/KSI_CPU.h"
 #include "platform/fake/FakePlatform.h"
@@ -187,7 +187,7 @@ TEST_F(MainFormFile, LoadShowsTheFilesDataMarkedUntilTheWindowIsShownAgain) {
   const std::vector<std::string> expected = {
       "refreshed Kyvex_Storage1", "refreshed Kyvex_SMBIOS1",
       "not loaded Kyvex_CPU1: Yüklenen dosyada bu bölümün bilgisi yok.",
-      "file data Dosyadan: OTHERBOX, " + report::FormatDateTime(form_.Kyvex_SMBIOS1->StorageInfo().CreationTime) +
+      "file data Dosyadan: OTHERBOX, " + FormatDateTime(form_.Kyvex_SMBIOS1->StorageInfo().CreationTime) +
           " — canlı veri değil"};
   EXPECT_EQ(view_.events, expected);
   EXPECT_TRUE(form_.ShowingFileData());

@@ -260,13 +260,8 @@ TEST(SystemTimeToDateTime, Cases) {
   EXPECT_DOUBLE_EQ(SystemTimeToDateTime({1899, 12, 0, 29, 6, 0, 0, 0}), -1.0 + 0.25);
 }
 
-}  // namespace
-
-#include "cli/FileReport.h"
-
-namespace {
 TEST(FormatDateTime, Cases) {
-  using kyvex::report::FormatDateTime;
+  using kyvex::FormatDateTime;
   EXPECT_EQ(FormatDateTime(0), "");
   EXPECT_EQ(FormatDateTime(2.5), "1900-01-01 12:00:00");
   EXPECT_EQ(FormatDateTime(36585.75), "2000-02-29 18:00:00");

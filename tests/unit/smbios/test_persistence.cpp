@@ -10,8 +10,8 @@
 #include <variant>
 #include <vector>
 
-#include "cli/Report.h"
-#include "cli/SmbiosReport.h"
+#include "report/Report.h"
+#include "report/SmbiosReport.h"
 #include "common/Kyvex_SS.h"
 #include "platform/Text.h"
 #include "platform/fake/FakePlatform.h"

@@ -3,7 +3,7 @@
 // machine written from the SMBIOS structure layouts.
 #include <gtest/gtest.h>
 
-#include "cli/SmbiosReport.h"
+#include "report/SmbiosReport.h"
 #include "smbios/KSI_SMBIOS.h"
 #include "unit/smbios/SmbiosTables.h"
 

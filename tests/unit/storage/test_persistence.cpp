@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/StorageReport.h"
+#include "report/StorageReport.h"
 #include "common/Kyvex_SS.h"
 #include "platform/Text.h"
 #include "platform/fake/FakePlatform.h"

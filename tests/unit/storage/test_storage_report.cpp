@@ -2,7 +2,7 @@
 // field names, and the sections of the two window pages.
 #include <gtest/gtest.h>
 
-#include "cli/StorageReport.h"
+#include "report/StorageReport.h"
 #include "platform/fake/FakePlatform.h"
 #include "unit/storage/StorageTestSupport.h"
 

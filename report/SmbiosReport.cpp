@@ -1,9 +1,6 @@
-#include "cli/SmbiosReport.h"
+#include "report/SmbiosReport.h"
 
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <iostream>
 #include <map>
 
 #include "platform/Text.h"
@@ -523,66 +520,6 @@ std::string StructTablesText(const TKyvex_SMBIOS& s) {
     out += buf;
   }
   return out;
-}
-
-void AddSmbiosReport(FullReport& report) {
-  TKyvex_SMBIOS smbios;
-  smbios.CollectData();
-  report.Json["SMBIOS"] = SmbiosJson(smbios);
-  report.Text += "\n" + FormatSections(SmbiosSystemSections(smbios)) + "\n" +
-                 FormatSections(SmbiosDeviceSections(smbios));
-}
-
-namespace {
-struct SmbiosOptions {
-  bool json = false;
-  bool structures = false;
-  std::string dumpFile;
-};
-
-// A dump is an entry point and a table: nothing near this size. Reading stops here, so that
-// a wrong file (a disk image, a device) is not read whole.
-constexpr std::size_t kMaxDumpFile = 0x20 + 0x1000000;
-
-int RunSmbios(const SmbiosOptions& o) {
-  TKyvex_SMBIOS smbios;
-  if (!o.dumpFile.empty()) {
-    std::string content, error;
-    if (!ReadInputFile(o.dumpFile, kMaxDumpFile, content, error)) {
-      std::cerr << "kyvex smbios: " << o.dumpFile << ": " << error << "\n";
-      return 1;
-    }
-    if (!smbios.LoadDumpImage(std::vector<std::uint8_t>(content.begin(), content.end()), error)) {
-      std::cerr << "kyvex smbios: " << o.dumpFile << ": " << error << "\n";
-      return 1;
-    }
-  }
-  smbios.CollectData();
-  if (o.json) {
-    std::cout << SmbiosJson(smbios).dump(2) << "\n";
-    return 0;
-  }
-  std::cout << FormatSections(SmbiosSystemSections(smbios)) << "\n" << FormatSections(SmbiosDeviceSections(smbios));
-  if (o.structures) std::cout << "\n" << StructTablesText(smbios);
-  return 0;
-}
-}  // namespace
-
-CLI::App* AddSmbiosCommand(CLI::App& app, std::function<int()>& run) {
-  auto options = std::make_shared<SmbiosOptions>();
-  auto* cmd = app.add_subcommand(
-      "smbios",
-      "Show the firmware's SMBIOS tables: BIOS, system, main board, chassis, memory controller and\n"
-      "devices (memory, processors, caches, slots, ports, on-board devices, temperature probes).\n"
-      "Reads this machine's tables, or with --dump-bin a table recorded on another machine.");
-  cmd->add_flag("--json", options->json, "Print JSON instead of text");
-  cmd->add_option("--dump-bin", options->dumpFile,
-                  "Decode FILE, a dump in the format of `dmidecode --dump-bin` (entry point at offset 0,\n"
-                  "\"_SM_\" or \"_SM3_\", table at offset 20h), instead of this machine's tables")
-      ->option_text("FILE");
-  cmd->add_flag("--structures", options->structures, "Also list every structure of the table (text output)");
-  run = [options] { return RunSmbios(*options); };
-  return cmd;
 }
 
 }  // namespace kyvex::report

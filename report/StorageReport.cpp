@@ -1,65 +1,27 @@
-#include "cli/StorageReport.h"
+#include "report/StorageReport.h"
 
 #include <cstdio>
-#include <fstream>
-#include <iostream>
-#include <iterator>
-#include <sstream>
+#include <span>
 
 #include "platform/Text.h"
-#include "storage/Kyvex_IdentifyFile.h"
+#include "report/FieldReport.h"
+#include "storage/KSI_Storage_Fields.h"
+#include "storage/KSI_Storage_Text.h"
 
 namespace kyvex::report {
 
 namespace {
 
-struct Name {
-  std::uint32_t value;
-  const char* name;
-};
+const auto& kDeviceTypes = StorageDeviceTypeNames;
+const auto& kBusTypes = StorageBusTypeNames;
+const auto& kMediaTypes = StorageMediaTypeNames;
+const auto& kPartitionTypes = StoragePartitionTypeNames;
+const auto& kSmartAttributes = StorageSmartAttributeNames;
 
-constexpr Name kDeviceTypes[] = {
-    {2, "CD-ROM"}, {7, "Disk"}, {31, "Tape"}, {34, "Unknown"}, {51, "DVD"},
-};
+const char* NameOf(std::span<const TStorageName> table, std::uint32_t value) { return StorageNameOf(table, value); }
 
-constexpr Name kBusTypes[] = {
-    {0, "Unknown"}, {1, "SCSI"},  {2, "ATAPI"}, {3, "ATA"},  {4, "IEEE 1394"}, {5, "SSA"},
-    {6, "Fibre Channel"}, {7, "USB"}, {8, "RAID"}, {9, "iSCSI"}, {10, "SAS"}, {11, "SATA"},
-    {12, "SD"}, {13, "MMC"}, {14, "Virtual"}, {15, "File-backed virtual"}, {16, "Storage Spaces"},
-    {17, "NVMe"},
-};
-
-constexpr Name kMediaTypes[] = {
-    {11, "Removable media"}, {12, "Fixed media"}, {0x20, "DDS 4mm tape"}, {0x27, "DLT tape"},
-    {0x33, "CD-ROM"}, {0x34, "CD-R"}, {0x35, "CD-RW"}, {0x36, "DVD-ROM"}, {0x37, "DVD-R"},
-    {0x38, "DVD-RW"},
-};
-
-constexpr Name kPartitionTypes[] = {
-    {0x01, "FAT12"}, {0x04, "FAT16 (small)"}, {0x05, "Extended"}, {0x06, "FAT16"},
-    {0x07, "NTFS / exFAT"}, {0x0B, "FAT32"}, {0x0C, "FAT32 (LBA)"}, {0x0E, "FAT16 (LBA)"},
-    {0x0F, "Extended (LBA)"}, {0x27, "Windows recovery"}, {0x82, "Linux swap"}, {0x83, "Linux"},
-    {0x85, "Linux extended"}, {0x8E, "Linux LVM"}, {0xA5, "FreeBSD"}, {0xAF, "HFS+"},
-    {0xEE, "GPT"}, {0xEF, "EFI system"}, {0xFD, "Linux RAID"},
-};
-
-constexpr Name kSmartAttributes[] = {
-    {1, "Raw read error rate"}, {3, "Spin-up time"}, {4, "Start/stop count"},
-    {5, "Reallocated sectors"}, {7, "Seek error rate"}, {9, "Power-on hours"},
-    {10, "Spin retry count"}, {12, "Power cycle count"}, {190, "Airflow temperature"},
-    {194, "Temperature"}, {196, "Reallocation events"}, {197, "Pending sectors"},
-    {198, "Offline uncorrectable"}, {199, "UDMA CRC errors"},
-};
-
-template <std::size_t N>
-const char* NameOf(const Name (&table)[N], std::uint32_t value) {
-  for (const auto& n : table)
-    if (n.value == value) return n.name;
-  return nullptr;
-}
-
-template <std::size_t N>
-std::string Named(const Name (&table)[N], std::uint32_t value) {
+// "Name (value)", or "(value)" for a value the table does not name.
+std::string Named(std::span<const TStorageName> table, std::uint32_t value) {
   const char* name = NameOf(table, value);
   return (name ? std::string(name) + " " : std::string()) + "(" + std::to_string(value) + ")";
 }
@@ -127,20 +89,10 @@ std::string Abilities(const TDeviceInfo& d) {
   return "reads " + (reads.empty() ? std::string("-") : reads) + "; writes " + (writes.empty() ? std::string("-") : writes);
 }
 
-// The lines both pages show of any record.
+// The lines both pages show of any record: the plain rows of the record's fields, then size,
+// geometry and location.
 void CommonLines(const TDeviceInfo& d, Lines& lines) {
-  auto text = [&lines](const char* label, const std::string& value) {
-    if (!value.empty()) lines.push_back({label, value});
-  };
-  text("Vendor", d.Vendor);
-  text("Model", d.Model);
-  text("Revision", d.Revision);
-  text("Serial number", d.SerialNumber);
-  text("Vendor text", d.VendorStr);
-  lines.push_back({"Device type", Named(kDeviceTypes, d.DeviceType)});
-  lines.push_back({"Bus", Named(kBusTypes, d.BusType)});
-  if (d.MediaType) lines.push_back({"Media", Named(kMediaTypes, d.MediaType)});
-  lines.push_back({"Removable", YesNo(d.Removable)});
+  VisitDeviceFields(d, TFieldRows(lines));
   lines.push_back({"Size", Bytes(d.Size)});
   if (d.Cylinders || d.Heads || d.SectorsPerTrack)
     lines.push_back({"Geometry", std::to_string(d.Cylinders) + " cylinders, " + std::to_string(d.Heads) + " heads, " +
@@ -160,15 +112,7 @@ void IdentifyLines(const TDeviceInfo& d, Lines& lines) {
 }
 
 nlohmann::ordered_json PartitionJson(const TPartitionInfo& p) {
-  nlohmann::ordered_json j = {
-      {"StartingOffset", p.StartingOffset}, {"Length", p.Length}, {"HiddenSectors", p.HiddenSectors},
-      {"Number", p.Number}, {"Typ", p.Typ},
-  };
-  if (const char* name = NameOf(kPartitionTypes, p.Typ)) j["TypName"] = name;
-  j["BootIndicator"] = p.BootIndicator;
-  j["Recognized"] = p.Recognized;
-  j["Rewrite"] = p.Rewrite;
-  return j;
+  return FieldsJson(p, [](const auto& r, auto&& v) { VisitPartitionFields(r, v); });
 }
 
 nlohmann::ordered_json AttributeJson(const TSMARTAttribute& a) {
@@ -181,7 +125,8 @@ nlohmann::ordered_json AttributeJson(const TSMARTAttribute& a) {
   return j;
 }
 
-// The fields ParseIdentifyData fills.
+}  // namespace
+
 nlohmann::ordered_json IdentifyJson(const TDeviceInfo& d) {
   nlohmann::ordered_json j = {{"DeviceType", d.DeviceType}};
   if (const char* name = NameOf(kDeviceTypes, d.DeviceType)) j["DeviceTypeName"] = name;
@@ -222,89 +167,12 @@ Lines IdentifyTextLines(const TDeviceInfo& d) {
   return lines;
 }
 
-int RunIdentify(const std::string& file, bool json) {
-  // An identify block is 512 bytes, hdparm's text of it a few kilobytes: a device or a disk
-  // image named by mistake is not read whole.
-  constexpr std::size_t kMaxIdentifyFile = 1u << 20;
-  std::string contents, error;
-  if (!ReadInputFile(file, kMaxIdentifyFile, contents, error)) {
-    std::cerr << "kyvex storage: " << file << ": " << error << "\n";
-    return 1;
-  }
-  std::array<std::uint8_t, 512> block{};
-  if (!ReadIdentifyBlock(contents, block, error)) {
-    std::cerr << "kyvex storage: " << file << ": " << error << "\n";
-    return 1;
-  }
-  TDeviceInfo d;
-  ParseIdentifyData(block, true, d);
-  if (json) {
-    nlohmann::ordered_json j = {{"File", Readable(file)}};
-    j.update(IdentifyJson(d));
-    std::cout << j.dump(2) << "\n";
-  } else {
-    std::cout << FormatSections({{"ATA identify data: " + file, IdentifyTextLines(d)}});
-  }
-  return 0;
-}
-
-}  // namespace
-
 nlohmann::ordered_json DeviceJson(const TDeviceInfo& d) {
-  nlohmann::ordered_json j;
-  j["Device"] = d.Device;
-  j["Drive"] = DriveText(d.Drive);
-  j["PHYSIndex"] = d.PHYSIndex;
-  j["SerialNumber"] = d.SerialNumber;
-  j["Model"] = d.Model;
-  j["Vendor"] = d.Vendor;
-  j["Revision"] = d.Revision;
-  j["VendorStr"] = d.VendorStr;
-  j["LocationAvailable"] = d.LocationAvailable;
-  j["HaId"] = d.HaId;
-  j["Target"] = d.Target;
-  j["Lun"] = d.Lun;
-  j["PathID"] = d.PathID;
-  j["DeviceType"] = d.DeviceType;
-  if (const char* name = NameOf(kDeviceTypes, d.DeviceType)) j["DeviceTypeName"] = name;
-  j["MediaType"] = d.MediaType;
-  if (const char* name = NameOf(kMediaTypes, d.MediaType)) j["MediaTypeName"] = name;
-  j["BusType"] = d.BusType;
-  if (const char* name = NameOf(kBusTypes, d.BusType)) j["BusTypeName"] = name;
-  j["Removable"] = d.Removable;
-  j["Size"] = d.Size;
-  j["Cylinders"] = d.Cylinders;
-  j["Heads"] = d.Heads;
-  j["BytesPerSector"] = d.BytesPerSector;
-  j["BytesPerTrack"] = d.BytesPerTrack;
-  j["SectorsPerTrack"] = d.SectorsPerTrack;
-  j["ExtraInfoAvailable"] = d.ExtraInfoAvailable;
-  j["CtlBufSize"] = d.CtlBufSize;
-  j["ECCCode"] = d.ECCCode;
-  j["ATAVersion"] = d.ATAVersion;
-  j["SMARTSupport"] = d.SMARTSupport;
-  j["SMARTActive"] = d.SMARTActive;
+  nlohmann::ordered_json j = FieldsJson(d, [](const auto& r, auto&& v) { VisitDeviceFields(r, v); });
   j["Layout"] = nlohmann::ordered_json::array();
   for (const auto& p : d.Layout) j["Layout"].push_back(PartitionJson(p));
-  j["Geometry"] = {
-      {"Cylinders", d.Geometry.Cylinders},
-      {"MediaType", d.Geometry.MediaType},
-      {"TracksPerCylinder", d.Geometry.TracksPerCylinder},
-      {"SectorsPerTrack", d.Geometry.SectorsPerTrack},
-      {"BytesPerSector", d.Geometry.BytesPerSector},
-  };
   j["SMARTAttributes"] = nlohmann::ordered_json::array();
   for (const auto& a : d.SMARTAttributes) j["SMARTAttributes"].push_back(AttributeJson(a));
-  j["Temperature"] = d.Temperature;
-  j["Read_CDR"] = d.Read_CDR;
-  j["Read_CDRW"] = d.Read_CDRW;
-  j["Write_CDR"] = d.Write_CDR;
-  j["Write_CDRW"] = d.Write_CDRW;
-  j["Read_DVDROM"] = d.Read_DVDROM;
-  j["Read_DVDR"] = d.Read_DVDR;
-  j["Read_DVDRAM"] = d.Read_DVDRAM;
-  j["Write_DVDR"] = d.Write_DVDR;
-  j["Write_DVDRAM"] = d.Write_DVDRAM;
   return j;
 }
 
@@ -369,38 +237,6 @@ std::string StorageText(const TKyvex_Storage& storage) {
   all.insert(all.end(), logical.begin(), logical.end());
   if (!all.empty()) out += "\n" + FormatSections(all);
   return out;
-}
-
-void AddStorageReport(FullReport& report) {
-  TKyvex_Storage storage;
-  storage.CollectData();
-  report.Json["Storage"] = StorageJson(storage);
-  report.Text += "\n" + StorageText(storage);
-}
-
-CLI::App* AddStorageCommand(CLI::App& app, std::function<int()>& run) {
-  auto* cmd = app.add_subcommand(
-      "storage",
-      "Show the storage devices: physical disks, optical and tape drives, and the drive letters of mounted file "
-      "systems, with the physical device each one lies on");
-  auto json = std::make_shared<bool>(false);
-  auto identify = std::make_shared<std::string>();
-  cmd->add_flag("--json", *json, "Print JSON instead of text");
-  cmd->add_option("--identify", *identify,
-                  "Decode one ATA identify block of another machine instead: the text `hdparm --Istdout` prints, "
-                  "or the 512 raw bytes")
-      ->type_name("FILE");
-  run = [json, identify] {
-    if (!identify->empty()) return RunIdentify(*identify, *json);
-    TKyvex_Storage storage;
-    storage.CollectData();
-    if (*json)
-      std::cout << StorageJson(storage).dump(2) << "\n";
-    else
-      std::cout << StorageText(storage);
-    return 0;
-  };
-  return cmd;
 }
 
 }  // namespace kyvex::report

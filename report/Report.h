@@ -56,11 +56,6 @@ std::string Readable(const std::string& s);
 // they would move the cursor.
 std::string Shown(const std::string& s);
 
-// Reads at most `limit` bytes of a file named on the command line into `content`; false with
-// the reason in `error` for a folder, a missing file or a read error. The limit keeps a wrong
-// file (a disk image, a device) from being read whole.
-bool ReadInputFile(const std::string& name, std::size_t limit, std::string& content, std::string& error);
-
 // A titled group of lines; a component's report is a list of them.
 struct Section {
   std::string Title;
@@ -75,6 +70,5 @@ struct FullReport {
   nlohmann::ordered_json Json = nlohmann::ordered_json::object();
   std::string Text;
 };
-void AddSystemReport(FullReport& report);
 
 }  // namespace kyvex::report

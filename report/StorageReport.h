@@ -1,11 +1,7 @@
 // What the command and the window show of the TKyvex_Storage component.
 #pragma once
 
-#include <functional>
-
-#include <CLI/CLI.hpp>
-
-#include "cli/Report.h"
+#include "report/Report.h"
 #include "storage/KSI_Storage.h"
 
 namespace kyvex::report {
@@ -18,12 +14,8 @@ nlohmann::ordered_json StorageJson(const TKyvex_Storage& storage);
 nlohmann::ordered_json DeviceJson(const TDeviceInfo& device);
 // A count line, then the physical and the logical sections.
 std::string StorageText(const TKyvex_Storage& storage);
-
-// Collects this machine's data and adds it to the full report.
-void AddStorageReport(FullReport& report);
-
-// Adds the component's own subcommand and sets `run` to what runs it once the command line
-// has been parsed (answering the exit code).
-CLI::App* AddStorageCommand(CLI::App& app, std::function<int()>& run);
+// What one ATA identify block says (the fields ParseIdentifyData fills), as JSON and as lines.
+nlohmann::ordered_json IdentifyJson(const TDeviceInfo& device);
+Lines IdentifyTextLines(const TDeviceInfo& device);
 
 }  // namespace kyvex::report

@@ -1,86 +1,21 @@
-#include "cli/FileReport.h"
-
-#include <cmath>
-#include <cstdio>
-#include <filesystem>
+// kyvex save and kyvex show: storage files on the command line.
 #include <iostream>
 #include <memory>
 #include <vector>
 
-#include "cli/CpuReport.h"
-#include "cli/SmbiosReport.h"
-#include "cli/StorageReport.h"
-#include "compound/Ole.h"
-#include "platform/Text.h"
+#include "cli/Commands.h"
+#include "common/Kyvex_SS.h"
 #include "cpu/KSI_CPU.h"
+#include "report/CpuReport.h"
+#include "report/HeaderReport.h"
+#include "report/SmbiosReport.h"
+#include "report/StorageReport.h"
 #include "smbios/KSI_SMBIOS.h"
 #include "storage/KSI_Storage.h"
 
+namespace kyvex::cli {
 
-namespace kyvex::report {
-
-std::string FormatDateTime(TDateTime value) {
-  if (value == 0 || !std::isfinite(value) || std::fabs(value) > 3e6) return "";
-  // The whole part counts days from 1899-12-30 (also below it); the fraction, taken without
-  // its sign, is the time of day.
-  std::int64_t day = static_cast<std::int64_t>(std::trunc(value));
-  std::int64_t ms = std::llround(std::fabs(value - static_cast<double>(day)) * 86400000.0);
-  if (ms >= 86400000) {
-    ms -= 86400000;
-    day += value < 0 ? -1 : 1;
-  }
-  // Civil date of a day count (days since 1970-01-01 here), proleptic Gregorian.
-  const std::int64_t z = day - 25569 + 719468;
-  const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const std::int64_t doe = z - era * 146097;
-  const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const std::int64_t mp = (5 * doy + 2) / 153;
-  const std::int64_t d = doy - (153 * mp + 2) / 5 + 1;
-  const std::int64_t m = mp < 10 ? mp + 3 : mp - 9;
-  const std::int64_t y = yoe + era * 400 + (m <= 2);
-  const std::int64_t secs = ms / 1000;
-  char buf[128];
-  std::snprintf(buf, sizeof buf, "%04lld-%02lld-%02lld %02lld:%02lld:%02lld", static_cast<long long>(y),
-                static_cast<long long>(m), static_cast<long long>(d), static_cast<long long>(secs / 3600),
-                static_cast<long long>(secs / 60 % 60), static_cast<long long>(secs % 60));
-  return buf;
-}
-
-Lines StorageInfoLines(const TStorageInfoRecord& info) {
-  return {
-      {"Machine", info.MachineName},
-      {"Operating system", info.OSName},
-      {"Version", std::to_string(info.MajorVersion) + "." + std::to_string(info.MinorVersion) + "." +
-                      std::to_string(info.BuildNumber) + (info.CSDVersion.empty() ? "" : " " + info.CSDVersion)},
-      {"Platform id", std::to_string(info.Platform)},
-      {"Written by", info.Application},
-      {"Written at", FormatDateTime(info.CreationTime)},
-      {"Account", info.Account + (info.AccountType.empty() ? "" : " (" + info.AccountType + ")")},
-      {"Logon user", info.LoggedUser},
-      {"Virtual machine", info.VMWare ? "VMware" : info.VPC ? "Virtual PC" : "none detected"},
-  };
-}
-
-nlohmann::ordered_json StorageInfoJson(const TStorageInfoRecord& info) {
-  return {
-      {"MachineName", info.MachineName},
-      {"Application", info.Application},
-      {"OSName", info.OSName},
-      {"Platform", info.Platform},
-      {"MajorVersion", info.MajorVersion},
-      {"MinorVersion", info.MinorVersion},
-      {"BuildNumber", info.BuildNumber},
-      {"CSDVersion", info.CSDVersion},
-      {"CreationTime", info.CreationTime},
-      {"CreationTimeText", FormatDateTime(info.CreationTime)},
-      {"AccountType", info.AccountType},
-      {"LoggedUser", info.LoggedUser},
-      {"Account", info.Account},
-      {"VMWare", info.VMWare},
-      {"VPC", info.VPC},
-  };
-}
+using namespace report;
 
 namespace {
 
@@ -117,13 +52,6 @@ std::string Held(std::size_t count, const char* one, const char* many) {
 }
 
 }  // namespace
-
-bool HoldsOtherData(const std::string& FileName) {
-  if (ole::StgIsStorageFile(FileName) != ole::S_FALSE) return false;
-  std::error_code ec;
-  const auto size = std::filesystem::file_size(std::filesystem::path(std::u8string(FileName.begin(), FileName.end())), ec);
-  return ec || size > 0;  // a file whose size cannot be told is not taken for empty
-}
 
 CLI::App* AddSaveCommand(CLI::App& app, std::function<int()>& run) {
   auto* cmd = app.add_subcommand(
@@ -205,4 +133,4 @@ CLI::App* AddShowCommand(CLI::App& app, std::function<int()>& run) {
   return cmd;
 }
 
-}  // namespace kyvex::report
+}  // namespace kyvex::cli

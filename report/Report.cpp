@@ -1,8 +1,6 @@
-#include "cli/Report.h"
+#include "report/Report.h"
 
 #include <algorithm>
-#include <filesystem>
-#include <fstream>
 
 #include "common/Kyvex_Routines.h"
 #include "platform/Text.h"
@@ -16,28 +14,6 @@ std::string Shown(const std::string& s) {
   for (char& c : r)
     if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
   return r;
-}
-
-bool ReadInputFile(const std::string& name, std::size_t limit, std::string& content, std::string& error) {
-  std::error_code ec;
-  const std::filesystem::path path(std::u8string(name.begin(), name.end()));
-  if (std::filesystem::is_directory(path, ec)) {
-    error = "is a folder, not a dump file";
-    return false;
-  }
-  std::ifstream f(path, std::ios::binary);
-  if (!f) {
-    error = std::filesystem::exists(path, ec) ? "cannot be opened" : "no such file";
-    return false;
-  }
-  content.assign(limit, '\0');
-  f.read(content.data(), static_cast<std::streamsize>(content.size()));
-  content.resize(static_cast<std::size_t>(f.gcount()));
-  if (f.bad()) {
-    error = "cannot be read";
-    return false;
-  }
-  return true;
 }
 
 SystemSummary CollectSystemSummary() {
@@ -135,12 +111,6 @@ std::string FormatSections(const Sections& sections) {
     }
   }
   return out;
-}
-
-void AddSystemReport(FullReport& report) {
-  const auto summary = CollectSystemSummary();
-  report.Json["System"] = ToJson(summary);
-  report.Text += FormatSections({{"System", SummaryLines(summary)}});
 }
 
 }  // namespace kyvex::report

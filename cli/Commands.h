@@ -1,0 +1,34 @@
+// The kyvex program's commands: each collects what it shows (this machine, a recorded dump or
+// a storage file) and prints it through the report library.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <string>
+
+#include <CLI/CLI.hpp>
+
+#include "report/Report.h"
+
+namespace kyvex::cli {
+
+// Reads at most `limit` bytes of a file named on the command line into `content`; false with
+// the reason in `error` for a folder, a missing file or a read error. The limit keeps a wrong
+// file (a disk image, a device) from being read whole.
+bool ReadInputFile(const std::string& name, std::size_t limit, std::string& content, std::string& error);
+
+// This machine's data of each component, collected and added to the full report.
+void AddSystemReport(report::FullReport& report);
+void AddCpuReport(report::FullReport& report);
+void AddSmbiosReport(report::FullReport& report);
+void AddStorageReport(report::FullReport& report);
+
+// Each adds its subcommand and sets `run` to what runs it once the command line has been
+// parsed (answering the exit code).
+CLI::App* AddCpuCommand(CLI::App& app, std::function<int()>& run);
+CLI::App* AddSmbiosCommand(CLI::App& app, std::function<int()>& run);
+CLI::App* AddStorageCommand(CLI::App& app, std::function<int()>& run);
+CLI::App* AddSaveCommand(CLI::App& app, std::function<int()>& run);
+CLI::App* AddShowCommand(CLI::App& app, std::function<int()>& run);
+
+}  // namespace kyvex::cli

@@ -1,0 +1,140 @@
+// kyvex cpu, and the processors of the full report.
+#include <iostream>
+#include <memory>
+#include <optional>
+
+#include "cli/Commands.h"
+#include "platform/fake/FakePlatform.h"
+#include "report/CpuReport.h"
+
+namespace kyvex::cli {
+
+using namespace report;
+using Json = nlohmann::ordered_json;
+
+namespace {
+
+// Refreshes `cpu` for every processor in turn, handing each to `each`.
+template <class Each>
+void ForEveryProcessor(TKyvex_CPU& cpu, Each each) {
+  cpu.SetCPUIndex(0);
+  cpu.CollectData();
+  // The count is the low 8 bits of the system's; 256 processors and more show processor 0.
+  const int count = cpu.CPUCount() ? cpu.CPUCount() : 1;
+  each(cpu);
+  for (int i = 1; i < count; ++i) {
+    cpu.SetCPUIndex(static_cast<std::uint8_t>(i));
+    cpu.CollectData();
+    each(cpu);
+  }
+}
+
+}  // namespace
+
+void AddCpuReport(FullReport& report) {
+  TKyvex_CPU cpu;
+  Json all = Json::array();
+  ForEveryProcessor(cpu, [&](const TKyvex_CPU& c) {
+    all.push_back(CpuJson(c));
+    report.Text += "\n" + FormatSections(CpuSections(c));
+  });
+  report.Json["CPU"] = all;
+}
+
+namespace {
+
+struct CpuOptions {
+  bool json = false;
+  bool all = false;
+  int index = -1;
+  std::string dumpFile;
+  int frequency = 0;
+};
+
+// Far beyond any real dump; reading stops here, so that a wrong file is not read whole.
+constexpr std::size_t kMaxDumpFile = 64u << 20;
+
+int RunCpu(const CpuOptions& o) {
+  // A recorded dump stands in for this machine's processors: a fake platform answers CPUID
+  // from it, and its clock runs at the frequency given (0 without one).
+  std::unique_ptr<platform::FakePlatform> fake;
+  std::optional<platform::ScopedPlatform> use;
+  if (!o.dumpFile.empty()) {
+    std::string content, error;
+    if (!ReadInputFile(o.dumpFile, kMaxDumpFile + 1, content, error)) {
+      std::cerr << "kyvex cpu: " << o.dumpFile << ": " << error << "\n";
+      return 1;
+    }
+    fake = std::make_unique<platform::FakePlatform>();
+    if (!fake->processor.LoadCpuidDump(content, error)) {
+      std::cerr << "kyvex cpu: " << o.dumpFile << ": " << error << "\n";
+      return 1;
+    }
+    fake->processor.tscMHz = o.frequency;
+    use.emplace(*fake);
+  }
+
+  const int count = GetProcessorCount() ? GetProcessorCount() : 1;
+  if (o.index >= count) {
+    std::cerr << "kyvex cpu: --index " << o.index << ": "
+              << (fake ? "the dump holds " : "this machine has ") << count << " logical processor"
+              << (count == 1 ? "" : "s") << " (0 to " << count - 1 << ")\n";
+    return 1;
+  }
+
+  TKyvex_CPU cpu;
+  if (o.all) {
+    Json all = Json::array();
+    std::string text;
+    ForEveryProcessor(cpu, [&](const TKyvex_CPU& c) {
+      if (o.json)
+        all.push_back(CpuJson(c));
+      else
+        text += (text.empty() ? "" : "\n") + FormatSections(CpuSections(c));
+    });
+    if (o.json)
+      std::cout << all.dump(2) << "\n";
+    else
+      std::cout << text;
+    return 0;
+  }
+  cpu.SetCPUIndex(static_cast<std::uint8_t>(o.index < 0 ? 0 : o.index));
+  cpu.CollectData();
+  if (o.json)
+    std::cout << CpuJson(cpu).dump(2) << "\n";
+  else
+    std::cout << FormatSections(CpuSections(cpu));
+  return 0;
+}
+
+}  // namespace
+
+CLI::App* AddCpuCommand(CLI::App& app, std::function<int()>& run) {
+  auto options = std::make_shared<CpuOptions>();
+  auto* cmd = app.add_subcommand(
+      "cpu",
+      "Identify a processor through CPUID: vendor, family, model and stepping, brand string,\n"
+      "product, core and process names, caches, feature flags and the measured clock.\n"
+      "Describes logical processor 0 of this machine unless told otherwise; with --cpuid-dump,\n"
+      "a processor recorded on another machine.");
+  cmd->add_flag("--json", options->json, "Print JSON instead of text");
+  auto* index = cmd->add_option("--index", options->index, "Describe logical processor N (0-based; default 0)")
+                    ->option_text("N")
+                    ->check(CLI::Range(0, 255));
+  cmd->add_flag("--all", options->all, "Describe every logical processor (JSON: an array)")->excludes(index);
+  auto* dump = cmd->add_option("--cpuid-dump", options->dumpFile,
+                               "Decode FILE, the raw output of the `cpuid` tool (`cpuid -r -1` for one processor,\n"
+                               "`cpuid -r` for all of them), instead of this machine's processors")
+                   ->option_text("FILE");
+  cmd->add_option("--frequency", options->frequency,
+                  "With --cpuid-dump: the clock in MHz, which a dump does not record (without it the\n"
+                  "clock reads 0); a processor without a time-stamp counter stays at 0")
+      ->option_text("MHZ")
+      ->check(CLI::Range(1, 1000000))
+      ->needs(dump);
+  run = [options] { return RunCpu(*options); };
+  return cmd;
+}
+
+
+}  // namespace kyvex::cli

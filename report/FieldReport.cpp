@@ -1,0 +1,100 @@
+#include "report/FieldReport.h"
+
+#include <cstring>
+
+#include "common/Kyvex_SS.h"
+
+namespace kyvex::report {
+
+using Json = nlohmann::ordered_json;
+
+Json& TFieldJson::Slot(const TField& f, const char* suffix) const {
+  Json* at = &into_;
+  const char* name = f.Name;
+  for (const char* dot; (dot = std::strchr(name, '.')) != nullptr; name = dot + 1) {
+    Json& inner = (*at)[std::string(name, dot)];
+    if (!inner.is_object()) inner = Json::object();
+    at = &inner;
+  }
+  return (*at)[std::string(name) + suffix];
+}
+
+void TFieldJson::operator()(const TField& f, const std::string& v) const { Slot(f) = Readable(v); }
+
+void TFieldJson::operator()(const TField& f, const bool& v) const { Slot(f) = v; }
+
+// A letter loaded from a storage file may be any code-page byte; alone it would not be valid
+// UTF-8, which JSON refuses.
+void TFieldJson::operator()(const TField& f, const char& v) const {
+  Slot(f) = v ? Readable(std::string(1, v)) : std::string();
+}
+
+void TFieldJson::operator()(const TField& f, const double& v) const {
+  Slot(f) = v;
+  if (f.DateTime) Slot(f, f.TextSuffix) = FormatDateTime(v);
+}
+
+void TFieldJson::Code(const TField& f, std::uint64_t v) const {
+  switch (f.Json) {
+    case TJsonStyle::Value:
+      Slot(f) = v;
+      return;
+    case TJsonStyle::Text: {
+      Slot(f) = v;
+      const std::string text = f.Text ? f.Text(v) : std::string();
+      if (!text.empty()) Slot(f, f.TextSuffix) = text;
+      return;
+    }
+    case TJsonStyle::Enumeration: {
+      Json e = {{"Value", v}};
+      if (v < f.Names.size()) e["Name"] = f.Names[v];
+      if (f.Text) e["Text"] = f.Text(v);
+      Slot(f) = e;
+      return;
+    }
+    case TJsonStyle::Set: {
+      Json names = Json::array();
+      for (std::size_t n = 0; n < f.Names.size() && n < 64; ++n)
+        if ((v >> n) & 1u) names.push_back(f.Names[n]);
+      Slot(f) = names;
+      return;
+    }
+  }
+}
+
+void TFieldRows::Add(const TField& f, const std::string& text, bool empty) const {
+  if (!f.Label || (empty && f.OmitEmpty)) return;
+  into_.push_back({f.Label, text});
+}
+
+void TFieldRows::operator()(const TField& f, const std::string& v) const {
+  Add(f, v.empty() ? "-" : Shown(v), v.empty());
+}
+
+void TFieldRows::operator()(const TField& f, const bool& v) const { Add(f, v ? "yes" : "no", !v); }
+
+void TFieldRows::operator()(const TField& f, const char& v) const {
+  Add(f, v ? Readable(std::string(1, v)) : "-", v == 0);
+}
+
+void TFieldRows::operator()(const TField& f, const double& v) const {
+  Add(f, f.DateTime ? FormatDateTime(v) : std::to_string(v), v == 0);
+}
+
+void TFieldRows::Code(const TField& f, std::uint64_t v) const {
+  std::string text = f.Text ? f.Text(v) : std::string();
+  if (text.empty() && f.Json == TJsonStyle::Set) {
+    for (std::size_t n = 0; n < f.Names.size() && n < 64; ++n)
+      if ((v >> n) & 1u) text += (text.empty() ? "" : ", ") + std::string(f.Names[n]);
+    if (text.empty()) text = "none";
+  } else if (f.RowWithCode) {
+    text = (text.empty() ? std::string() : text + " ") + "(" + std::to_string(v) + ")";
+  } else if (text.empty()) {
+    text = std::to_string(v);
+  }
+  Add(f, text, v == 0);
+}
+
+void TFieldRows::Number(const TField& f, std::int64_t v) const { Add(f, std::to_string(v), v == 0); }
+
+}  // namespace kyvex::report

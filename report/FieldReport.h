@@ -1,0 +1,79 @@
+// The report's two walks over a record's field list: every value into JSON, and the values
+// the text report shows as plain rows.
+#pragma once
+
+#include <string>
+#include <type_traits>
+
+#include "common/KSI_Fields.h"
+#include "report/Report.h"
+
+namespace kyvex::report {
+
+// Puts each value under its field's name into a JSON object: texts as UTF-8 (bytes that are
+// not are read as Windows-1252), a drive letter as a one-letter text, numbers as numbers, and
+// beside or around them what the field's JSON style asks for (see TJsonStyle).
+class TFieldJson {
+ public:
+  explicit TFieldJson(nlohmann::ordered_json& into) : into_(into) {}
+
+  void operator()(const TField& f, const std::string& v) const;
+  void operator()(const TField& f, const bool& v) const;
+  void operator()(const TField& f, const char& v) const;
+  void operator()(const TField& f, const double& v) const;
+  template <class T>
+    requires(std::is_integral_v<T> || std::is_enum_v<T>)
+  void operator()(const TField& f, const T& v) const {
+    if constexpr (std::is_enum_v<T>)
+      Code(f, static_cast<std::uint64_t>(static_cast<std::underlying_type_t<T>>(v)));
+    else if constexpr (std::is_signed_v<T>)
+      Slot(f) = static_cast<std::int64_t>(v);
+    else
+      Code(f, static_cast<std::uint64_t>(v));
+  }
+
+ private:
+  // The place of the field's value: a dotted name nests.
+  nlohmann::ordered_json& Slot(const TField& f, const char* suffix = "") const;
+  void Code(const TField& f, std::uint64_t v) const;
+  nlohmann::ordered_json& into_;
+};
+
+// One record's fields as JSON.
+template <class Record, class Visit>
+nlohmann::ordered_json FieldsJson(const Record& r, Visit visit) {
+  nlohmann::ordered_json j = nlohmann::ordered_json::object();
+  visit(r, TFieldJson(j));
+  return j;
+}
+
+// Adds a row for each field that has a label: a text as it is ("-" for an empty one), a
+// Boolean as yes or no, a coded value by its text, a number in decimal. A field marked
+// OmitEmpty gives no row for an empty text or a zero.
+class TFieldRows {
+ public:
+  explicit TFieldRows(Lines& into) : into_(into) {}
+
+  void operator()(const TField& f, const std::string& v) const;
+  void operator()(const TField& f, const bool& v) const;
+  void operator()(const TField& f, const char& v) const;
+  void operator()(const TField& f, const double& v) const;
+  template <class T>
+    requires(std::is_integral_v<T> || std::is_enum_v<T>)
+  void operator()(const TField& f, const T& v) const {
+    if constexpr (std::is_enum_v<T>)
+      Code(f, static_cast<std::uint64_t>(static_cast<std::underlying_type_t<T>>(v)));
+    else if constexpr (std::is_signed_v<T>)
+      Number(f, static_cast<std::int64_t>(v));
+    else
+      Code(f, static_cast<std::uint64_t>(v));
+  }
+
+ private:
+  void Code(const TField& f, std::uint64_t v) const;
+  void Number(const TField& f, std::int64_t v) const;
+  void Add(const TField& f, const std::string& text, bool empty) const;
+  Lines& into_;
+};
+
+}  // namespace kyvex::report

@@ -4,7 +4,7 @@
 #include <optional>
 
 #include "cli/Commands.h"
-#include "platform/fake/FakePlatform.h"
+#include "platform/CpuidSnapshot.h"
 #include "report/CpuReport.h"
 
 namespace kyvex::cli {
@@ -55,9 +55,10 @@ struct CpuOptions {
 constexpr std::size_t kMaxDumpFile = 64u << 20;
 
 int RunCpu(const CpuOptions& o) {
-  // A recorded dump stands in for this machine's processors: a fake platform answers CPUID
-  // from it, and its clock runs at the frequency given (0 without one).
-  std::unique_ptr<platform::FakePlatform> fake;
+  // A recorded dump stands in for this machine's processors: they answer CPUID from it, and
+  // their clock runs at the frequency given (0 without one). Nothing else of the machine
+  // changes, but its registry's description of its own processors is hidden.
+  std::unique_ptr<platform::SnapshotPlatform> recorded;
   std::optional<platform::ScopedPlatform> use;
   if (!o.dumpFile.empty()) {
     std::string content, error;
@@ -65,19 +66,19 @@ int RunCpu(const CpuOptions& o) {
       std::cerr << "kyvex cpu: " << o.dumpFile << ": " << error << "\n";
       return 1;
     }
-    fake = std::make_unique<platform::FakePlatform>();
-    if (!fake->processor.LoadCpuidDump(content, error)) {
+    auto snapshot = platform::ParseCpuidDump(content, error);
+    if (!snapshot) {
       std::cerr << "kyvex cpu: " << o.dumpFile << ": " << error << "\n";
       return 1;
     }
-    fake->processor.tscMHz = o.frequency;
-    use.emplace(*fake);
+    recorded = std::make_unique<platform::SnapshotPlatform>(platform::Current(), std::move(*snapshot), o.frequency);
+    use.emplace(*recorded);
   }
 
   const int count = GetProcessorCount() ? GetProcessorCount() : 1;
   if (o.index >= count) {
     std::cerr << "kyvex cpu: --index " << o.index << ": "
-              << (fake ? "the dump holds " : "this machine has ") << count << " logical processor"
+              << (recorded ? "the dump holds " : "this machine has ") << count << " logical processor"
               << (count == 1 ? "" : "s") << " (0 to " << count - 1 << ")\n";
     return 1;
   }

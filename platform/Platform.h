@@ -96,6 +96,11 @@ struct X86Registers {
 // Access rights and information classes the rights test uses.
 constexpr std::uint32_t kTokenQuery = 8;
 
+// Well-known SIDs in their binary form, as a token's group list holds them.
+std::vector<std::uint8_t> SidAdministrators();  // S-1-5-32-544
+std::vector<std::uint8_t> SidUsers();           // S-1-5-32-545
+std::vector<std::uint8_t> SidEveryone();        // S-1-1-0
+
 class ProcessorApi;  // platform/ProcessorApi.h: processors, CPUID, clocks, priority
 class FirmwareApi;   // platform/FirmwareApi.h: firmware tables, physical memory, child processes
 class DeviceApi;     // platform/DeviceApi.h: device paths, I/O control requests, drives

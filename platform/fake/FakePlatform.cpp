@@ -12,18 +12,7 @@ std::string NormalizeKey(const std::string& key) {
   while (!k.empty() && k.front() == '\\') k.erase(k.begin());
   return text::AsciiUpper(k);
 }
-
-std::vector<std::uint8_t> Sid(std::uint8_t authority, std::vector<std::uint32_t> subs) {
-  std::vector<std::uint8_t> sid{1, static_cast<std::uint8_t>(subs.size()), 0, 0, 0, 0, 0, authority};
-  for (auto s : subs)
-    for (int i = 0; i < 4; ++i) sid.push_back(static_cast<std::uint8_t>(s >> (8 * i)));
-  return sid;
-}
 }  // namespace
-
-std::vector<std::uint8_t> SidAdministrators() { return Sid(5, {32, 544}); }
-std::vector<std::uint8_t> SidUsers() { return Sid(5, {32, 545}); }
-std::vector<std::uint8_t> SidEveryone() { return Sid(1, {0}); }
 
 FakePlatform::FakePlatform() {
   version.dwPlatformId = kPlatformWin32NT;

@@ -99,9 +99,4 @@ class FakePlatform : public Platform {
   std::set<std::string> keys_;
 };
 
-// The binary SIDs the rights test looks for.
-std::vector<std::uint8_t> SidAdministrators();  // S-1-5-32-544
-std::vector<std::uint8_t> SidUsers();           // S-1-5-32-545
-std::vector<std::uint8_t> SidEveryone();        // S-1-1-0
-
 }  // namespace kyvex::platform

@@ -4,11 +4,6 @@
 
 namespace kyvex::platform {
 
-X86Registers FakeCpu::Get(std::uint32_t leaf, std::uint32_t subLeaf) const {
-  auto it = leaves.find({leaf, subLeaf});
-  return it == leaves.end() ? X86Registers{} : it->second;
-}
-
 FakeProcessor::FakeProcessor() : cpus(1) {}
 
 bool FakeProcessor::LoadCpuidDump(std::string_view text, std::string& error) {

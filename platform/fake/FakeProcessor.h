@@ -12,25 +12,13 @@
 #include <utility>
 #include <vector>
 
+#include "platform/CpuidSnapshot.h"
 #include "platform/ProcessorApi.h"
 
 namespace kyvex::platform {
 
 // One logical processor's CPUID answers. A leaf that is not in the table answers zeros.
-struct FakeCpu {
-  std::map<std::pair<std::uint32_t, std::uint32_t>, X86Registers> leaves;  // (leaf, sub-leaf)
-  bool hasCpuid = true;  // the ID flag of EFLAGS can be toggled
-
-  void Set(std::uint32_t leaf, X86Registers regs, std::uint32_t subLeaf = 0) { leaves[{leaf, subLeaf}] = regs; }
-  X86Registers Get(std::uint32_t leaf, std::uint32_t subLeaf = 0) const;
-};
-
-// Reads the raw register dump of the `cpuid` tool: the one-processor form of `cpuid -r -1`
-// ("CPU:" then lines "   0x00000001 0x00: eax=0x... ebx=0x... ecx=0x... edx=0x...") and the
-// all-processors form of `cpuid -r` ("CPU 0:", "CPU 1:", ...), processors in file order.
-// Lines of any other kind are skipped. Nothing (and `error` says why) when no register line
-// is found, or when the text is too large to be a dump.
-std::optional<std::vector<FakeCpu>> ParseCpuidDump(std::string_view text, std::string& error);
+using FakeCpu = CpuidLeaves;
 
 class FakeProcessor : public ProcessorApi {
  public:
@@ -39,8 +27,8 @@ class FakeProcessor : public ProcessorApi {
   // --- Processors -------------------------------------------------------------------------
   std::vector<FakeCpu> cpus;                    // one processor with an empty table to start
   std::optional<std::uint32_t> processorCount;  // what GetSystemInfo reports; else cpus.size()
-  // Loads a dump (see ParseCpuidDump) into `cpus`; false, with the reason in `error` and
-  // nothing changed, when the text is not a dump.
+  // Loads a dump (see ParseCpuidDump, platform/CpuidSnapshot.h) into `cpus`; false, with the
+  // reason in `error` and nothing changed, when the text is not a dump.
   bool LoadCpuidDump(std::string_view text, std::string& error);
 
   // --- Affinity ---------------------------------------------------------------------------

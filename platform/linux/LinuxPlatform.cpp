@@ -15,7 +15,6 @@
 #include "platform/ProcessorApi.h"
 #include "platform/Text.h"
 #include "platform/VersionBlock.h"
-#include "platform/fake/FakePlatform.h"
 
 namespace kyvex::platform {
 

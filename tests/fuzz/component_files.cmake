@@ -12,7 +12,7 @@ add_executable(fuzz_component_files
   ${PROJECT_SOURCE_DIR}/report/Report.cpp)
 target_compile_options(fuzz_component_files PRIVATE -fsanitize=fuzzer,address,undefined)
 target_link_options(fuzz_component_files PRIVATE -fsanitize=fuzzer,address,undefined)
-target_link_libraries(fuzz_component_files PRIVATE kyvex kyvex_thirdparty)
+target_link_libraries(fuzz_component_files PRIVATE kyvex kyvex_fake kyvex_thirdparty)
 file(MAKE_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/corpus_component_files)
 add_test(NAME fuzz_component_files
          COMMAND fuzz_component_files -max_total_time=20 -max_len=65536 -timeout=10 -rss_limit_mb=2048

@@ -8,7 +8,7 @@ add_executable(fuzz_storage
   ${PROJECT_SOURCE_DIR}/platform/linux/LinuxDevicePartitions.cpp)
 target_compile_options(fuzz_storage PRIVATE -fsanitize=fuzzer,address,undefined)
 target_link_options(fuzz_storage PRIVATE -fsanitize=fuzzer,address,undefined)
-target_link_libraries(fuzz_storage PRIVATE kyvex)
+target_link_libraries(fuzz_storage PRIVATE kyvex kyvex_fake)
 
 # New inputs go into the build tree; the recorded device data are the seeds.
 set(fuzz_storage_corpus ${CMAKE_CURRENT_BINARY_DIR}/fuzz_storage_corpus)

@@ -8,6 +8,7 @@
 #include "platform/ByteOrder.h"
 #include "platform/FirmwareApi.h"
 #include "platform/Text.h"
+#include "smbios/KSI_SMBIOS_Fields.h"
 
 namespace kyvex {
 
@@ -121,6 +122,17 @@ bool ReadFirmwareRange(std::uint32_t Address, std::uint32_t Size, std::uint8_t* 
 }
 
 void TKyvex_SMBIOS::ClearDecoded() {
+  // A loaded table is decoded by the version it was loaded with and keeps the entry point it
+  // came with (LoadTable, LoadDumpImage); a live reading finds its own.
+  const std::uint8_t major = FMajorVersion, minor = FMinorVersion;
+  std::string revision = FRevision, anchor = FEntryPointAnchor;
+  VisitSMBIOSFields(*this, TFieldReset{});
+  if (!FReadLocalMemory) {
+    FMajorVersion = major;
+    FMinorVersion = minor;
+    FRevision = std::move(revision);
+    FEntryPointAnchor = std::move(anchor);
+  }
   FProcessors.clear();
   FMemoryModules.clear();
   FMemoryDevices.clear();
@@ -130,36 +142,6 @@ void TKyvex_SMBIOS::ClearDecoded() {
   FOnBoardDevices.clear();
   FTemperatureProbes.clear();
   FStructTables.clear();
-  FSystemModel.clear();
-  FSystemManufacturer.clear();
-  FSystemVersion.clear();
-  FSystemSerial.clear();
-  FSystemUUID.clear();
-  FBIOSVendor.clear();
-  FBIOSVersion.clear();
-  FBIOSDate.clear();
-  FBIOSSize = 0;
-  FMainBoardModel.clear();
-  FMainBoardManufacturer.clear();
-  FMainBoardVersion.clear();
-  FMainBoardSerial.clear();
-  FMainBoardAssetTag.clear();
-  FMainBoardLocationInChassis.clear();
-  FChassisModel = smchUnknown;
-  FChassisManufacturer.clear();
-  FChassisVersion.clear();
-  FChassisSerial.clear();
-  FChassisAssetTag.clear();
-  FMemCtrlCurrentInterleave = smisUnknown;
-  FMemCtrlSupportedInterleave = smisUnknown;
-  FMemCtrlSupportedSpeeds = 0;
-  FMemCtrlSupportedTypes = 0;
-  FMemCtrlSupportedVoltages = 0;
-  FMemCtrlMaxSize = 0;
-  FMemCtrlSlotCount = 0;
-  FSMBIOSAddress = FStructStart = 0;
-  FStructLength = FStructCount = 0;
-  FVersion.clear();
   FTableAddress = 0;
   FTableLength = 0;
   FCountFromWalk = false;
@@ -237,7 +219,6 @@ void TKyvex_SMBIOS::CollectData() {
     return;
   }
 
-  FEntryPointAnchor.clear();
   std::vector<std::uint8_t> area;
   const bool fromService = ReadFirmwareArea(area);
   bool haveTable = false;

@@ -177,6 +177,10 @@ enum TSMBIOS_TableSource : std::uint8_t {
   tsLoaded           // loaded by the caller (ReadLocalMemory false)
 };
 
+// The list of the component's own values (KSI_SMBIOS_Fields.h).
+template <class Component, class Visitor>
+void VisitSMBIOSFields(Component& c, Visitor&& v);
+
 class TKyvex_SMBIOS : public TKyvex_KSIC_Component {
  public:
   explicit TKyvex_SMBIOS(TComponent* AOwner = nullptr);
@@ -194,9 +198,11 @@ class TKyvex_SMBIOS : public TKyvex_KSIC_Component {
   void SaveToStorageFile(const std::string& FileName) override;
   // Answers whether the file held this component's data (also when its lists are empty). A
   // storage file without them resets every value to empty or 0 and empties the lists; a
-  // file that is not a storage file, or one that cannot be opened (which raises), changes
-  // nothing but LiveData and StorageFileName. The structure table, the entry point and the
-  // windows keep what the last CollectData left in them.
+  // file that is not a storage file, or one that cannot be opened or holds a part of this
+  // component's data that cannot be read (both raise), changes nothing but LiveData and
+  // StorageFileName. A record or a values set that is missing ends its list or reads empty.
+  // The structure table, the entry point and the windows keep what the last CollectData left
+  // in them.
   bool LoadFromStorageFile(const std::string& FileName) override;
 
   // Puts a raw structure table into the table window (from address 0) and sets the version
@@ -283,7 +289,10 @@ class TKyvex_SMBIOS : public TKyvex_KSIC_Component {
   int NextStructureIndex(std::uint8_t StructType, int From) const;
 
  private:
-  // The layout of the stored values (KSI_SMBIOS_Persist.cpp).
+  // The list of the values (KSI_SMBIOS_Fields.h) and the save and load of the records
+  // (KSI_SMBIOS_Persist.cpp).
+  template <class Component, class Visitor>
+  friend void VisitSMBIOSFields(Component& c, Visitor&& v);
   friend struct SMBIOS_StoredLayout;
 
   template <typename T>

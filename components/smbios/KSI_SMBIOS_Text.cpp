@@ -1,5 +1,8 @@
 #include "smbios/KSI_SMBIOS_Text.h"
 
+#include <cstdio>
+#include <map>
+
 namespace kyvex {
 
 const std::array<TSMBIOS_StructName, 42> SMBIOS_StructNames = {{
@@ -200,5 +203,119 @@ const std::array<const char*, 14> SMBIOS_ProbeLocationNames = {
 
 const std::array<const char*, 6> SMBIOS_ProbeStatusNames = {"Other",    "Unknown",  "OK",
                                                             "Non-Critical", "Critical", "Non-Recoverable"};
+
+namespace {
+
+// Codes that newer firmware uses beyond the text tables above, by the value the component
+// stores (for most fields the code minus 1).
+using TMoreNames = std::map<std::uint64_t, const char*>;
+const TMoreNames kMoreChassis = {
+    {25, "Compact PCI"}, {26, "Advanced TCA"}, {27, "Blade"},       {28, "Blade Enclosure"},
+    {29, "Tablet"},      {30, "Convertible"},  {31, "Detachable"},  {32, "IoT Gateway"},
+    {33, "Embedded PC"}, {34, "Mini PC"},      {35, "Stick PC"}};
+const TMoreNames kMoreDeviceTypes = {
+    {18, "DDR2"},  {19, "DDR2 FB-DIMM"}, {23, "DDR3"},   {24, "FBD2"},   {25, "DDR4"},   {26, "LPDDR"},
+    {27, "LPDDR2"}, {28, "LPDDR3"},      {29, "LPDDR4"}, {30, "Logical non-volatile device"},
+    {31, "HBM"},   {32, "HBM2"},         {33, "DDR5"},   {34, "LPDDR5"}, {35, "HBM3"}};
+const TMoreNames kMoreFormFactors = {{14, "FB-DIMM"}, {15, "Die"}, {16, "CAMM"}};
+const TMoreNames kMoreDataBus = {{7, "1x or x1"},   {8, "2x or x2"},   {9, "4x or x4"},  {10, "8x or x8"},
+                                 {11, "12x or x12"}, {12, "16x or x16"}, {13, "32x or x32"}};
+const TMoreNames kMoreSlotUsage = {{4, "Unavailable"}};
+const TMoreNames kMoreSlotLength = {{4, "2.5\" drive form factor"}, {5, "3.5\" drive form factor"}};
+// Port types 20h..23h are stored as 160..163 (the value minus 80h).
+const TMoreNames kMorePortTypes = {{160, "SATA"}, {161, "SAS"}, {162, "MFDP"}, {163, "Thunderbolt"}};
+// Processor upgrade codes 12h on (stored as the code minus 1).
+const TMoreNames kMoreUpgrades = {
+    {17, "Socket 939"}, {18, "Socket mPGA604"}, {19, "Socket LGA771"}, {20, "Socket LGA775"}, {21, "Socket S1"},
+    {22, "Socket AM2"}, {23, "Socket F (1207)"}, {24, "Socket LGA1366"}, {25, "Socket G34"}, {26, "Socket AM3"},
+    {27, "Socket C32"}, {28, "Socket LGA1156"}, {29, "Socket LGA1567"}, {30, "Socket PGA988A"},
+    {31, "Socket BGA1288"}, {32, "Socket rPGA988B"}, {33, "Socket BGA1023"}, {34, "Socket BGA1224"},
+    {35, "Socket LGA1155"}, {36, "Socket LGA1356"}, {37, "Socket LGA2011"}, {38, "Socket FS1"},
+    {39, "Socket FS2"}, {40, "Socket FM1"}, {41, "Socket FM2"}, {42, "Socket LGA2011-3"},
+    {43, "Socket LGA1356-3"}, {44, "Socket LGA1150"}, {45, "Socket BGA1168"}, {46, "Socket BGA1234"},
+    {47, "Socket BGA1364"}, {48, "Socket AM4"}, {49, "Socket LGA1151"}, {50, "Socket BGA1356"},
+    {51, "Socket BGA1440"}, {52, "Socket BGA1515"}, {53, "Socket LGA3647-1"}, {54, "Socket SP3"},
+    {55, "Socket SP3r2"}, {56, "Socket LGA2066"}, {57, "Socket BGA1392"}, {58, "Socket BGA1510"},
+    {59, "Socket BGA1528"}, {60, "Socket LGA4189"}, {61, "Socket LGA1200"}, {62, "Socket LGA4677"},
+    {63, "Socket LGA1700"}, {64, "Socket BGA1744"}, {65, "Socket BGA1781"}, {66, "Socket BGA1211"},
+    {67, "Socket BGA2422"}, {68, "Socket LGA1211"}, {69, "Socket LGA2422"}, {70, "Socket LGA5773"},
+    {71, "Socket BGA5773"}, {72, "Socket AM5"}, {73, "Socket SP5"}, {74, "Socket SP6"}, {75, "Socket BGA883"},
+    {76, "Socket BGA1190"}, {77, "Socket BGA4129"}, {78, "Socket LGA4710"}, {79, "Socket LGA7529"}};
+const TMoreNames kNone;
+
+std::string Unknown(std::uint64_t v) { return "Unknown (" + std::to_string(v) + ")"; }
+
+template <std::size_t N>
+std::string Named(const std::array<const char*, N>& table, std::uint64_t v, const TMoreNames& more = kNone) {
+  if (const char* row = SMBIOS_Row(table, v)) return row;
+  auto it = more.find(v);
+  return it != more.end() ? it->second : Unknown(v);
+}
+
+template <std::size_t N>
+std::string SetText(std::uint64_t set, const std::array<const char*, N>& names) {
+  std::string s;
+  for (std::size_t n = 0; n < N; ++n)
+    if ((set >> n) & 1u) s += (s.empty() ? "" : ", ") + std::string(names[n]);
+  return s.empty() ? "none" : s;
+}
+
+std::string WithUnit(std::uint64_t v, const char* unit) { return std::to_string(v) + " " + unit; }
+
+}  // namespace
+
+std::string SMBIOS_ChassisText(std::uint64_t v) { return Named(SMBIOS_ChassisNames, v, kMoreChassis); }
+std::string SMBIOS_InterleaveText(std::uint64_t v) { return Named(SMBIOS_InterleaveNames, v); }
+std::string SMBIOS_UpgradeText(std::uint64_t v) { return Named(SMBIOS_UpgradeNames, v, kMoreUpgrades); }
+std::string SMBIOS_FormFactorText(std::uint64_t v) { return Named(SMBIOS_FormFactorNames, v, kMoreFormFactors); }
+std::string SMBIOS_DeviceTypeText(std::uint64_t v) { return Named(SMBIOS_DeviceTypeNames, v, kMoreDeviceTypes); }
+std::string SMBIOS_PortTypeText(std::uint64_t v) { return Named(SMBIOS_PortTypeNames, v, kMorePortTypes); }
+std::string SMBIOS_SlotTypeText(std::uint64_t v) { return Named(SMBIOS_SlotTypeNames, v); }
+std::string SMBIOS_DataBusText(std::uint64_t v) { return Named(SMBIOS_DataBusNames, v, kMoreDataBus); }
+std::string SMBIOS_SlotUsageText(std::uint64_t v) { return Named(SMBIOS_SlotUsageNames, v, kMoreSlotUsage); }
+std::string SMBIOS_SlotLengthText(std::uint64_t v) { return Named(SMBIOS_SlotLengthNames, v, kMoreSlotLength); }
+std::string SMBIOS_SRAMTypeText(std::uint64_t v) { return Named(SMBIOS_SRAMTypeNames, v); }
+std::string SMBIOS_CacheTypeText(std::uint64_t v) { return Named(SMBIOS_CacheTypeNames, v); }
+std::string SMBIOS_AssociativityText(std::uint64_t v) { return Named(SMBIOS_AssociativityNames, v); }
+std::string SMBIOS_OnBoardDeviceTypeText(std::uint64_t v) { return Named(SMBIOS_OnBoardDeviceTypeNames, v); }
+std::string SMBIOS_ProbeLocationText(std::uint64_t v) { return Named(SMBIOS_ProbeLocationNames, v); }
+std::string SMBIOS_ProbeStatusText(std::uint64_t v) { return Named(SMBIOS_ProbeStatusNames, v); }
+
+// Connectors keep the raw code: rows 34..38 of the table name the PC-98 connectors, whose
+// codes A0h..A4h are stored as 160..164, while a stored 34 or 35 is a code of its own.
+std::string SMBIOS_ConnectorText(std::uint64_t v) {
+  if (v >= 160 && v <= 164) return SMBIOS_ConnectorNames[v - 160 + 34];
+  if (v == 34) return "SAS/SATA Plug Receptacle";
+  if (v == 35) return "USB Type-C Receptacle";
+  if (v < 34 || v == 39) return SMBIOS_ConnectorNames[v];
+  return Unknown(v);
+}
+
+std::string SMBIOS_MemorySpeedsText(std::uint64_t set) { return SetText(set, SMBIOS_MemorySpeedNames); }
+std::string SMBIOS_MemoryTypesText(std::uint64_t set) { return SetText(set, SMBIOS_MemoryTypeNames); }
+std::string SMBIOS_VoltagesText(std::uint64_t set) { return SetText(set, SMBIOS_VoltageNames); }
+
+std::string SMBIOS_KilobytesText(std::uint64_t kb) { return WithUnit(kb, "KB"); }
+std::string SMBIOS_MegabytesText(std::uint64_t mb) { return WithUnit(mb, "MB"); }
+std::string SMBIOS_ModuleSizeText(std::uint64_t mb) { return mb ? WithUnit(mb, "MB") : "Not installed"; }
+
+std::string SMBIOS_MemoryDeviceSizeText(std::uint64_t w) {
+  if (w == 0) return "No module installed";
+  if (w == 0xFFFF) return "Unknown";
+  if (w & 0x8000) return WithUnit(w & 0x7FFF, "KB");
+  return WithUnit(w, "MB");
+}
+
+std::string SMBIOS_MegahertzText(std::uint64_t mhz) { return mhz ? WithUnit(mhz, "MHz") : "Unknown"; }
+std::string SMBIOS_NanosecondsText(std::uint64_t ns) { return ns ? WithUnit(ns, "ns") : "Unknown"; }
+
+std::string SMBIOS_ProbeTemperatureText(std::uint64_t w) {
+  if (w == 0x8000) return "Unknown";
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.1f deg C", static_cast<std::int16_t>(static_cast<std::uint16_t>(w)) / 10.0);
+  return buf;
+}
+
+std::string SMBIOS_ProbeNominalText(std::uint64_t w) { return w ? SMBIOS_ProbeTemperatureText(w) : "Unknown"; }
 
 }  // namespace kyvex

@@ -2,7 +2,8 @@
 # sources are compiled into the target itself so that libFuzzer sees their coverage.
 file(GLOB KYVEX_FUZZ_SMBIOS_SOURCES ${PROJECT_SOURCE_DIR}/components/smbios/*.cpp)
 add_executable(fuzz_smbios ${CMAKE_CURRENT_LIST_DIR}/fuzz_smbios.cpp ${KYVEX_FUZZ_SMBIOS_SOURCES}
-                           ${PROJECT_SOURCE_DIR}/report/SmbiosReport.cpp ${PROJECT_SOURCE_DIR}/report/Report.cpp)
+                           ${PROJECT_SOURCE_DIR}/report/SmbiosReport.cpp ${PROJECT_SOURCE_DIR}/report/FieldReport.cpp
+                           ${PROJECT_SOURCE_DIR}/report/Report.cpp)
 target_compile_options(fuzz_smbios PRIVATE -fsanitize=fuzzer,address,undefined)
 target_link_options(fuzz_smbios PRIVATE -fsanitize=fuzzer,address,undefined)
 target_link_libraries(fuzz_smbios PRIVATE kyvex kyvex_thirdparty)

@@ -8,6 +8,7 @@
 
 #include "common/Kyvex_Native.h"
 #include "platform/fake/FakePlatform.h"
+#include "report/SmbiosReport.h"
 #include "smbios/KSI_SMBIOS.h"
 #include "unit/smbios/SmbiosTables.h"
 
@@ -257,6 +258,15 @@ TEST(Acquisition, NothingFoundReportsCleanlyAndForgetsTheLastTable) {
   EXPECT_EQ(s.ProcessorCount(), 0u);
   EXPECT_TRUE(s.StructTables().empty());
   EXPECT_TRUE(s.LiveData());
+  // Nothing of the earlier table is left: not its entry point's revision either, and the
+  // enumerations are back at their "unknown" members.
+  EXPECT_EQ(s.Revision(), "");
+  EXPECT_EQ(s.MajorVersion(), 0);
+  EXPECT_EQ(s.ChassisModel(), smchUnknown);
+  EXPECT_EQ(s.MemCtrlCurrentInterleave(), smisUnknown);
+  TKyvex_SMBIOS never;
+  never.CollectData();
+  EXPECT_EQ(report::SmbiosJson(s), report::SmbiosJson(never));
 }
 
 TEST(Acquisition, Windows9xCopiesTheAreaDirectly) {

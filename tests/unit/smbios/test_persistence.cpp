@@ -2,6 +2,7 @@
 // element, round trips, and files that hold less than a save writes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -484,6 +485,83 @@ TEST_F(SmbiosPersistence, FilesThatCannotBeReadChangeNothing) {
   ASSERT_EQ(ole::StgIsStorageFile(file_), ole::S_OK);
   EXPECT_THROW(s.LoadFromStorageFile(file_), EOleSysError);
   ExpectSameData(s, before);
+}
+
+// Damage made on a saved file's bytes, for elements the engine opens only when asked for them.
+Bytes Utf16(const std::string& ascii) {
+  Bytes out;
+  for (char c : ascii) out.insert(out.end(), {static_cast<std::uint8_t>(c), 0});
+  return out;
+}
+
+void WriteBytes(const std::string& file, const Bytes& bytes) {
+  std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                              static_cast<std::streamsize>(bytes.size()));
+}
+
+// The last values set of the file whose dictionary names `property` loses its byte-order
+// mark. A set's stream begins on a 64-byte boundary with FE FF 00 00 and holds its format id
+// at 1Ch.
+void BreakValuesNaming(const std::string& file, const std::string& property) {
+  Bytes bytes = ReadFile(file);
+  const Bytes name = Utf16(property), fmtid = {0x02, 0xD5, 0xCD, 0xD5};
+  const auto at = std::find_end(bytes.begin(), bytes.end(), name.begin(), name.end());
+  ASSERT_NE(at, bytes.end()) << property;
+  for (std::size_t p = static_cast<std::size_t>(at - bytes.begin()) / 64 * 64;; p -= 64) {
+    if (bytes[p] == 0xFE && bytes[p + 1] == 0xFF && std::equal(fmtid.begin(), fmtid.end(), bytes.begin() + p + 0x1C)) {
+      bytes[p] = bytes[p + 1] = 0;
+      return WriteBytes(file, bytes);
+    }
+    ASSERT_GT(p, 0u) << "no set header before " << property;
+  }
+}
+
+// The directory entry of the storage `name` (UTF-16 name, its length in bytes at 40h, the
+// kind at 42h) made a stream's.
+void StorageBecomesStream(const std::string& file, const std::string& name) {
+  Bytes bytes = ReadFile(file);
+  Bytes entry = Utf16(name);
+  entry.insert(entry.end(), {0, 0});
+  for (std::size_t p = 0; p + 128 <= bytes.size(); p += 128) {
+    if (!std::equal(entry.begin(), entry.end(), bytes.begin() + p) || bytes[p + 0x40] != entry.size() ||
+        bytes[p + 0x42] != 1)
+      continue;
+    bytes[p + 0x42] = 2;
+    return WriteBytes(file, bytes);
+  }
+  ADD_FAILURE() << "no storage " << name;
+}
+
+TEST_F(SmbiosPersistence, DamagedElementsRaiseAndLeaveTheComponentAsItWas) {
+  TKyvex_SMBIOS desktop, laptop;
+  Decode(desktop, DesktopTable(), 2, 3);
+  Decode(laptop, LaptopTable(), 2, 7);
+  ASSERT_EQ(desktop.MemoryDeviceCount(), 0u) << "an empty list: its storage has no elements below it";
+  ASSERT_EQ(desktop.CacheCount(), 2u) << "the cache list comes after three lists a load has taken by then";
+  struct Case {
+    std::function<void(const std::string&)> damage;
+    const char* named;  // what the error names
+  };
+  const Case cases[] = {
+      {[](const std::string& f) { BreakValuesNaming(f, "MainboardLocationInChassis"); },
+       "SMBIOS/DocumentSummaryInformation"},
+      {[](const std::string& f) { BreakValuesNaming(f, "Associativity"); }, "SMBIOS/CacheList/"},
+      {[](const std::string& f) { StorageBecomesStream(f, "MemoryDeviceList"); }, "SMBIOS/MemoryDeviceList"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.named);
+    desktop.SaveToStorageFile(file_);
+    c.damage(file_);
+    TKyvex_SMBIOS s;
+    Decode(s, LaptopTable(), 2, 7);
+    try {
+      s.LoadFromStorageFile(file_);
+      ADD_FAILURE() << "the damaged file loaded";
+    } catch (const EOleSysError& e) {
+      EXPECT_NE(std::string(e.what()).find(c.named), std::string::npos) << e.what();
+    }
+    ExpectSameData(s, laptop);
+  }
 }
 
 TEST_F(SmbiosPersistence, SharesTheFileWithOtherComponents) {

@@ -1,6 +1,12 @@
 #include "report/CpuReport.h"
 
+#include <cstring>
+#include <string>
+#include <type_traits>
+
+#include "cpu/KSI_CPU_Fields.h"
 #include "platform/Text.h"
+#include "report/FieldReport.h"
 
 namespace kyvex::report {
 
@@ -46,14 +52,40 @@ const char* CPUTypeText(int type) {
   }
 }
 
-Json CacheJson(const TCPUCacheDetails& c) {
-  return {{"Size", c.Size()},
-          {"LineSize", c.LineSize()},
-          {"Associativity",
-           {{"Value", static_cast<int>(c.Associativity())},
-            {"Name", CacheAssociativityName(c.Associativity())},
-            {"Text", c.Associativity() < kCacheAssociativityCount ? AssociativityNames[c.Associativity()] : ""}}}};
-}
+// The processor's values as JSON. Values a storage file does not keep are null for loaded
+// data: a file's processor was not measured or asked on this machine. The brand set shows its
+// stored sum beside its members' names.
+class CpuFieldJson : public TFieldJson {
+ public:
+  CpuFieldJson(Json& into, bool live) : TFieldJson(into), into_(into), live_(live) {}
+
+  template <class T>
+  void operator()(const TField& f, const T& v) const {
+    if (!live_ && !f.IsStored()) {
+      // A dotted name stands for a part of one object: the whole object is null.
+      const char* dot = std::strchr(f.Name, '.');
+      into_[dot ? std::string(f.Name, dot) : std::string(f.Name)] = nullptr;
+    } else if constexpr (std::is_same_v<T, TIntelBrands>) {
+      Json names = Json::array();
+      for (int b = 0; b < kIntelBrandCount; ++b)
+        if (v.Contains(static_cast<TIntelBrand>(b))) names.push_back(f.Names[static_cast<std::size_t>(b)]);
+      into_[f.Name] = {{"Value", v.Mask()}, {"Names", names}};
+    } else {
+      TFieldJson::operator()(f, v);
+    }
+  }
+
+ private:
+  Json& into_;
+  bool live_;
+};
+
+// The plain rows; the brand set, had it a label, would show as the names of its members.
+struct CpuFieldRows : TFieldRows {
+  using TFieldRows::TFieldRows;
+  using TFieldRows::operator();
+  void operator()(const TField& f, const TIntelBrands& v) const { (*this)(f, v.Mask()); }
+};
 
 Json FeaturesJson(const TCPUFeatureSet& set) {
   Json a = Json::array();
@@ -84,10 +116,11 @@ Sections CpuSections(const TKyvex_CPU& cpu) {
       {"Name", DisplayName(cpu)},
       {"Brand string", OrDash(text::Trim(cpu.MarketingName()))},
       {"Vendor", vendorText},
-      {"Code name", OrDash(cpu.CodeName())},
+  };
+  cpu.VisitFields(CpuFieldRows(id));
+  // Rows whose text is more than the value: trimmed, derived, or put together from several.
+  id.insert(id.end(), {
       {"Revision", OrDash(text::Trim(cpu.Revision()))},
-      {"Technology", OrDash(cpu.Technology())},
-      {"Identifier", OrDash(cpu.GenericName())},
       {"Family", std::to_string(cpu.Family())},
       {"Model", model},
       {"Stepping", std::to_string(cpu.Stepping())},
@@ -101,10 +134,9 @@ Sections CpuSections(const TKyvex_CPU& cpu) {
       {"APIC ID", cpu.APICID() == 255 ? "not reported" : std::to_string(cpu.APICID())},
       {"Package", "physical " + std::to_string(cpu.PhysicalID()) + ", logical " + std::to_string(cpu.LogicalID()) +
                       " of " + std::to_string(cpu.LogicalPerPackage())},
-      {"Identification", OrDash(cpu.SerialNumber())},
       {"FDIV flaw", cpu.FDIVBug() ? "present" : "none"},
       {"CPUID", cpu.CPUIDSupported() ? "supported" : "not supported"},
-  };
+  });
   if (!cpu.LiveData()) id.push_back({"Data", "loaded from " + cpu.StorageFileName()});
   out.push_back({"Processor " + std::to_string(cpu.CPUIndex()), id});
 
@@ -130,67 +162,18 @@ Sections CpuSections(const TKyvex_CPU& cpu) {
 }
 
 nlohmann::ordered_json CpuJson(const TKyvex_CPU& cpu) {
-  Json j;
+  Json j = Json::object();
   j["CPUIndex"] = cpu.CPUIndex();
-  j["CPUCount"] = cpu.CPUCount();
-  j["CPUPhysicalCount"] = cpu.CPUPhysicalCount();
-  j["CPUIDSupported"] = cpu.CPUIDSupported();
-  const auto v = cpu.Vendor() < kCpuVendorCount ? cpu.Vendor() : cvUnknown;
-  j["Vendor"] = {{"Value", static_cast<int>(cpu.Vendor())},
-                 {"Name", CpuVendorName(v)},
-                 {"Text", CPUVendors[v].VendorName}};
-  j["VendorID"] = cpu.LiveData() ? Json(Readable(cpu.VendorID())) : Json();
-  j["CPUType"] = cpu.CPUType();
-  j["Family"] = cpu.Family();
-  j["Model"] = cpu.Model();
-  j["Stepping"] = cpu.Stepping();
-  j["FamilyEx"] = cpu.FamilyEx();
-  j["ModelEx"] = cpu.ModelEx();
-  j["SteppingEx"] = cpu.SteppingEx();
-  // Values a storage file does not keep are null for loaded data.
   const bool live = cpu.LiveData();
-  j["ExtendedFamily"] = live ? Json(cpu.ExtendedFamily()) : Json();
-  j["ExtendedModel"] = live ? Json(cpu.ExtendedModel()) : Json();
+  cpu.VisitFields(CpuFieldJson(j, live));
+  // Derived, not held: null for loaded data as the values they come from.
   j["DisplayFamily"] = live ? Json(cpu.DisplayFamily()) : Json();
   j["DisplayModel"] = live ? Json(cpu.DisplayModel()) : Json();
-  j["Brand"] = cpu.Brand();
-  Json brands = Json::array();
-  for (int b = 0; b < kIntelBrandCount; ++b)
-    if (cpu.IntelBrand().Contains(static_cast<TIntelBrand>(b))) brands.push_back(IntelBrandName(static_cast<TIntelBrand>(b)));
-  j["IntelBrand"] = {{"Value", cpu.IntelBrand().Mask()}, {"Names", brands}};
-  j["GenericName"] = Readable(cpu.GenericName());
-  j["MarketingName"] = Readable(cpu.MarketingName());
-  j["CPUName"] = cpu.CPUName();
-  j["CodeName"] = cpu.CodeName();
-  j["Revision"] = cpu.Revision();
-  j["Technology"] = cpu.Technology();
-  j["Frequency"] = cpu.Frequency();
-  const auto& m = cpu.FrequencyInfo();
-  j["FrequencyMeasurement"] = live ? Json{{"RawFrequency", m.RawFrequency},
-                                          {"NormalizedFrequency", m.NormalizedFrequency},
-                                          {"IntervalParameter", m.IntervalParameter},
-                                          {"Cycles", m.Cycles},
-                                          {"Microseconds", m.Microseconds}}
-                                    : Json();
-  j["FDIVBug"] = cpu.FDIVBug();
-  j["SerialNumber"] = cpu.SerialNumber();
-  j["APICID"] = cpu.APICID();
-  j["LogicalPerPackage"] = cpu.LogicalPerPackage();
-  j["PhysicalID"] = cpu.PhysicalID();
-  j["LogicalID"] = cpu.LogicalID();
-  const auto& c = cpu.Cache();
-  j["Cache"] = {{"Level1",
-                 {{"Code", CacheJson(c.Level1().Code())},
-                  {"Data", CacheJson(c.Level1().Data())},
-                  {"Unified", CacheJson(c.Level1().Unified())}}},
-                {"Level2", CacheJson(c.Level2())},
-                {"Level3", CacheJson(c.Level3())},
-                {"Trace", CacheJson(c.Trace())}};
   Json features;
   for (std::uint8_t g = fgStandard1; g <= fgPowerManagement; ++g)
     features[FeatureGroupName(g)] = FeaturesJson(cpu.Features().Group(g));
   j["Features"] = features;
-  j["LiveData"] = cpu.LiveData();
+  j["LiveData"] = live;
   return j;
 }
 

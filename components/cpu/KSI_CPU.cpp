@@ -26,18 +26,20 @@ const std::array<TCPUVendorInfo, kCpuVendorCount> CPUVendors = {{
     {"GenuineTMx86", "Transmeta", "Transmeta", 1},
 }};
 
-const char* CpuVendorName(TCpuVendor v) {
-  static constexpr const char* kNames[kCpuVendorCount] = {"cvNone",   "cvUnknown", "cvIntel", "cvAmd",
-                                                          "cvCyrix",  "cvIDT",     "cvNexGen", "cvUMC",
-                                                          "cvRise",   "cvSiS",     "cvGeode", "cvTransmeta"};
-  return v < kCpuVendorCount ? kNames[v] : "";
+const std::array<const char*, kCpuVendorCount> CpuVendorNames = {"cvNone",  "cvUnknown", "cvIntel", "cvAmd",
+                                                                  "cvCyrix", "cvIDT",     "cvNexGen", "cvUMC",
+                                                                  "cvRise",  "cvSiS",     "cvGeode", "cvTransmeta"};
+
+const char* CpuVendorName(TCpuVendor v) { return v < kCpuVendorCount ? CpuVendorNames[v] : ""; }
+
+std::string CpuVendorText(std::uint64_t vendor) {
+  return CPUVendors[vendor < kCpuVendorCount ? vendor : std::uint64_t{cvUnknown}].VendorName;
 }
 
-const char* IntelBrandName(TIntelBrand b) {
-  static constexpr const char* kNames[kIntelBrandCount] = {"ibCeleron", "ibPentium", "ibXeon",
-                                                           "ibMP",      "ibMobile",  "ibM"};
-  return b < kIntelBrandCount ? kNames[b] : "";
-}
+const std::array<const char*, kIntelBrandCount> IntelBrandNames = {"ibCeleron", "ibPentium", "ibXeon",
+                                                                   "ibMP",      "ibMobile",  "ibM"};
+
+const char* IntelBrandName(TIntelBrand b) { return b < kIntelBrandCount ? IntelBrandNames[b] : ""; }
 
 // --- Unit-level CPUID access ----------------------------------------------------------------
 

@@ -75,6 +75,12 @@ class TKyvex_CPU : public TKyvex_KSIC_Component {
   const TCPUIDRegisters& PowerRegisters() const { return FPowerRegisters; }
   const TDescriptorSlots& Descriptors() const { return FDescriptors; }
 
+  // Walks every value of the processor, listed once in cpu/KSI_CPU_Fields.h (include it to
+  // call this): the save, the load, the reset and the report are visitors of that list. The
+  // caches come as plain records; the feature groups, lists of the vendor's own, are not in it.
+  template <class Visitor>
+  void VisitFields(Visitor&& v) const;
+
   void CollectData() override;
   // Saves every logical processor (each refreshed in turn, so the component ends up
   // describing the last one, live) below the file's "CPU" element, replacing what was there.
@@ -97,9 +103,20 @@ class TKyvex_CPU : public TKyvex_KSIC_Component {
   void ReadRegistryDescription();
   void NameProcessor();
 
+  // The list itself, for a const or a changeable component; `k` holds its caches.
+  template <class Self, class Visitor>
+  static void FieldList(Self& c, TCPUCacheRecords& k, Visitor&& v);
+  // The walk that may change the values (load, reset); the caches are set from their
+  // records when it ends.
+  template <class Visitor>
+  void ChangeFields(Visitor&& v);
+  // Every value of the list and every feature cleared: what a load leaves where the file holds
+  // no processors, or holds them but they cannot be read.
+  void ResetValues();
+
   friend void StoreDescriptorBytes(TKyvex_CPU& cpu, std::uint32_t value, int registerNumber);
   friend struct CPUNaming;  // the naming routines write the four names
-  friend struct CPU_StoredLayout;
+  friend struct CPU_StoredFeatures;
 
   std::uint8_t FCPUCount = 1;
   std::uint8_t FCPUPhysicalCount = 1;

@@ -7,10 +7,15 @@ namespace kyvex {
 const std::array<const char*, kCacheAssociativityCount> AssociativityNames = {
     "None", "Direct", "2-Way", "4-Way", "8-Way", "12-Way", "16-Way", "Full"};
 
+std::string CacheAssociativityText(std::uint64_t associativity) {
+  return associativity < kCacheAssociativityCount ? AssociativityNames[associativity] : "";
+}
+
+const std::array<const char*, kCacheAssociativityCount> CacheAssociativityNames = {
+    "caNone", "caDirect", "ca2Way", "ca4Way", "ca8Way", "ca12Way", "ca16Way", "caFull"};
+
 const char* CacheAssociativityName(TCacheAssociativity a) {
-  static constexpr const char* kNames[kCacheAssociativityCount] = {"caNone", "caDirect", "ca2Way",  "ca4Way",
-                                                                   "ca8Way", "ca12Way",  "ca16Way", "caFull"};
-  return a < kCacheAssociativityCount ? kNames[a] : "";
+  return a < kCacheAssociativityCount ? CacheAssociativityNames[a] : "";
 }
 
 const std::array<std::uint8_t, 8> AMDAssociativityCodes = {0x00, 0x01, 0x02, 0x04, 0x06, 0x07, 0x08, 0x0F};
@@ -90,6 +95,15 @@ void TCPUCacheDetails::AssignRecord(const TCacheLevelRecord& r) {
   FDescriptors = r.Descriptors;
 }
 
+TCacheLevelRecord TCPUCacheDetails::Record() const {
+  TCacheLevelRecord r;
+  r.Associativity = FAssociativity;
+  r.Size = FSize;
+  r.LineSize = FLineSize;
+  r.Descriptors = FDescriptors;
+  return r;
+}
+
 void TCPUSegmentedCache::SetSegments(const TCacheLevelRecord& code, const TCacheLevelRecord& data,
                                      const TCacheLevelRecord& unified) {
   FCode.AssignRecord(code);
@@ -104,6 +118,15 @@ void TCPUCache::SetCacheLevels(const TCacheLevelRecord& l1Code, const TCacheLeve
   FLevel2.AssignRecord(l2);
   FLevel3.AssignRecord(l3);
   FTrace.AssignRecord(trace);
+}
+
+TCPUCacheRecords TCPUCache::Records() const {
+  return {FLevel1.Data().Record(), FLevel1.Code().Record(), FLevel1.Unified().Record(),
+          FLevel2.Record(),        FLevel3.Record(),        FTrace.Record()};
+}
+
+void TCPUCache::SetRecords(const TCPUCacheRecords& r) {
+  SetCacheLevels(r.Level1Code, r.Level1Data, r.Level1Unified, r.Level2, r.Level3, r.Trace);
 }
 
 void StoreDescriptorBytes(TKyvex_CPU& cpu, std::uint32_t value, int registerNumber) {

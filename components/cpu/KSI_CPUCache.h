@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
 
 #include "cpu/KSI_CPUTypes.h"
 
@@ -16,7 +17,10 @@ enum TCacheAssociativity : std::uint8_t { caNone, caDirect, ca2Way, ca4Way, ca8W
 constexpr int kCacheAssociativityCount = 8;
 // Display texts: "None", "Direct", "2-Way", ...
 extern const std::array<const char*, kCacheAssociativityCount> AssociativityNames;
+// The display text of an ordinal; empty past the enumeration.
+std::string CacheAssociativityText(std::uint64_t associativity);
 // The enumeration's own names: "caNone", "caDirect", ...
+extern const std::array<const char*, kCacheAssociativityCount> CacheAssociativityNames;
 const char* CacheAssociativityName(TCacheAssociativity a);
 
 // The transient result for one cache while decoding.
@@ -27,6 +31,12 @@ struct TCacheLevelRecord {
   TDescriptorSlots Descriptors{};
 };
 
+// All six caches as plain records, in the order the processor's field list names them: the
+// cache objects are set as a whole, so a load fills these and hands them over together.
+struct TCPUCacheRecords {
+  TCacheLevelRecord Level1Data, Level1Code, Level1Unified, Level2, Level3, Trace;
+};
+
 class TCPUCacheDetails {
  public:
   TCacheAssociativity Associativity() const { return FAssociativity; }
@@ -35,6 +45,7 @@ class TCPUCacheDetails {
   // The descriptor slots the cache was decoded from (zero for the extended leaves).
   const TDescriptorSlots& Descriptors() const { return FDescriptors; }
   void AssignRecord(const TCacheLevelRecord& r);
+  TCacheLevelRecord Record() const;
 
  private:
   TCacheAssociativity FAssociativity = caNone;
@@ -63,6 +74,8 @@ class TCPUCache {
   void SetCacheLevels(const TCacheLevelRecord& l1Code, const TCacheLevelRecord& l1Data,
                       const TCacheLevelRecord& l1Unified, const TCacheLevelRecord& l2,
                       const TCacheLevelRecord& l3, const TCacheLevelRecord& trace);
+  TCPUCacheRecords Records() const;
+  void SetRecords(const TCPUCacheRecords& r);
 
  private:
   TCPUSegmentedCache FLevel1;

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdint>
 #include <initializer_list>
+#include <string>
 
 namespace kyvex {
 
@@ -24,6 +25,7 @@ enum TCpuVendor : std::uint8_t {
 constexpr int kCpuVendorCount = 12;
 
 // "cvIntel" and so on: the enumeration's own names, as output and storage use them.
+extern const std::array<const char*, kCpuVendorCount> CpuVendorNames;
 const char* CpuVendorName(TCpuVendor v);
 
 struct TCPUVendorInfo {
@@ -33,9 +35,12 @@ struct TCPUVendorInfo {
   std::uint8_t CacheMethod;  // 1: the extended-leaf cache method, else the descriptor method
 };
 extern const std::array<TCPUVendorInfo, kCpuVendorCount> CPUVendors;
+// The vendor's short name ("Intel"); an ordinal past the table reads as cvUnknown's.
+std::string CpuVendorText(std::uint64_t vendor);
 
 enum TIntelBrand : std::uint8_t { ibCeleron, ibPentium, ibXeon, ibMP, ibMobile, ibM };
 constexpr int kIntelBrandCount = 6;
+extern const std::array<const char*, kIntelBrandCount> IntelBrandNames;  // "ibCeleron", ...
 const char* IntelBrandName(TIntelBrand b);
 
 // A set of TIntelBrand; bit n of the mask stands for ordinal n.

@@ -3,8 +3,8 @@
 # fuzzer sees their branches (the library is built without coverage).
 file(GLOB KYVEX_FUZZ_CPU_SOURCES ${PROJECT_SOURCE_DIR}/components/cpu/*.cpp)
 add_executable(fuzz_cpu ${CMAKE_CURRENT_LIST_DIR}/fuzz_cpu.cpp ${PROJECT_SOURCE_DIR}/report/CpuReport.cpp
-                        ${PROJECT_SOURCE_DIR}/report/Report.cpp ${PROJECT_SOURCE_DIR}/platform/CpuidSnapshot.cpp
-                        ${KYVEX_FUZZ_CPU_SOURCES})
+                        ${PROJECT_SOURCE_DIR}/report/FieldReport.cpp ${PROJECT_SOURCE_DIR}/report/Report.cpp
+                        ${PROJECT_SOURCE_DIR}/platform/CpuidSnapshot.cpp ${KYVEX_FUZZ_CPU_SOURCES})
 target_compile_options(fuzz_cpu PRIVATE -fsanitize=fuzzer,address,undefined)
 target_link_options(fuzz_cpu PRIVATE -fsanitize=fuzzer,address,undefined)
 target_link_libraries(fuzz_cpu PRIVATE kyvex kyvex_fake kyvex_thirdparty)

@@ -2,6 +2,8 @@
 // processor's storage, round trips, widths and sets, and files that hold less than a save.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -305,6 +307,68 @@ TEST_F(CpuPersistence, MissingProcessorsAndStoragesClearTheValues) {
   EXPECT_FALSE(noCpu.LoadFromStorageFile(file_));
   EXPECT_EQ(noCpu.StorageInfo().MachineName, "WERKBANK") << "the header was read";
   ExpectCleared(noCpu);
+}
+
+// Byte patches of a saved file, standing for damage that the engine's writer cannot make.
+struct Damage {
+  const char* what;
+  void (*apply)(std::string& bytes);
+  const char* named;  // the element the error must name
+};
+
+// The directory entry of the storage named "0" becomes an empty stream.
+void ProcessorAsStream(std::string& bytes) {
+  for (std::size_t at = 512; at + 128 <= bytes.size(); at += 128) {
+    char* e = bytes.data() + at;
+    const bool nameIsZero = e[0] == '0' && e[1] == 0 && std::all_of(e + 2, e + 64, [](char c) { return c == 0; });
+    if (!nameIsZero || e[64] != 4 || e[65] != 0 || e[66] != 1) continue;
+    e[66] = 2;                                 // a stream
+    std::memset(e + 76, 0xFF, 4);             // without children
+    std::memset(e + 120, 0, 4);               // and without bytes
+    return;
+  }
+  ADD_FAILURE() << "no storage named 0";
+}
+
+// The property set's byte-order mark is cut, so the set cannot be read.
+void ValuesUnreadable(std::string& bytes) {
+  // DocSummaryInformation's format id as stored, 28 bytes into its set's stream.
+  const std::string fmtid("\x02\xD5\xCD\xD5\x9C\x2E\x1B\x10\x93\x97\x08\x00\x2B\x2C\xF9\xAE", 16);
+  const std::size_t at = bytes.find(fmtid);
+  ASSERT_NE(at, std::string::npos);
+  ASSERT_EQ(bytes.find(fmtid, at + 1), std::string::npos) << "one processor, one such set";
+  ASSERT_GE(at, 28u);
+  ASSERT_EQ(bytes.substr(at - 28, 2), std::string("\xFE\xFF"));
+  bytes[at - 28] = 0;
+  bytes[at - 27] = 0;
+}
+
+TEST_F(CpuPersistence, ProcessorsThatAreThereButCannotBeReadRaiseAndClearTheValues) {
+  const Damage cases[] = {{"processor storage is a stream", ProcessorAsStream, "CPU/0"},
+                          {"values cannot be read", ValuesUnreadable, "CPU/0/DocumentSummaryInformation"}};
+  for (const Damage& d : cases) {
+    SCOPED_TRACE(d.what);
+    fake_.processor.cpus.assign(1, platform::FakeCpu{});  // one processor: one set to damage
+    TKyvex_CPU().SaveToStorageFile(file_);
+    std::string bytes = ReadFile(file_);
+    d.apply(bytes);
+    std::ofstream(file_, std::ios::binary | std::ios::trunc) << bytes;
+
+    // A component that holds a processor with names, caches and features.
+    TwoProcessors();
+    TKyvex_CPU loaded;
+    Collect(loaded, 0);
+    ASSERT_NE(loaded.Family(), 0);
+    try {
+      loaded.LoadFromStorageFile(file_);
+      ADD_FAILURE() << "a damaged processor read as absent";
+    } catch (const EOleSysError& e) {
+      EXPECT_NE(std::string(e.what()).find(d.named), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(loaded.StorageInfo().MachineName, "WERKBANK") << "the header was read: the processor raised";
+    EXPECT_FALSE(loaded.LiveData());
+    ExpectCleared(loaded);
+  }
 }
 
 TEST_F(CpuPersistence, FilesThatAreNoStorageFilesChangeNothing) {

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <optional>
 
 #include "common/Kyvex_Routines.h"
 #include "platform/DeviceApi.h"
@@ -20,27 +21,27 @@ std::array<std::uint8_t, 512> g_identify{};
 
 constexpr std::size_t kMaxText = 255;
 
-// A fixed-size text field of a device block: trimmed and cut to the record's width.
+// A text of a device: trimmed and cut to the record's width.
+std::string FieldText(std::string_view s) { return text::CutUtf8(text::Trim(s), kMaxText); }
 std::string FieldText(const std::uint8_t* p, std::size_t n) {
-  return text::CutUtf8(text::Trim(std::string(reinterpret_cast<const char*>(p), n)), kMaxText);
+  return FieldText(std::string_view(reinterpret_cast<const char*>(p), n));
 }
 
-// A zero-terminated text that starts at `offset` of a reply of `size` bytes; the text ends at
-// its terminator or at the end of the reply, whichever comes first.
-std::string ReplyText(const std::uint8_t* reply, std::size_t size, std::size_t offset) {
-  if (offset >= size) return {};
-  const auto* start = reinterpret_cast<const char*>(reply + offset);
-  const void* nul = std::memchr(start, 0, size - offset);
-  const std::size_t n = nul ? static_cast<const char*>(nul) - start : size - offset;
-  return std::string(start, n);
-}
-
-bool Control(Handle h, std::uint32_t code, const std::uint8_t* in, std::uint32_t inSize, std::uint8_t* out,
-             std::uint32_t outSize, std::uint32_t* returned = nullptr) {
+// Sends a request; the reply is the bytes the call reported, never more than the buffer
+// offered (a platform that reports more is not believed), and nothing when the call failed.
+std::optional<BlockView> Request(Handle h, std::uint32_t code, const std::uint8_t* in, std::uint32_t inSize,
+                                 std::uint8_t* out, std::uint32_t outSize) {
   std::uint32_t n = 0;
-  const bool ok = Devices().DeviceIoControl(h, code, in, inSize, out, outSize, n);
-  if (returned) *returned = n;
-  return ok;
+  if (!Devices().DeviceIoControl(h, code, in, inSize, out, outSize, n)) return std::nullopt;
+  return BlockView(out, std::min(n, outSize));
+}
+
+// The reply of a request whose block decodes as `Block`; nothing when the call failed or its
+// block is malformed.
+template <class Block>
+std::optional<Block> Ask(Handle h, std::uint32_t code, std::uint8_t* out, std::uint32_t outSize) {
+  const auto reply = Request(h, code, nullptr, 0, out, outSize);
+  return reply ? Block::Decode(*reply) : std::nullopt;
 }
 
 void CloseDevice(Handle h) {
@@ -59,20 +60,42 @@ std::uint8_t DriveHead(std::uint32_t index) {
   return IsNTFamily() ? 0xA0 : static_cast<std::uint8_t>(0xA0 | ((index & 1) << 4));
 }
 
-// A SMART command input block (SENDCMDINPARAMS, 33 bytes; senders of 32 leave the last off).
-std::array<std::uint8_t, 33> SmartCommand(std::uint8_t drive, std::uint8_t features, std::uint8_t cylLow,
-                                          std::uint8_t cylHigh, std::uint8_t driveHead, std::uint8_t command) {
-  std::array<std::uint8_t, 33> in{};
-  Put32(&in[0], 512);
-  in[4] = features;
-  in[5] = 1;  // sector count
-  in[6] = 1;  // sector number
-  in[7] = cylLow;
-  in[8] = cylHigh;
-  in[9] = driveHead;
-  in[10] = command;
-  in[12] = drive;
+// A SMART command that reads one sector.
+SmartCommandIn SmartCommand(std::uint8_t drive, std::uint8_t features, std::uint8_t cylLow, std::uint8_t cylHigh,
+                            std::uint8_t driveHead, std::uint8_t command) {
+  SmartCommandIn in;
+  in.bufferSize = SmartCommandOut::kSectorSize;
+  in.features = features;
+  in.sectorCount = 1;
+  in.sectorNumber = 1;
+  in.cylLow = cylLow;
+  in.cylHigh = cylHigh;
+  in.driveHead = driveHead;
+  in.command = command;
+  in.driveNumber = drive;
   return in;
+}
+
+// Sends a SMART command, as many of its bytes as `inSize` names, and answers the sector it
+// read; nothing when the call fails, the driver reports an error (a refused command, an
+// absent drive) or the sector is not all there.
+std::optional<std::array<std::uint8_t, 512>> SmartSector(Handle h, const SmartCommandIn& command, std::uint32_t inSize) {
+  const auto in = command.Encode();
+  std::uint8_t out[SmartCommandOut::kSize] = {};
+  const auto reply = Request(h, kSmartRcvDriveData, in.data(), inSize, out, sizeof out);
+  const auto decoded = reply ? SmartCommandOut::Decode(*reply) : std::nullopt;
+  if (!decoded || decoded->driverError != 0 || decoded->data.size() < 512) return std::nullopt;
+  std::array<std::uint8_t, 512> sector;
+  std::memcpy(sector.data(), decoded->data.data(), sector.size());
+  return sector;
+}
+
+// Sends the pass-through request whose header `sent` is written at the start of `block`; the
+// reply comes back into the same block of `size` bytes.
+std::optional<PassThroughReply> SendPassThrough(Handle h, const PassThroughRequest& sent, std::uint8_t* block,
+                                                std::uint32_t size) {
+  const auto reply = Request(h, kScsiPassThrough, block, kNativePassThrough.length, block, size);
+  return reply ? ReadPassThroughReply(*reply, sent) : std::nullopt;
 }
 
 // Size, cylinders, heads, sector size and sectors per track from the platform's geometry;
@@ -229,8 +252,9 @@ bool IdentifyBySMART(std::uint8_t DriveIndex, TDeviceInfo& Info) {
   const Handle h = OpenDevice(DevicePath("\\\\.\\PhysicalDrive%u", DriveIndex));
   if (h == platform::kInvalidHandle) return false;
 
-  std::uint8_t version[24] = {};
-  if (!Control(h, kSmartGetVersion, nullptr, 0, version, sizeof version)) {
+  std::uint8_t version[SmartVersion::kSize] = {};
+  const auto versionReply = Request(h, kSmartGetVersion, nullptr, 0, version, sizeof version);
+  if (!versionReply) {
     // No SMART driver: a removable disk, described by its geometry alone.
     TDiskGeometry g;
     if (!GetDriveGeometry(h, g)) {
@@ -253,23 +277,23 @@ bool IdentifyBySMART(std::uint8_t DriveIndex, TDeviceInfo& Info) {
     return true;
   }
 
-  std::uint8_t command = IsBitSet(version[3], static_cast<std::uint8_t>(DriveIndex % 32)) ? 0xEC : 0xA1;
-  auto in = SmartCommand(DriveIndex, 0, 0, 0, static_cast<std::uint8_t>((0xA0 | ((DriveIndex + 1) << 4)) & 0xFF),
-                         command);
-  std::uint8_t out[528] = {};
-  bool ok = Control(h, kSmartRcvDriveData, in.data(), 33, out, sizeof out);
+  // A version block cut short names no drive in its map.
+  const std::uint8_t map = SmartVersion::Decode(*versionReply).value_or(SmartVersion{}).ideDeviceMap;
+  const std::uint8_t command = IsBitSet(map, static_cast<std::uint8_t>(DriveIndex % 32)) ? 0xEC : 0xA1;
+  SmartCommandIn in = SmartCommand(DriveIndex, 0, 0, 0, static_cast<std::uint8_t>((0xA0 | ((DriveIndex + 1) << 4)) & 0xFF),
+                                   command);
+  auto identify = SmartSector(h, in, SmartCommandIn::kSize);
   // The device map is one byte wide, so from drive 8 on it names the wrong command; a device
   // that refuses the command it was sent is asked with the other one too.
-  if (!ok || out[4] != 0) {
-    in[10] = command == 0xEC ? 0xA1 : 0xEC;
-    std::memset(out, 0, sizeof out);
-    ok = Control(h, kSmartRcvDriveData, in.data(), 33, out, sizeof out);
+  if (!identify) {
+    in.command = command == 0xEC ? 0xA1 : 0xEC;
+    identify = SmartSector(h, in, SmartCommandIn::kSize);
   }
-  if (!ok || out[4] != 0) {
+  if (!identify) {
     CloseDevice(h);
     return false;
   }
-  ParseIdentifyData(std::span<std::uint8_t, 512>(out + 16, 512), true, Info);
+  ParseIdentifyData(*identify, true, Info);
   GetMediaTypes(h, Info);
   GetSCSIAddress(h, Info);
   GetDriveGeometry(h, Info.Geometry);
@@ -287,26 +311,33 @@ bool IdentifyBySCSIMiniport(std::uint8_t Index, TDeviceInfo& Info) {
   const Handle h = OpenDevice(DevicePath("\\\\.\\Scsi%u:", Index / 2u));
   if (h == platform::kInvalidHandle) return false;
 
-  // SRB_IO_CONTROL (28 bytes) followed by a SMART command input whose only set registers
-  // are the command and the drive number.
-  std::uint8_t block[557] = {};
-  Put32(block, 28);
-  std::memcpy(block + 4, "SCSIDISK", 8);
-  Put32(block + 12, 10000);
-  Put32(block + 16, 0x1B0501);
-  Put32(block + 24, 528);
-  block[38] = 0xEC;
-  block[40] = Index % 2;
-  if (!Control(h, kScsiMiniport, block, 60, block, 556)) {
+  // SRB_IO_CONTROL followed by a SMART command input whose only set registers are the command
+  // and the drive number; the reply comes back in the same block, behind the header.
+  SrbIoControl srb;
+  srb.signature = {'S', 'C', 'S', 'I', 'D', 'I', 'S', 'K'};
+  srb.timeout = 10000;
+  srb.controlCode = 0x1B0501;  // the identify function of the disk miniports
+  srb.length = SmartCommandOut::kSize;
+  SmartCommandIn command;
+  command.command = 0xEC;
+  command.driveNumber = static_cast<std::uint8_t>(Index % 2);
+  std::uint8_t block[SrbIoControl::kSize + SmartCommandOut::kSize] = {};
+  const auto header = srb.Encode();
+  const auto input = command.Encode();
+  std::memcpy(block, header.data(), header.size());
+  std::memcpy(block + SrbIoControl::kSize, input.data(), input.size());
+  const auto reply = Request(h, kScsiMiniport, block, SrbIoControl::kSize + SmartCommandIn::kShortSize, block,
+                             sizeof block);
+  const auto output = reply && reply->size() >= SrbIoControl::kSize
+                          ? SmartCommandOut::Decode(reply->subspan(SrbIoControl::kSize))
+                          : std::nullopt;
+  // Only the first half of the identify data is kept. A miniport answers for every position;
+  // an empty model text means nobody is there.
+  if (!output || output->data.size() < 256 || output->data[54] == 0) {
     CloseDevice(h);
     return false;
   }
-  // A miniport answers for every position; an empty model text means nobody is there.
-  if (block[98] == 0) {
-    CloseDevice(h);
-    return false;
-  }
-  std::memcpy(g_identify.data(), block + 44, 256);
+  std::memcpy(g_identify.data(), output->data.data(), 256);
   ParseIdentifyData(g_identify, true, Info);
   GetMediaTypes(h, Info);
   GetDriveGeometry(h, Info.Geometry);
@@ -341,28 +372,32 @@ bool InquireBySCSIPassThrough(Handle Device, std::uint8_t Index, TDeviceInfo& In
   request.cdb[4] = 192;
   WritePassThrough(request, block, form);
 
-  const bool result = Control(Device, kScsiPassThrough, block, form.length, block, kReplySize) && block[2] == 0;
-  if (result) {
-    Info.Vendor = FieldText(block + kData + 8, 8);
-    Info.Model = FieldText(block + kData + 16, 16);
-    Info.Revision = FieldText(block + kData + 32, 4);
-    Info.VendorStr = FieldText(block + kData + 36, 20);
-  }
+  const auto inquiry = SendPassThrough(Device, request, block, kReplySize);
+  const bool result = inquiry && inquiry->scsiStatus == 0;
+  if (result)
+    if (const auto data = InquiryData::Decode(inquiry->data)) {
+      Info.Vendor = FieldText(data->vendor);
+      Info.Model = FieldText(data->product);
+      Info.Revision = FieldText(data->revision);
+      Info.VendorStr = FieldText(data->vendorSpecific);
+    }
 
-  // MODE SENSE(6) of the CD capabilities page, in the block as the inquiry left it.
-  std::uint8_t* cdb = block + form.cdbAt;
-  cdb[0] = 0x1A;
-  cdb[1] = 0x08;
-  cdb[2] = 0x2A;
-  if (Control(Device, kScsiPassThrough, block, form.length, block, kReplySize) && block[2] == 0) {
+  // MODE SENSE(6) of the CD capabilities page, in the block as the inquiry left it: its header
+  // carries the inquiry's status and counts into the second request.
+  PassThroughRequest modeSense = ReadPassThroughHeader(block, form);
+  modeSense.cdb[0] = 0x1A;
+  modeSense.cdb[1] = 0x08;
+  modeSense.cdb[2] = 0x2A;
+  WritePassThrough(modeSense, block, form);
+  if (const auto mode = SendPassThrough(Device, modeSense, block, kReplySize); mode && mode->scsiStatus == 0) {
     // Only a page the device really returned counts: a disk refuses the page, and the data
     // area then still holds the inquiry bytes. The page follows the 4-byte header and any
-    // block descriptors the device sent despite being asked for none.
-    const std::uint32_t moved = Get32(block + 12);
-    const std::uint32_t page = 4u + block[kData + 3];
-    if (page + 4 <= moved && page + 4 <= 192 && (block[kData + page] & 0x3F) == 0x2A) {
-      const std::uint8_t rd = block[kData + page + 2];
-      const std::uint8_t wr = block[kData + page + 3];
+    // block descriptors the device sent despite being asked for none; its bytes 2 and 3 say
+    // what the drive reads and writes.
+    const auto data = ModeSense6Data::Decode(mode->data);
+    if (data && data->pageCode == 0x2A && data->page.size() >= 2) {
+      const std::uint8_t rd = data->page[0];
+      const std::uint8_t wr = data->page[1];
       Info.Read_CDR = rd & 0x01;
       Info.Read_CDRW = rd & 0x02;
       Info.Read_DVDROM = rd & 0x08;
@@ -389,24 +424,24 @@ bool QueryStorageProperty(const std::string& Path, std::uint8_t Index, TDeviceIn
   const Handle h = Devices().CreateFile(Path, 0, kFileShareRead | kFileShareWrite, kOpenExisting, 0);
   if (h == platform::kInvalidHandle) return false;
 
-  std::vector<std::uint8_t> query(1024, 0);  // device descriptor, standard query
-  std::vector<std::uint8_t> reply(10231, 0);
-  const bool ok = Control(h, kStorageQueryProperty, query.data(), 1024, reply.data(), 10231);
-  if (ok) {
-    const std::uint8_t* r = reply.data();
-    auto take = [&](std::string& field, std::size_t offsetField, bool serial) {
-      const std::uint32_t offset = Get32(r + offsetField);
-      if (!field.empty() || offset == 0) return;
-      std::string t = ReplyText(r, reply.size(), offset);
-      field = text::CutUtf8(serial ? DecodeSerialNumberHex(t) : text::Trim(t), kMaxText);
+  std::vector<std::uint8_t> query = StoragePropertyQuery{}.Encode();  // device descriptor, standard query
+  query.resize(1024, 0);
+  std::vector<std::uint8_t> out(10231, 0);
+  const auto reply = Request(h, kStorageQueryProperty, query.data(), 1024, out.data(), 10231);
+  const auto descriptor = reply ? DeviceDescriptor::Decode(*reply) : std::nullopt;
+  if (descriptor) {
+    // Only texts still empty are filled; the other routes know better.
+    auto take = [](std::string& field, const std::optional<std::string>& t, bool serial) {
+      if (!field.empty() || !t) return;
+      field = text::CutUtf8(serial ? DecodeSerialNumberHex(*t) : text::Trim(*t), kMaxText);
     };
-    take(Info.Vendor, 12, false);
-    take(Info.Model, 16, false);
-    take(Info.Revision, 20, false);
-    take(Info.SerialNumber, 24, true);
-    Info.BusType = Get32(r + 28);
-    if (Info.DeviceType == 0) Info.DeviceType = r[8];
-    Info.Removable = r[10] != 0;
+    take(Info.Vendor, descriptor->vendor, false);
+    take(Info.Model, descriptor->product, false);
+    take(Info.Revision, descriptor->revision, false);
+    take(Info.SerialNumber, descriptor->serialNumber, true);
+    Info.BusType = descriptor->busType;
+    if (Info.DeviceType == 0) Info.DeviceType = descriptor->deviceType;
+    Info.Removable = descriptor->removableMedia;
   }
 
   GetMediaTypes(h, Info);
@@ -415,7 +450,7 @@ bool QueryStorageProperty(const std::string& Path, std::uint8_t Index, TDeviceIn
   ReadSMARTAttributes(h, Info);
   SerialFromMedia(h, Info);
   CloseDevice(h);
-  return ok;
+  return descriptor.has_value();
 }
 
 bool IdentifyBySMARTVSD(std::uint8_t DriveIndex, TDeviceInfo& Info) {
@@ -425,15 +460,14 @@ bool IdentifyBySMARTVSD(std::uint8_t DriveIndex, TDeviceInfo& Info) {
   const Handle h = OpenDevice("\\\\.\\SMARTVSD");
   if (h == platform::kInvalidHandle) return false;
 
-  const auto in = SmartCommand(DriveIndex, 0, 0, 0, DriveHead(DriveIndex), 0xEC);
-  std::uint8_t out[528] = {};
   // The driver answers for absent drives too, with an error byte and no data; such a reply
   // describes no device.
-  if (!Control(h, kSmartRcvDriveData, in.data(), 32, out, sizeof out) || out[4] != 0) {
+  auto identify = SmartSector(h, SmartCommand(DriveIndex, 0, 0, 0, DriveHead(DriveIndex), 0xEC), SmartCommandIn::kShortSize);
+  if (!identify) {
     CloseDevice(h);
     return false;
   }
-  ParseIdentifyData(std::span<std::uint8_t, 512>(out + 16, 512), true, Info);
+  ParseIdentifyData(*identify, true, Info);
   GetDriveGeometry(h, Info.Geometry);
   GetDriveLayout(h, Info.Layout);
   ReadSMARTAttributes(h, Info);
@@ -493,16 +527,18 @@ bool IdentifyByPorts(std::uint8_t DriveIndex, TDeviceInfo& Info) {
 bool ReadSMARTAttributes(Handle Device, TDeviceInfo& Info) {
   Info.SMARTAttributes.clear();
   Info.Temperature = 0;
-  const auto in = SmartCommand(static_cast<std::uint8_t>(Info.Device), 0xD0, 0x4F, 0xC2, DriveHead(Info.Device), 0xB0);
-  std::uint8_t out[528] = {};
-  if (!Control(Device, kSmartRcvDriveData, in.data(), 32, out, sizeof out)) return false;
-  // A 2-byte revision, then 30 entries of 12 bytes.
-  for (int i = 0; i < 30; ++i) {
-    const std::uint8_t* e = out + 16 + 2 + 12 * i;
+  const auto in =
+      SmartCommand(static_cast<std::uint8_t>(Info.Device), 0xD0, 0x4F, 0xC2, DriveHead(Info.Device), 0xB0).Encode();
+  std::uint8_t out[SmartCommandOut::kSize] = {};
+  const auto reply = Request(Device, kSmartRcvDriveData, in.data(), SmartCommandIn::kShortSize, out, sizeof out);
+  const auto values = reply ? SmartCommandOut::Decode(*reply) : std::nullopt;
+  if (!values) return false;
+  // The sector is read as far as it came back, whole entries only, unused ones skipped. A
+  // refused command comes back with an empty or zeroed sector, which adds no entries.
+  const SmartData table = SmartData::Decode(values->data).value_or(SmartData{});
+  for (const auto& e : table.entries) {
     if (e[0] == 0) continue;
-    TSMARTAttribute a;
-    std::memcpy(a.Bytes.data(), e, 12);
-    Info.SMARTAttributes.push_back(a);
+    Info.SMARTAttributes.push_back(TSMARTAttribute{e});
     if (e[0] == 194) Info.Temperature = e[5];
   }
   return true;
@@ -510,44 +546,39 @@ bool ReadSMARTAttributes(Handle Device, TDeviceInfo& Info) {
 
 void GetMediaTypes(Handle Device, TDeviceInfo& Info) {
   std::uint8_t out[312] = {};
-  if (!Control(Device, kStorageGetMediaTypesEx, nullptr, 0, out, sizeof out)) return;
-  const std::uint32_t deviceType = Get32(out);
-  if (Info.DeviceType == 0) Info.DeviceType = deviceType;
-  if (deviceType == kDeviceTypeTape) {
-    Info.MediaType = Get32(out + 8);
-    Info.BusType = Get32(out + 20);
-  } else {
-    Info.MediaType = Get32(out + 16);
-  }
+  const auto types = Ask<MediaTypes>(Device, kStorageGetMediaTypesEx, out, sizeof out);
+  if (!types) return;
+  if (Info.DeviceType == 0) Info.DeviceType = types->deviceType;
+  // The first entry tells; a device that lists none reads as media type 0 (a tape as bus 0).
+  const MediaInfo first = types->media.empty() ? MediaInfo{} : types->media.front();
+  Info.MediaType = first.mediaType;
+  if (types->Tape()) Info.BusType = first.busType;
 }
 
 std::string GetMediaSerialNumber(Handle Device) {
   std::uint8_t out[312] = {};
-  if (!Control(Device, kStorageGetMediaSerialNumber, nullptr, 0, out, sizeof out)) return {};
-  return text::CutUtf8(text::Trim(ReplyText(out, sizeof out, 16)), kMaxText);
+  const auto serial = Ask<MediaSerialNumber>(Device, kStorageGetMediaSerialNumber, out, sizeof out);
+  return serial ? FieldText(serial->serialNumber) : std::string();
 }
 
 bool GetSCSIAddress(Handle Device, TDeviceInfo& Info) {
-  std::uint8_t out[8] = {};
-  Put32(out, 8);
-  if (!Control(Device, kScsiGetAddress, nullptr, 0, out, sizeof out)) return false;
-  Info.HaId = out[4];
-  Info.PathID = out[5];
-  Info.Target = out[6];
-  Info.Lun = out[7];
+  std::uint8_t out[ScsiAddress::kSize] = {};
+  const auto address = Ask<ScsiAddress>(Device, kScsiGetAddress, out, sizeof out);
+  if (!address) return false;
+  Info.HaId = address->portNumber;
+  Info.PathID = address->pathId;
+  Info.Target = address->targetId;
+  Info.Lun = address->lun;
   Info.LocationAvailable = true;
   return true;
 }
 
 bool GetDriveGeometry(Handle Device, TDiskGeometry& Geometry) {
-  std::uint8_t out[24] = {};
-  const bool ok = Control(Device, kDiskGetDriveGeometry, nullptr, 0, out, sizeof out);
-  Geometry.Cylinders = static_cast<std::int64_t>(Get64(out));
-  Geometry.MediaType = Get32(out + 8);
-  Geometry.TracksPerCylinder = Get32(out + 12);
-  Geometry.SectorsPerTrack = Get32(out + 16);
-  Geometry.BytesPerSector = Get32(out + 20);
-  return ok;
+  std::uint8_t out[DiskGeometry::kSize] = {};
+  const auto geometry = Ask<DiskGeometry>(Device, kDiskGetDriveGeometry, out, sizeof out);
+  // A failed request leaves a geometry of zeros.
+  Geometry = geometry.value_or(DiskGeometry{});
+  return geometry.has_value();
 }
 
 bool GetDriveLayout(Handle Device, TDiskLayout& Layout) {
@@ -557,31 +588,18 @@ bool GetDriveLayout(Handle Device, TDiskLayout& Layout) {
   constexpr std::uint32_t kFirstSize = 400;
   constexpr std::uint32_t kLargestSize = 8 + 32 * 32768;
   std::vector<std::uint8_t> buffer;
-  bool ok = false;
+  std::optional<BlockView> reply;
   for (std::uint32_t size = kFirstSize; size <= kLargestSize; size = size * 2) {
     buffer.assign(size, 0);
-    ok = Control(Device, kDiskGetDriveLayout, nullptr, 0, buffer.data(), size);
-    if (ok) break;
+    reply = Request(Device, kDiskGetDriveLayout, nullptr, 0, buffer.data(), size);
+    if (reply) break;
     const std::uint32_t error = Devices().GetLastError();
     if (error != platform::kErrorInsufficientBuffer && error != kErrorMoreData) break;
   }
-  if (!ok) return false;
-  const std::size_t fits = (buffer.size() - 8) / 32;
-  const std::size_t count = std::min<std::size_t>(Get32(buffer.data()), fits);
-  for (std::size_t i = 0; i < count; ++i) {
-    const std::uint8_t* e = buffer.data() + 8 + 32 * i;
-    if (e[24] == 0) continue;  // unused slots of the partition tables
-    TPartitionInfo p;
-    p.StartingOffset = static_cast<std::int64_t>(Get64(e));
-    p.Length = static_cast<std::int64_t>(Get64(e + 8));
-    p.HiddenSectors = Get32(e + 16);
-    p.Number = Get32(e + 20);
-    p.Typ = e[24];
-    p.BootIndicator = e[25] != 0;
-    p.Recognized = e[26] != 0;
-    p.Rewrite = e[27] != 0;
-    Layout.push_back(p);
-  }
+  const auto layout = reply ? DriveLayout::Decode(*reply) : std::nullopt;
+  if (!layout) return false;
+  for (const TPartitionInfo& p : layout->entries)
+    if (p.Typ != 0) Layout.push_back(p);  // unused slots of the partition tables
   return true;
 }
 
@@ -589,11 +607,16 @@ bool GetVolumeDiskExtents(Handle Device, TVolumeDiskExtent& Extent) {
   Extent = TVolumeDiskExtent{};
   if (Device == platform::kInvalidHandle) return false;
   std::vector<std::uint8_t> out(1024, 0);
-  if (!Control(Device, kVolumeGetVolumeDiskExtents, nullptr, 0, out.data(), 1024)) return false;
-  Extent.NumberOfDiskExtents = Get32(&out[0]);
-  Extent.DiskNumber = Get32(&out[8]);
-  Extent.StartingOffset = static_cast<std::int64_t>(Get64(&out[16]));
-  Extent.ExtentLength = static_cast<std::int64_t>(Get64(&out[24]));
+  const auto extents = Ask<VolumeDiskExtents>(Device, kVolumeGetVolumeDiskExtents, out.data(), 1024);
+  // A count that names extents the reply does not hold describes nothing.
+  if (!extents || (extents->count > 0 && extents->extents.empty())) return false;
+  Extent.NumberOfDiskExtents = extents->count;
+  if (!extents->extents.empty()) {
+    const DiskExtent& first = extents->extents.front();
+    Extent.DiskNumber = first.diskNumber;
+    Extent.StartingOffset = first.startingOffset;
+    Extent.ExtentLength = first.length;
+  }
   return true;
 }
 

@@ -10,36 +10,17 @@
 #include <string>
 #include <vector>
 
+#include "platform/DeviceBlocks.h"
 #include "platform/Platform.h"
 
 namespace kyvex {
 
 using platform::Handle;
 
-// The platform's disk geometry reply, as it arrives.
-struct TDiskGeometry {
-  std::int64_t Cylinders = 0;
-  std::uint32_t MediaType = 0;
-  std::uint32_t TracksPerCylinder = 0;
-  std::uint32_t SectorsPerTrack = 0;
-  std::uint32_t BytesPerSector = 0;
-
-  bool operator==(const TDiskGeometry&) const = default;
-};
-
-// One entry of the platform's partition layout.
-struct TPartitionInfo {
-  std::int64_t StartingOffset = 0;
-  std::int64_t Length = 0;
-  std::uint32_t HiddenSectors = 0;
-  std::uint32_t Number = 0;
-  std::uint8_t Typ = 0;
-  bool BootIndicator = false;
-  bool Recognized = false;
-  bool Rewrite = false;
-
-  bool operator==(const TPartitionInfo&) const = default;
-};
+// The disk geometry reply and one entry of the partition layout, kept as they arrive: the
+// records are the device blocks themselves, decoded where the platform's codec reads them.
+using TDiskGeometry = platform::devio::DiskGeometry;
+using TPartitionInfo = platform::devio::PartitionInfo;
 using TDiskLayout = std::vector<TPartitionInfo>;
 
 // One SMART attribute entry, the 12 bytes kept as the device sent them.

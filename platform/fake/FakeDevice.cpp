@@ -34,9 +34,11 @@ void FakeDevice::SmartReply(const std::string& path, std::uint8_t command, std::
                             std::optional<std::uint8_t> drive) {
   FakeIoRule rule;
   rule.code = kSmartRcvDriveData;
-  rule.match.push_back({10, command});
-  if (features) rule.match.push_back({4, *features});
-  if (drive) rule.match.push_back({12, *drive});
+  rule.accepts = [command, features, drive](BlockView input) {
+    const auto in = SmartCommandIn::Decode(input);
+    return in && in->command == command && (!features || in->features == *features) &&
+           (!drive || in->driveNumber == *drive);
+  };
   rule.reply.data.assign(data.begin(), data.end());
   rule.reply.driverError = driverError;
   Device(path).rules.push_back(std::move(rule));
@@ -46,8 +48,11 @@ void FakeDevice::PassThroughReply(const std::string& path, std::uint8_t opcode, 
                                   std::vector<std::uint8_t> data, std::uint8_t scsiStatus) {
   FakeIoRule rule;
   rule.code = kScsiPassThrough;
-  rule.match.push_back({kNativePassThrough.cdbAt, opcode});
-  if (page) rule.match.push_back({kNativePassThrough.cdbAt + 2, *page});
+  rule.accepts = [opcode, page](BlockView input) {
+    if (input.size() < kNativePassThrough.length) return false;
+    const PassThroughRequest r = ReadPassThroughHeader(input.data());
+    return r.cdb[0] == opcode && (!page || r.cdb[2] == *page);
+  };
   rule.reply.data = std::move(data);
   rule.reply.scsiStatus = scsiStatus;
   Device(path).rules.push_back(std::move(rule));
@@ -57,7 +62,11 @@ void FakeDevice::MiniportReply(const std::string& path, std::uint8_t drive,
                                const std::array<std::uint8_t, 512>& identify) {
   FakeIoRule rule;
   rule.code = kScsiMiniport;
-  rule.match.push_back({40, drive});
+  rule.accepts = [drive](BlockView input) {
+    if (input.size() < SrbIoControl::kSize) return false;
+    const auto in = SmartCommandIn::Decode(input.subspan(SrbIoControl::kSize));
+    return in && in->driveNumber == drive;
+  };
   rule.reply.data.assign(identify.begin(), identify.end());
   Device(path).rules.push_back(std::move(rule));
 }
@@ -116,37 +125,36 @@ bool FakeDevice::DeviceIoControl(Handle h, std::uint32_t code, const std::uint8_
 
   const FakeDeviceEntry& entry = devices_[handle->second.path];
   const FakeIoRule* rule = nullptr;
-  for (const auto& r : entry.rules) {
-    if (r.code != code) continue;
-    bool all = true;
-    for (const auto& [offset, value] : r.match)
-      if (offset >= input.size() || input[offset] != value) all = false;
-    if (all) {
+  for (const auto& r : entry.rules)
+    if (r.code == code && (!r.accepts || r.accepts(input))) {
       rule = &r;
       break;
     }
-  }
   if (!rule) return finish(Fail(kErrorInvalidFunction));
   const FakeIoReply& reply = rule->reply;
   if (!reply.ok) return finish(Fail(reply.error));
 
+  // The data of SMART and miniport replies: one sector, cut or filled with zeros.
+  auto sector = [&reply] {
+    std::array<std::uint8_t, SmartCommandOut::kSectorSize> data{};
+    std::memcpy(data.data(), reply.data.data(), std::min(reply.data.size(), data.size()));
+    return SmartCommandOut::Sector(data.data(), reply.driverError, reply.ideError).Encode();
+  };
   std::vector<std::uint8_t> block;
   switch (code) {
     case kSmartRcvDriveData: {
-      if (inSize < 32) return finish(Fail(kErrorInvalidParameter));
-      std::array<std::uint8_t, 512> data{};
-      std::memcpy(data.data(), reply.data.data(), std::min<std::size_t>(reply.data.size(), 512));
-      block = SendCmdOutReply(data.data(), reply.driverError, reply.ideError);
+      if (!SmartCommandIn::Decode(input)) return finish(Fail(kErrorInvalidParameter));
+      block = sector();
       break;
     }
     case kScsiMiniport: {
       // The SRB_IO_CONTROL header comes back as it went, followed by the command output.
-      if (inSize < 28 + 32) return finish(Fail(kErrorInvalidParameter));
-      std::array<std::uint8_t, 512> data{};
-      std::memcpy(data.data(), reply.data.data(), std::min<std::size_t>(reply.data.size(), 512));
-      block.assign(input.begin(), input.begin() + 28);
-      const auto cmd = SendCmdOutReply(data.data(), reply.driverError, reply.ideError);
-      block.insert(block.end(), cmd.begin(), cmd.end());
+      const auto srb = SrbIoControl::Decode(input);
+      if (!srb || !SmartCommandIn::Decode(BlockView(input).subspan(SrbIoControl::kSize)))
+        return finish(Fail(kErrorInvalidParameter));
+      block = srb->Encode();
+      const auto out = sector();
+      block.insert(block.end(), out.begin(), out.end());
       break;
     }
     case kScsiPassThrough: {

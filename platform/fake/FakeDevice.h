@@ -11,6 +11,7 @@
 #pragma once
 
 #include <array>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -30,10 +31,11 @@ struct FakeIoReply {
   std::vector<std::uint8_t> sense;
 };
 
-// A reply to the requests of one control code whose input holds the given bytes.
+// A reply to the requests of one control code whose input block it accepts (every input when
+// no test is given).
 struct FakeIoRule {
   std::uint32_t code = 0;
-  std::vector<std::pair<std::uint32_t, std::uint8_t>> match;  // input offset, value
+  std::function<bool(devio::BlockView input)> accepts;
   FakeIoReply reply;
 };
 

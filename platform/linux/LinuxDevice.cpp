@@ -189,11 +189,11 @@ class LinuxDevice : public DeviceApi {
       case kScsiPassThrough: return PassThrough(d, input, out, outSize, bytesReturned);
       case kScsiGetAddress: ok = ScsiAddress(d, reply); break;
       case kStorageQueryProperty: ok = QueryProperty(d, input, reply); break;
-      case kStorageGetMediaTypesEx: ok = MediaTypes(d, reply); break;
+      case kStorageGetMediaTypesEx: ok = Media(d, reply); break;
       case kDiskGetDriveGeometry: {
-        Geometry g;
-        ok = DiskGeometry(d, g);
-        if (ok) reply = GeometryReply(g);
+        devio::DiskGeometry g;
+        ok = Geometry(d, g);
+        if (ok) reply = g.Encode();
         break;
       }
       case kDiskGetDriveLayout: ok = DriveLayout(d, reply); break;
@@ -524,14 +524,15 @@ class LinuxDevice : public DeviceApi {
       if (!linuxscsi::AtaCommand(fd, d.target.node, {0xA1, 0, 1, 0, 0, 0}, data, packet) || packet.driverError != 0)
         return Fail(kErrorInvalidFunction);
     }
-    reply = SmartVersionReply(1, 1, map, kCapAtaIdCmd | kCapAtapiIdCmd | kCapSmartCmd);
+    reply = devio::SmartVersion{1, 1, map, kCapAtaIdCmd | kCapAtapiIdCmd | kCapSmartCmd}.Encode();
     return true;
   }
 
-  bool SmartCommand(OpenDevice& d, const std::vector<std::uint8_t>& in, std::vector<std::uint8_t>& reply) {
-    if (in.size() < 32) return Fail(kErrorInvalidParameter);
+  bool SmartCommand(OpenDevice& d, const std::vector<std::uint8_t>& input, std::vector<std::uint8_t>& reply) {
+    const auto in = SmartCommandIn::Decode(input);
+    if (!in) return Fail(kErrorInvalidParameter);
     if (d.target.kind == Kind::Tape) return Fail(kErrorInvalidFunction);
-    const linuxscsi::AtaRegisters r{in[10], in[4], in[5], in[6], in[7], in[8]};
+    const linuxscsi::AtaRegisters r{in->command, in->features, in->sectorCount, in->sectorNumber, in->cylLow, in->cylHigh};
     // Only commands that read: identify data, SMART values and thresholds. Anything that
     // changes a device's state is refused.
     const bool identify = r.command == 0xEC || r.command == 0xA1;
@@ -543,7 +544,7 @@ class LinuxDevice : public DeviceApi {
     std::uint8_t data[512] = {};
     linuxscsi::AtaOutcome o;
     if (!linuxscsi::AtaCommand(fd, d.target.node, r, data, o)) return Fail(o.error);
-    reply = SendCmdOutReply(data, o.driverError, o.ideError);
+    reply = SmartCommandOut::Sector(data, o.driverError, o.ideError).Encode();
     return true;
   }
 
@@ -571,8 +572,9 @@ class LinuxDevice : public DeviceApi {
     char tail = 0;
     if (hctl.empty() || std::sscanf(hctl.c_str(), "%u:%u:%u:%u%c", &h, &c, &t, &l, &tail) != 4)
       return Fail(kErrorInvalidFunction);
-    reply = ScsiAddressReply(static_cast<std::uint8_t>(h), static_cast<std::uint8_t>(c), static_cast<std::uint8_t>(t),
-                             static_cast<std::uint8_t>(l));
+    reply = devio::ScsiAddress{static_cast<std::uint8_t>(h), static_cast<std::uint8_t>(c),
+                               static_cast<std::uint8_t>(t), static_cast<std::uint8_t>(l)}
+                .Encode();
     return true;
   }
 
@@ -604,11 +606,13 @@ class LinuxDevice : public DeviceApi {
   }
 
   bool QueryProperty(OpenDevice& d, const std::vector<std::uint8_t>& in, std::vector<std::uint8_t>& reply) {
-    if (in.size() < 8) return Fail(kErrorInvalidParameter);
-    const std::uint32_t property = Get32(&in[0]), queryType = Get32(&in[4]);
-    if (property != 0 || queryType > 1) return Fail(kErrorInvalidFunction);
+    const auto query = StoragePropertyQuery::Decode(in);
+    if (!query) return Fail(kErrorInvalidParameter);
+    if (query->propertyId != StoragePropertyQuery::kDeviceProperty ||
+        (query->queryType != StoragePropertyQuery::kStandardQuery && query->queryType != StoragePropertyQuery::kExistsQuery))
+      return Fail(kErrorInvalidFunction);
     if (d.target.disk.empty()) return Fail(kErrorInvalidFunction);
-    if (queryType == 1) return true;  // the device descriptor exists
+    if (query->queryType == StoragePropertyQuery::kExistsQuery) return true;  // the device descriptor exists
 
     const std::string dev = DeviceDir(d);
     auto attr = [&](std::initializer_list<const char*> names) -> std::optional<std::string> {
@@ -642,7 +646,7 @@ class LinuxDevice : public DeviceApi {
     for (auto* text : {&desc.vendor, &desc.product, &desc.revision, &desc.serialNumber})
       if (*text && (*text)->empty()) text->reset();
     desc.busType = Bus(d, peripheral);
-    reply = DeviceDescriptorReply(desc);
+    reply = desc.Encode();
     return true;
   }
 
@@ -677,12 +681,11 @@ class LinuxDevice : public DeviceApi {
     return out;
   }
 
-  bool MediaTypes(OpenDevice& d, std::vector<std::uint8_t>& reply) {
+  bool Media(OpenDevice& d, std::vector<std::uint8_t>& reply) {
     if (d.target.kind == Kind::Tape) {
       MediaInfo m;
-      m.tape = true;
       m.busType = Bus(d, 1);
-      reply = MediaTypesReply(kFileDeviceTape, {m});
+      reply = MediaTypes{kFileDeviceTape, {m}}.Encode();
       return true;
     }
     if (d.target.kind == Kind::Cdrom) {
@@ -699,20 +702,20 @@ class LinuxDevice : public DeviceApi {
       if (can["Can write CD-RW"]) add(kMediaCdRw);
       if (can["Can read DVD"]) add(kMediaDvdRom);
       if (can["Can write DVD-R"]) add(kMediaDvdR);
-      reply = MediaTypesReply(can["Can read DVD"] ? kFileDeviceDvd : kFileDeviceCdRom, media);
+      reply = MediaTypes{can["Can read DVD"] ? kFileDeviceDvd : kFileDeviceCdRom, media}.Encode();
       return true;
     }
     if (d.target.disk.empty()) return Fail(kErrorInvalidFunction);
-    Geometry g;
-    const bool known = DiskGeometry(d, g);
+    devio::DiskGeometry g;
+    const bool known = Geometry(d, g);
     MediaInfo m;
     m.mediaType = Removable(d.target.disk) ? kMediaRemovable : kMediaFixed;
-    m.cylinders = g.cylinders;
-    m.tracksPerCylinder = g.tracksPerCylinder;
-    m.sectorsPerTrack = g.sectorsPerTrack;
-    m.bytesPerSector = g.bytesPerSector;
-    m.characteristics = known ? 0x80000100u : 0;  // currently mounted, read-write
-    reply = MediaTypesReply(kFileDeviceDisk, {m});
+    m.cylinders = g.Cylinders;
+    m.tracksPerCylinder = g.TracksPerCylinder;
+    m.sectorsPerTrack = g.SectorsPerTrack;
+    m.bytesPerSector = g.BytesPerSector;
+    m.characteristics = known ? kMediaCurrentlyMounted | kMediaReadWrite : 0;
+    reply = MediaTypes{kFileDeviceDisk, {m}}.Encode();
     return true;
   }
 
@@ -743,7 +746,7 @@ class LinuxDevice : public DeviceApi {
     return true;
   }
 
-  bool DiskGeometry(OpenDevice& d, Geometry& g) {
+  bool Geometry(OpenDevice& d, devio::DiskGeometry& g) {
     if (d.target.kind == Kind::Tape || d.target.disk.empty()) return Fail(kErrorInvalidFunction);
     std::uint64_t bytes = 0;
     std::uint32_t sectorSize = 512;
@@ -763,11 +766,11 @@ class LinuxDevice : public DeviceApi {
         sectors = geo.sectors;
       }
     }
-    g.bytesPerSector = sectorSize;
-    g.tracksPerCylinder = heads;
-    g.sectorsPerTrack = sectors;
-    g.cylinders = static_cast<std::int64_t>(bytes / (std::uint64_t{heads} * sectors * sectorSize));
-    g.mediaType = (d.target.kind == Kind::Cdrom || Removable(d.target.disk)) ? kMediaRemovable : kMediaFixed;
+    g.BytesPerSector = sectorSize;
+    g.TracksPerCylinder = heads;
+    g.SectorsPerTrack = sectors;
+    g.Cylinders = static_cast<std::int64_t>(bytes / (std::uint64_t{heads} * sectors * sectorSize));
+    g.MediaType = (d.target.kind == Kind::Cdrom || Removable(d.target.disk)) ? kMediaRemovable : kMediaFixed;
     return true;
   }
 
@@ -789,7 +792,7 @@ class LinuxDevice : public DeviceApi {
       return true;
     };
     const auto table = linuxdev::ReadPartitionTable(read, bytes, sectorSize);
-    reply = DriveLayoutReply(table.signature, table.entries);
+    reply = devio::DriveLayout{table.signature, table.entries}.Encode();
     return true;
   }
 
@@ -811,7 +814,7 @@ class LinuxDevice : public DeviceApi {
       extents.push_back(e);
     }
     if (extents.empty()) return Fail(kErrorInvalidFunction);
-    reply = VolumeDiskExtentsReply(extents);
+    reply = VolumeDiskExtents{extents}.Encode();
     return true;
   }
 

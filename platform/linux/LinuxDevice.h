@@ -37,7 +37,7 @@ struct PartitionTable {
   // In the order of the legacy layout reply: for an MBR the four slots of the master record
   // (empty ones too), then the four slots of each extended record along the chain; for a
   // GPT every used entry, its type given as the nearest MBR type.
-  std::vector<devio::LayoutEntry> entries;
+  std::vector<devio::PartitionInfo> entries;
 };
 
 // The partition table of a disk of `diskBytes` bytes whose logical blocks have `sectorSize`

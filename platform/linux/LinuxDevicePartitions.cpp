@@ -12,7 +12,7 @@ namespace kyvex::platform::linuxdev {
 
 using devio::Get32;
 using devio::Get64;
-using devio::LayoutEntry;
+using devio::PartitionInfo;
 
 namespace {
 
@@ -69,17 +69,17 @@ bool ReadRecord(const DiskReader& read, std::uint64_t offset, std::uint32_t sect
   return true;
 }
 
-LayoutEntry Entry(std::uint64_t startSector, std::uint64_t sectors, std::uint32_t hidden, std::uint32_t number,
-                  std::uint8_t type, bool boot, std::uint32_t sectorSize) {
-  LayoutEntry e;
+PartitionInfo Entry(std::uint64_t startSector, std::uint64_t sectors, std::uint32_t hidden, std::uint32_t number,
+                    std::uint8_t type, bool boot, std::uint32_t sectorSize) {
+  PartitionInfo e;
   if (type == 0) return e;  // an unused slot reads all zero
-  e.startingOffset = static_cast<std::int64_t>(startSector * sectorSize);
-  e.length = static_cast<std::int64_t>(sectors * sectorSize);
-  e.hiddenSectors = hidden;
-  e.number = number;
-  e.type = type;
-  e.bootIndicator = boot;
-  e.recognized = devio::IsRecognizedPartition(type);
+  e.StartingOffset = static_cast<std::int64_t>(startSector * sectorSize);
+  e.Length = static_cast<std::int64_t>(sectors * sectorSize);
+  e.HiddenSectors = hidden;
+  e.Number = number;
+  e.Typ = type;
+  e.BootIndicator = boot;
+  e.Recognized = devio::IsRecognizedPartition(type);
   return e;
 }
 

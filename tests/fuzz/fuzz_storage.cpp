@@ -1,6 +1,7 @@
 // Device bytes are hostile input: identify blocks, inquiry and mode pages, property-query
 // replies with their text offsets, SMART sectors, partition layouts, identify files and
-// partition tables on the disk. Every parser gets the fuzzer's bytes.
+// partition tables on the disk. Every parser gets the fuzzer's bytes, and every device block
+// that decodes must decode the same again after its encoder has written it.
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -19,10 +20,58 @@
 using namespace kyvex;
 namespace devio = kyvex::platform::devio;
 
+namespace {
+
+// What a decoder accepts, its encoder writes so that the decoder reads the same values again.
+template <class Block, class Same>
+void Stable(devio::BlockView bytes, Same same) {
+  const auto first = Block::Decode(bytes);
+  if (!first) return;
+  const auto second = Block::Decode(first->Encode());
+  if (!second || !same(*first, *second)) __builtin_trap();
+}
+template <class Block>
+void Stable(devio::BlockView bytes) {
+  Stable<Block>(bytes, [](const Block& a, const Block& b) { return a == b; });
+}
+
+void DeviceBlocks(devio::BlockView bytes) {
+  Stable<devio::SmartVersion>(bytes);
+  Stable<devio::SmartCommandIn>(bytes);
+  Stable<devio::SmartCommandOut>(bytes);
+  Stable<devio::SmartData>(bytes);
+  Stable<devio::SrbIoControl>(bytes);
+  Stable<devio::InquiryData>(bytes);
+  Stable<devio::ModeSense6Data>(bytes);
+  Stable<devio::DiskGeometry>(bytes);
+  Stable<devio::DriveLayout>(bytes);
+  Stable<devio::StoragePropertyQuery>(bytes);
+  Stable<devio::DeviceDescriptor>(bytes);
+  Stable<devio::MediaTypes>(bytes);
+  Stable<devio::MediaSerialNumber>(bytes);
+  Stable<devio::ScsiAddress>(bytes);
+  // The count a reply states is kept beside the extents it holds; only these are written.
+  Stable<devio::VolumeDiskExtents>(
+      bytes, [](const devio::VolumeDiskExtents& a, const devio::VolumeDiskExtents& b) { return a.extents == b.extents; });
+  // The bytes as a pass-through reply to a request of the component's shape, in both forms.
+  for (const auto* form : {&devio::kPassThrough32, &devio::kPassThrough64}) {
+    devio::PassThroughRequest sent;
+    sent.senseInfoLength = 24;
+    sent.dataTransferLength = 192;
+    sent.senseInfoOffset = form->length;
+    sent.dataBufferOffset = form->length + 32;
+    if (const auto reply = devio::ReadPassThroughReply(bytes, sent, *form))
+      if (reply->data.size() > 192 || reply->sense.size() > 24) __builtin_trap();
+  }
+}
+
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static platform::FakePlatform fake;
   static platform::ScopedPlatform scope(fake);
   const std::vector<std::uint8_t> bytes(data, data + size);
+  DeviceBlocks(bytes);
 
   std::array<std::uint8_t, 512> block{};
   std::memcpy(block.data(), data, std::min<std::size_t>(size, 512));

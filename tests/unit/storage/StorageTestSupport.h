@@ -89,59 +89,38 @@ struct Attribute {
   std::uint8_t id, current, worst, raw;
 };
 inline Block SmartData(const std::vector<Attribute>& attributes) {
-  Block b{};
-  b[0] = 0x10;
-  for (std::size_t i = 0; i < attributes.size() && i < 30; ++i) {
-    std::uint8_t* e = &b[2 + 12 * i];
-    e[0] = attributes[i].id;
-    e[1] = 0x0F;
-    e[3] = attributes[i].current;
-    e[4] = attributes[i].worst;
-    e[5] = attributes[i].raw;
-  }
-  return b;
+  devio::SmartData d;
+  d.revision = 0x10;
+  for (std::size_t i = 0; i < attributes.size() && i < d.entries.size(); ++i)
+    d.entries[i] = {attributes[i].id, 0x0F, 0, attributes[i].current, attributes[i].worst, attributes[i].raw};
+  return ToBlock(d.Encode());
 }
 
 // Standard inquiry data of 96 bytes.
 inline std::vector<std::uint8_t> Inquiry(std::uint8_t peripheralType, const std::string& vendor, const std::string& product,
                                          const std::string& revision) {
-  std::vector<std::uint8_t> d(96, 0);
-  d[0] = peripheralType;
-  d[4] = 91;
-  auto put = [&](std::size_t at, std::size_t n, const std::string& s) {
-    for (std::size_t i = 0; i < n; ++i) d[at + i] = static_cast<std::uint8_t>(i < s.size() ? s[i] : ' ');
-  };
-  put(8, 8, vendor);
-  put(16, 16, product);
-  put(32, 4, revision);
-  return d;
+  return devio::InquiryData{peripheralType, vendor, product, revision, ""}.Encode();
 }
 
 inline std::vector<std::uint8_t> Geometry(std::int64_t cylinders, std::uint32_t heads = 255, std::uint32_t sectors = 63,
                                           std::uint32_t bytes = 512, std::uint32_t media = devio::kMediaFixed) {
-  devio::Geometry g;
-  g.cylinders = cylinders;
-  g.mediaType = media;
-  g.tracksPerCylinder = heads;
-  g.sectorsPerTrack = sectors;
-  g.bytesPerSector = bytes;
-  return devio::GeometryReply(g);
+  return devio::DiskGeometry{cylinders, media, heads, sectors, bytes}.Encode();
 }
 
 inline std::vector<std::uint8_t> DiskMediaTypes(std::uint32_t media = devio::kMediaFixed) {
   devio::MediaInfo m;
   m.mediaType = media;
-  return devio::MediaTypesReply(devio::kFileDeviceDisk, {m});
+  return devio::MediaTypes{devio::kFileDeviceDisk, {m}}.Encode();
 }
 
-inline devio::LayoutEntry Partition(std::int64_t startMiB, std::int64_t lengthMiB, std::uint8_t type, std::uint32_t number) {
-  devio::LayoutEntry e;
-  e.startingOffset = startMiB << 20;
-  e.length = lengthMiB << 20;
-  e.hiddenSectors = static_cast<std::uint32_t>((startMiB << 20) / 512);
-  e.number = number;
-  e.type = type;
-  e.recognized = devio::IsRecognizedPartition(type);
+inline devio::PartitionInfo Partition(std::int64_t startMiB, std::int64_t lengthMiB, std::uint8_t type, std::uint32_t number) {
+  devio::PartitionInfo e;
+  e.StartingOffset = startMiB << 20;
+  e.Length = lengthMiB << 20;
+  e.HiddenSectors = static_cast<std::uint32_t>((startMiB << 20) / 512);
+  e.Number = number;
+  e.Typ = type;
+  e.Recognized = devio::IsRecognizedPartition(type);
   return e;
 }
 
@@ -156,7 +135,7 @@ inline std::vector<std::uint8_t> Property(const std::string& vendor, const std::
   if (!revision.empty()) d.revision = revision;
   if (!serial.empty()) d.serialNumber = serial;
   d.busType = bus;
-  return devio::DeviceDescriptorReply(d);
+  return d.Encode();
 }
 
 }  // namespace storage_test

@@ -140,17 +140,17 @@ TEST(PartitionTable, MbrWithAnExtendedChainInLegacyOrder) {
   for (const auto& w : want) {
     SCOPED_TRACE(w.index);
     const auto& e = t.entries[w.index];
-    EXPECT_EQ(e.type, w.type);
-    EXPECT_EQ(e.startingOffset, w.start);
-    EXPECT_EQ(e.length, w.length);
-    EXPECT_EQ(e.hiddenSectors, w.hidden);
-    EXPECT_EQ(e.number, w.number);
+    EXPECT_EQ(e.Typ, w.type);
+    EXPECT_EQ(e.StartingOffset, w.start);
+    EXPECT_EQ(e.Length, w.length);
+    EXPECT_EQ(e.HiddenSectors, w.hidden);
+    EXPECT_EQ(e.Number, w.number);
   }
-  EXPECT_TRUE(t.entries[0].bootIndicator);
-  EXPECT_TRUE(t.entries[4].recognized);
-  EXPECT_FALSE(t.entries[0].recognized);
-  EXPECT_EQ(t.entries[2].type, 0);
-  EXPECT_EQ(t.entries[2].startingOffset, 0);
+  EXPECT_TRUE(t.entries[0].BootIndicator);
+  EXPECT_TRUE(t.entries[4].Recognized);
+  EXPECT_FALSE(t.entries[0].Recognized);
+  EXPECT_EQ(t.entries[2].Typ, 0);
+  EXPECT_EQ(t.entries[2].StartingOffset, 0);
 }
 
 TEST(PartitionTable, HostileRecordsEndTheChain) {
@@ -176,14 +176,14 @@ TEST(PartitionTable, GptEntriesWithTheirMbrTypes) {
   const auto t = ReadPartitionTable(img.Reader(), img.bytes.size(), 512);
   ASSERT_TRUE(t.gpt);
   ASSERT_EQ(t.entries.size(), 4u);
-  EXPECT_EQ(t.entries[0].type, 0xEF);
-  EXPECT_EQ(t.entries[1].type, 0x83);
-  EXPECT_EQ(t.entries[2].type, 0x07);
-  EXPECT_TRUE(t.entries[2].recognized);
-  EXPECT_EQ(t.entries[3].type, 0xEE);
-  EXPECT_EQ(t.entries[0].startingOffset, 40LL * 512);
-  EXPECT_EQ(t.entries[0].length, 2008LL * 512);
-  EXPECT_EQ(t.entries[1].number, 2u);
+  EXPECT_EQ(t.entries[0].Typ, 0xEF);
+  EXPECT_EQ(t.entries[1].Typ, 0x83);
+  EXPECT_EQ(t.entries[2].Typ, 0x07);
+  EXPECT_TRUE(t.entries[2].Recognized);
+  EXPECT_EQ(t.entries[3].Typ, 0xEE);
+  EXPECT_EQ(t.entries[0].StartingOffset, 40LL * 512);
+  EXPECT_EQ(t.entries[0].Length, 2008LL * 512);
+  EXPECT_EQ(t.entries[1].Number, 2u);
 }
 
 TEST(PartitionTable, DamagedPrimaryGptFallsBackToTheBackup) {
@@ -197,7 +197,7 @@ TEST(PartitionTable, DamagedPrimaryGptFallsBackToTheBackup) {
   t = ReadPartitionTable(img.Reader(), img.bytes.size(), 512);
   EXPECT_FALSE(t.gpt);
   ASSERT_EQ(t.entries.size(), 4u);  // the protective record itself
-  EXPECT_EQ(t.entries[0].type, 0xEE);
+  EXPECT_EQ(t.entries[0].Typ, 0xEE);
 
   Image badEntries = GptImage({{kLinuxFs, 2048, 4095}});
   badEntries.Sector(2)[40] ^= 1;
@@ -407,6 +407,17 @@ TEST(LinuxDevices, QueryOnlyOpensAnswerFromSysfs) {
   ASSERT_TRUE(QueryStorageProperty("\\\\.\\PhysicalDrive0", 0, info));
   EXPECT_EQ(std::vector<int>({info.HaId, info.PathID, info.Target, info.Lun}), std::vector<int>({0, 0, 0, 0}));
   EXPECT_EQ(info.MediaType, devio::kMediaFixed);
+
+  // The disk's medium is there and writable.
+  auto& dev = layer.Devices();
+  const Handle q = dev.CreateFile("\\\\.\\PhysicalDrive0", 0, 3, 3, 0);
+  std::uint8_t out[312];
+  std::uint32_t n = 0;
+  ASSERT_TRUE(dev.DeviceIoControl(q, devio::kStorageGetMediaTypesEx, nullptr, 0, out, sizeof out, n));
+  const auto media = devio::MediaTypes::Decode(devio::BlockView(out, n));
+  ASSERT_TRUE(media && media->media.size() == 1);
+  EXPECT_EQ(media->media[0].characteristics, devio::kMediaCurrentlyMounted | devio::kMediaReadWrite);
+  dev.CloseHandle(q);
 }
 
 TEST(LinuxDevices, ReadRequestsNeedAnOpenNode) {

@@ -22,7 +22,7 @@ void AddDisk(platform::FakeDevice& dev, const std::string& path, const std::stri
              const std::string& model, const std::string& serial, std::uint8_t port, std::int64_t cylinders) {
   dev.PassThroughReply(path, 0x12, std::nullopt, Inquiry(0, "ATA", inquiryModel, "1C01"));
   dev.Reply(path, devio::kStorageQueryProperty, Property("ATA", model, "12.01C01", serial, devio::kBusSata));
-  dev.Reply(path, devio::kScsiGetAddress, devio::ScsiAddressReply(port, 0, 0, 0));
+  dev.Reply(path, devio::kScsiGetAddress, devio::ScsiAddress{port, 0, 0, 0}.Encode());
   dev.Reply(path, devio::kDiskGetDriveGeometry, Geometry(cylinders));
   dev.Reply(path, devio::kStorageGetMediaTypesEx, DiskMediaTypes());
 }
@@ -30,20 +30,20 @@ void AddDisk(platform::FakeDevice& dev, const std::string& path, const std::stri
 // SMART on a disk's path: the version, the identify data and the attribute values.
 void AddSmart(platform::FakeDevice& dev, const std::string& path, std::uint8_t map, const Block& identify,
               const Block& values) {
-  dev.Reply(path, devio::kSmartGetVersion, devio::SmartVersionReply(1, 1, map, 7));
+  dev.Reply(path, devio::kSmartGetVersion, devio::SmartVersion{1, 1, map, 7}.Encode());
   dev.SmartReply(path, 0xEC, std::nullopt, identify);
   dev.SmartReply(path, 0xB0, 0xD0, values);
 }
 
 // A volume on a disk: the disk's answers through the volume, its layout and the extent.
 void AddVolume(platform::FakeDevice& dev, char letter, const std::string& diskPath,
-               const std::vector<devio::LayoutEntry>& diskLayout, std::uint32_t diskNumber, const devio::LayoutEntry& own) {
+               const std::vector<devio::PartitionInfo>& diskLayout, std::uint32_t diskNumber, const devio::PartitionInfo& own) {
   const std::string path = Letter(letter);
   for (const auto& rule : dev.Device(diskPath).rules)
     if (rule.code != devio::kSmartGetVersion && rule.code != devio::kSmartRcvDriveData) dev.Device(path).rules.push_back(rule);
-  dev.Reply(path, devio::kDiskGetDriveLayout, devio::DriveLayoutReply(0x11223344, diskLayout));
+  dev.Reply(path, devio::kDiskGetDriveLayout, devio::DriveLayout{0x11223344, diskLayout}.Encode());
   dev.Reply(path, devio::kVolumeGetVolumeDiskExtents,
-            devio::VolumeDiskExtentsReply({{diskNumber, own.startingOffset, own.length}}));
+            devio::VolumeDiskExtents{{{diskNumber, own.StartingOffset, own.Length}}}.Encode());
   dev.driveLetters += letter;
   dev.driveTypes[std::string(1, letter) + ":\\"] = devio::kDriveFixed;
 }
@@ -55,24 +55,24 @@ void AddVolume(platform::FakeDevice& dev, char letter, const std::string& diskPa
 struct Workstation {
   FakePlatform fake;
   platform::FakeDevice& dev = fake.devices;
-  devio::LayoutEntry c = Partition(1, 102400, 0x07, 1), d = Partition(102401, 300000, 0x07, 2);
-  devio::LayoutEntry st = Partition(1, 19000, 0x0C, 1);
+  devio::PartitionInfo c = Partition(1, 102400, 0x07, 1), d = Partition(102401, 300000, 0x07, 2);
+  devio::PartitionInfo st = Partition(1, 19000, 0x0C, 1);
 
   Workstation() {
     const std::string pd0 = Path("PhysicalDrive", 0), pd1 = Path("PhysicalDrive", 1), pd2 = Path("PhysicalDrive", 2);
     AddDisk(dev, pd0, "WDC WD5000AAKS-0", "WDC WD5000AAKS-00TMA0", "", 0, 60801);
     AddSmart(dev, pd0, 0x01, IdentifyOf("WDC_WD5000AAKS--00TMA0-12.01C01"), SmartDataOf("WDC_WD5000AAKS--00TMA0-12.01C01"));
-    dev.Reply(pd0, devio::kDiskGetDriveLayout, devio::DriveLayoutReply(0x11223344, {c, d}));
+    dev.Reply(pd0, devio::kDiskGetDriveLayout, devio::DriveLayout{0x11223344, {c, d}}.Encode());
     AddVolume(dev, 'C', pd0, {c, d}, 0, c);
     AddVolume(dev, 'D', pd0, {c, d}, 0, d);
 
     // Only SMART answers on this one.
     dev.Device(pd1).opensQueryOnly = false;
     AddSmart(dev, pd1, 0x02, IdentifyOf("ST320410A--3.39"), SmartDataOf("ST320410A--3.39"));
-    dev.Reply(pd1, devio::kDiskGetDriveLayout, devio::DriveLayoutReply(0x55667788, {st}));
+    dev.Reply(pd1, devio::kDiskGetDriveLayout, devio::DriveLayout{0x55667788, {st}}.Encode());
     dev.Reply(Letter('F'), devio::kStorageQueryProperty, Property("", "Virtual Volume", "", "", devio::kBusUnknown));
-    dev.Reply(Letter('F'), devio::kDiskGetDriveLayout, devio::DriveLayoutReply(0x55667788, {st}));
-    dev.Reply(Letter('F'), devio::kVolumeGetVolumeDiskExtents, devio::VolumeDiskExtentsReply({{1, st.startingOffset, st.length}}));
+    dev.Reply(Letter('F'), devio::kDiskGetDriveLayout, devio::DriveLayout{0x55667788, {st}}.Encode());
+    dev.Reply(Letter('F'), devio::kVolumeGetVolumeDiskExtents, devio::VolumeDiskExtents{{{1, st.StartingOffset, st.Length}}}.Encode());
 
     // A SMART position that answers with empty identify data.
     dev.Device(pd2).opensQueryOnly = false;
@@ -88,23 +88,22 @@ struct Workstation {
     dev.Reply(cd, devio::kStorageQueryProperty, Property("PIONEER", "DVD-RW  DVR-115D", "1.13", "", devio::kBusSata, true, 5));
     devio::MediaInfo dvd;
     dvd.mediaType = devio::kMediaCdRom;
-    dev.Reply(cd, devio::kStorageGetMediaTypesEx, devio::MediaTypesReply(devio::kFileDeviceDvd, {dvd}));
-    dev.Reply(cd, devio::kScsiGetAddress, devio::ScsiAddressReply(1, 0, 0, 0));
+    dev.Reply(cd, devio::kStorageGetMediaTypesEx, devio::MediaTypes{devio::kFileDeviceDvd, {dvd}}.Encode());
+    dev.Reply(cd, devio::kScsiGetAddress, devio::ScsiAddress{1, 0, 0, 0}.Encode());
 
     const std::string tape = Path("Tape", 0);
     dev.PassThroughReply(tape, 0x12, std::nullopt, ReadData("EXB-220_std"));
     dev.Reply(tape, devio::kStorageQueryProperty, Property("EXABYTE", "EXB-220", "6.05", "", devio::kBusScsi, true, 1));
     devio::MediaInfo dds;
-    dds.tape = true;
     dds.mediaType = 0x20;
     dds.busType = devio::kBusScsi;
-    dev.Reply(tape, devio::kStorageGetMediaTypesEx, devio::MediaTypesReply(devio::kFileDeviceTape, {dds}));
-    dev.Reply(tape, devio::kScsiGetAddress, devio::ScsiAddressReply(2, 0, 3, 0));
+    dev.Reply(tape, devio::kStorageGetMediaTypesEx, devio::MediaTypes{devio::kFileDeviceTape, {dds}}.Encode());
+    dev.Reply(tape, devio::kScsiGetAddress, devio::ScsiAddress{2, 0, 3, 0}.Encode());
 
     const std::string stick = Letter('E');
     dev.Reply(stick, devio::kStorageQueryProperty, Property("Generic", "Flash Disk", "8.07", "", devio::kBusUsb, true));
     dev.Reply(stick, devio::kDiskGetDriveGeometry, Geometry(487, 255, 63, 512, devio::kMediaRemovable));
-    dev.Reply(stick, devio::kVolumeGetVolumeDiskExtents, devio::VolumeDiskExtentsReply({{3, 16384, 4LL << 30}}));
+    dev.Reply(stick, devio::kVolumeGetVolumeDiskExtents, devio::VolumeDiskExtents{{{3, 16384, 4LL << 30}}}.Encode());
     dev.driveLetters = "CDEFZ";
     dev.driveTypes["E:\\"] = devio::kDriveRemovable;
     dev.driveTypes["Z:\\"] = devio::kDriveRemote;
@@ -208,9 +207,9 @@ TEST(StorageRefresh, TwoVolumesOnOneDiskLinkFirstWithMergeThenWithout) {
   AddVolume(dev, 'D', pd0, {c, d}, 0, d);
   // Each volume reports a serial number of its own, so that a merge would show.
   dev.Device(Letter('C')).rules.insert(dev.Device(Letter('C')).rules.begin(),
-                                       {devio::kStorageGetMediaSerialNumber, {}, {true, 0, devio::MediaSerialNumberReply("SER-C")}});
+                                       {devio::kStorageGetMediaSerialNumber, {}, {true, 0, devio::MediaSerialNumber{"SER-C"}.Encode()}});
   dev.Device(Letter('D')).rules.insert(dev.Device(Letter('D')).rules.begin(),
-                                       {devio::kStorageGetMediaSerialNumber, {}, {true, 0, devio::MediaSerialNumberReply("SER-D")}});
+                                       {devio::kStorageGetMediaSerialNumber, {}, {true, 0, devio::MediaSerialNumber{"SER-D"}.Encode()}});
   ScopedPlatform scope(fake);
   TKyvex_Storage storage;
   storage.CollectData();
@@ -231,11 +230,11 @@ TEST(StorageRefresh, PartitionLinksEveryHolderAndKeepsTheLast) {
     // Word 0 names no device type: the drive's type fills it in when merged.
     AddSmart(dev, path, static_cast<std::uint8_t>(1 << n),
              IdentifyBuilder::Disk(n ? "Disk B" : "Disk A", n ? "B1" : "A1").Word(0, 0).b, SmartData({}));
-    dev.Reply(path, devio::kDiskGetDriveLayout, devio::DriveLayoutReply(0, {shared}));
+    dev.Reply(path, devio::kDiskGetDriveLayout, devio::DriveLayout{0, {shared}}.Encode());
   }
   dev.Reply(Letter('C'), devio::kStorageQueryProperty, Property("", "Mirror", "", "MIRROR-SN", 0, true));
-  dev.Reply(Letter('C'), devio::kDiskGetDriveLayout, devio::DriveLayoutReply(0, {shared}));
-  dev.Reply(Letter('C'), devio::kVolumeGetVolumeDiskExtents, devio::VolumeDiskExtentsReply({{0, shared.startingOffset, shared.length}}));
+  dev.Reply(Letter('C'), devio::kDiskGetDriveLayout, devio::DriveLayout{0, {shared}}.Encode());
+  dev.Reply(Letter('C'), devio::kVolumeGetVolumeDiskExtents, devio::VolumeDiskExtents{{{0, shared.StartingOffset, shared.Length}}}.Encode());
   dev.driveLetters = "C";
   dev.driveTypes["C:\\"] = devio::kDriveFixed;
   ScopedPlatform scope(fake);
@@ -254,7 +253,7 @@ TEST(StorageRefresh, NoVolumeExtentNoLayoutEntry) {
   // A partition at offset 0 (a superfloppy) and a failing extent request: the zeroed extent
   // block must not pass for a match.
   dev.Reply(Letter('C'), devio::kStorageQueryProperty, Property("", "Superfloppy", "", "", devio::kBusUsb));
-  dev.Reply(Letter('C'), devio::kDiskGetDriveLayout, devio::DriveLayoutReply(0, {Partition(0, 100, 0x06, 1)}));
+  dev.Reply(Letter('C'), devio::kDiskGetDriveLayout, devio::DriveLayout{0, {Partition(0, 100, 0x06, 1)}}.Encode());
   dev.driveLetters = "C";
   ScopedPlatform scope(fake);
   TKyvex_Storage storage;

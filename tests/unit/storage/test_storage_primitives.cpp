@@ -2,7 +2,6 @@
 // what each reply field becomes, and how it fails.
 #include <gtest/gtest.h>
 
-#include <tuple>
 #include <vector>
 
 #include "common/Kyvex_Routines.h"
@@ -60,7 +59,7 @@ TEST_F(NTPrimitives, OpenDeviceOpensReadWriteUnderTheCriticalErrorMode) {
 // --- IdentifyBySMART -------------------------------------------------------------------------
 
 void AddSmartDisk(platform::FakeDevice& dev, const std::string& path, const Block& identify, std::uint8_t map) {
-  dev.Reply(path, devio::kSmartGetVersion, devio::SmartVersionReply(1, 1, map, 7));
+  dev.Reply(path, devio::kSmartGetVersion, devio::SmartVersion{1, 1, map, 7}.Encode());
   dev.SmartReply(path, 0xEC, std::nullopt, identify);
 }
 
@@ -68,9 +67,9 @@ TEST_F(NTPrimitives, IdentifyBySmartSendsTheIdentifyAndRunsTheFollowUps) {
   AddSmartDisk(dev, kDrive0, IdentifyOf("WDC_WD5000AAKS--00TMA0-12.01C01"), 0x01);
   dev.SmartReply(kDrive0, 0xB0, 0xD0, SmartDataOf("WDC_WD5000AAKS--00TMA0-12.01C01"));
   dev.Reply(kDrive0, devio::kStorageGetMediaTypesEx, DiskMediaTypes());
-  dev.Reply(kDrive0, devio::kScsiGetAddress, devio::ScsiAddressReply(2, 0, 1, 0));
+  dev.Reply(kDrive0, devio::kScsiGetAddress, devio::ScsiAddress{2, 0, 1, 0}.Encode());
   dev.Reply(kDrive0, devio::kDiskGetDriveGeometry, Geometry(60801));
-  dev.Reply(kDrive0, devio::kDiskGetDriveLayout, devio::DriveLayoutReply(0x1234, {Partition(1, 100, 0x07, 1)}));
+  dev.Reply(kDrive0, devio::kDiskGetDriveLayout, devio::DriveLayout{0x1234, {Partition(1, 100, 0x07, 1)}}.Encode());
 
   TDeviceInfo info;
   ASSERT_TRUE(IdentifyBySMART(0, info));
@@ -108,7 +107,7 @@ TEST_F(NTPrimitives, IdentifyBySmartDriveHeadAndCommandChoice) {
     FakePlatform f;
     ScopedPlatform s(f);
     const std::string path = "\\\\.\\PhysicalDrive" + std::to_string(c.index);
-    f.devices.Reply(path, devio::kSmartGetVersion, devio::SmartVersionReply(1, 1, c.map, 7));
+    f.devices.Reply(path, devio::kSmartGetVersion, devio::SmartVersion{1, 1, c.map, 7}.Encode());
     f.devices.SmartReply(path, c.first, std::nullopt, IdentifyBuilder::Disk("M", "S").b);
     TDeviceInfo info;
     EXPECT_TRUE(IdentifyBySMART(c.index, info));
@@ -120,7 +119,7 @@ TEST_F(NTPrimitives, IdentifyBySmartDriveHeadAndCommandChoice) {
 }
 
 TEST_F(NTPrimitives, IdentifyBySmartTriesTheOtherCommandOnceWhenRefused) {
-  dev.Reply(kDrive0, devio::kSmartGetVersion, devio::SmartVersionReply(1, 1, 0x00, 7));
+  dev.Reply(kDrive0, devio::kSmartGetVersion, devio::SmartVersion{1, 1, 0x00, 7}.Encode());
   // The packet command the device map asks for is refused by this disk (a driver error);
   // the disk answers IDENTIFY DEVICE.
   dev.SmartReply(kDrive0, 0xA1, std::nullopt, Block{}, devio::kSmartIdeError);
@@ -136,7 +135,7 @@ TEST_F(NTPrimitives, IdentifyBySmartTriesTheOtherCommandOnceWhenRefused) {
   // A request that fails outright also switches; both failing gives false.
   FakePlatform f;
   ScopedPlatform s(f);
-  f.devices.Reply(kDrive0, devio::kSmartGetVersion, devio::SmartVersionReply(1, 1, 0x01, 7));
+  f.devices.Reply(kDrive0, devio::kSmartGetVersion, devio::SmartVersion{1, 1, 0x01, 7}.Encode());
   f.devices.SmartReply(kDrive0, 0xA1, std::nullopt, Block{}, devio::kSmartIdeError);
   EXPECT_FALSE(IdentifyBySMART(0, info));
   ASSERT_EQ(f.devices.CallsOf(devio::kSmartRcvDriveData).size(), 2u);
@@ -147,7 +146,7 @@ TEST_F(NTPrimitives, IdentifyBySmartTriesTheOtherCommandOnceWhenRefused) {
 TEST_F(NTPrimitives, IdentifyBySmartWithoutSmartDriverDescribesARemovableDisk) {
   const char* drive4 = "\\\\.\\PhysicalDrive4";
   dev.Reply(drive4, devio::kDiskGetDriveGeometry, Geometry(100, 64, 32, 512, devio::kMediaRemovable));
-  dev.Reply(drive4, devio::kDiskGetDriveLayout, devio::DriveLayoutReply(0, {Partition(0, 50, 0x06, 1)}));
+  dev.Reply(drive4, devio::kDiskGetDriveLayout, devio::DriveLayout{0, {Partition(0, 50, 0x06, 1)}}.Encode());
   TDeviceInfo info;
   ASSERT_TRUE(IdentifyBySMART(4, info));
   EXPECT_EQ(info.DeviceType, kDeviceTypeDisk);
@@ -290,10 +289,9 @@ TEST_F(NTPrimitives, PassThroughFailures) {
   dev.PassThroughReply(tape, 0x12, std::nullopt, ReadData("EXB-220_std"), 0x02);  // CHECK CONDITION
   dev.Reply(tape, devio::kStorageGetMediaTypesEx, [] {
     devio::MediaInfo m;
-    m.tape = true;
     m.mediaType = 0x20;
     m.busType = devio::kBusScsi;
-    return devio::MediaTypesReply(devio::kFileDeviceTape, {m});
+    return devio::MediaTypes{devio::kFileDeviceTape, {m}}.Encode();
   }());
   const Handle h = Open(tape);
   TDeviceInfo info;
@@ -314,58 +312,6 @@ TEST_F(NTPrimitives, PassThroughFailures) {
   EXPECT_EQ(info.DeviceType, 0u);
 }
 
-// Both header forms round-trip through the codec, and a driver of one form refuses the other
-// (a 64-bit driver must not read a 32-bit header's SenseInfoOffset as the high half of its
-// DataBufferOffset).
-TEST(PassThroughCodec, BothFormsRoundTripAndRefuseEachOther) {
-  for (const auto* form : {&devio::kPassThrough32, &devio::kPassThrough64}) {
-    SCOPED_TRACE(form->length);
-    devio::PassThroughRequest in;
-    in.pathId = 1;
-    in.targetId = 2;
-    in.lun = 3;
-    in.cdbLength = 10;
-    in.senseInfoLength = 18;
-    in.dataIn = 1;
-    in.dataTransferLength = 100;
-    in.timeOutValue = 7;
-    in.senseInfoOffset = form->length;
-    in.dataBufferOffset = form->length + 20;
-    for (int i = 0; i < 16; ++i) in.cdb[i] = static_cast<std::uint8_t>(0xA0 + i);
-    std::vector<std::uint8_t> block(form->length + 20 + 100, 0xEE);
-    devio::WritePassThrough(in, block.data(), *form);
-    const auto size = static_cast<std::uint32_t>(block.size());
-
-    devio::PassThroughRequest out;
-    ASSERT_TRUE(devio::ReadPassThrough(block.data(), form->length, size, out, *form));
-    EXPECT_EQ(std::tie(out.pathId, out.targetId, out.lun, out.cdbLength, out.senseInfoLength, out.dataIn),
-              std::tie(in.pathId, in.targetId, in.lun, in.cdbLength, in.senseInfoLength, in.dataIn));
-    EXPECT_EQ(std::tie(out.dataTransferLength, out.timeOutValue, out.dataBufferOffset, out.senseInfoOffset),
-              std::tie(in.dataTransferLength, in.timeOutValue, in.dataBufferOffset, in.senseInfoOffset));
-    EXPECT_EQ(out.cdb, in.cdb);
-
-    const auto& other = form->length == 44 ? devio::kPassThrough64 : devio::kPassThrough32;
-    EXPECT_FALSE(devio::ReadPassThrough(block.data(), size, size, out, other));
-    // A data area that does not fit the output buffer, and a data area over the header.
-    EXPECT_FALSE(devio::ReadPassThrough(block.data(), form->length, size - 1, out, *form));
-    devio::PassThroughRequest overlapping = in;
-    overlapping.dataBufferOffset = form->length - 4;
-    devio::WritePassThrough(overlapping, block.data(), *form);
-    EXPECT_FALSE(devio::ReadPassThrough(block.data(), form->length, size, out, *form));
-  }
-  // The wide form's offset is 64 bits: a high half that is set points outside any buffer.
-  std::vector<std::uint8_t> wide(200, 0);
-  devio::PassThroughRequest r;
-  r.cdbLength = 6;
-  r.dataTransferLength = 8;
-  r.dataBufferOffset = 60;
-  devio::WritePassThrough(r, wide.data(), devio::kPassThrough64);
-  devio::PassThroughRequest out;
-  ASSERT_TRUE(devio::ReadPassThrough(wide.data(), 56, 200, out, devio::kPassThrough64));
-  wide[devio::kPassThrough64.dataBufferOffsetAt + 4] = 1;
-  EXPECT_FALSE(devio::ReadPassThrough(wide.data(), 56, 200, out, devio::kPassThrough64));
-}
-
 // --- QueryStorageProperty --------------------------------------------------------------------
 
 TEST_F(NTPrimitives, PropertyQueryFillsEmptyTextsThroughAQueryOnlyHandle) {
@@ -375,7 +321,7 @@ TEST_F(NTPrimitives, PropertyQueryFillsEmptyTextsThroughAQueryOnlyHandle) {
   dev.Reply(kDrive0, devio::kStorageQueryProperty,
             Property("ATA     ", "WDC WD5000AAKS-00TMA0", "12.01C01", "4457572d41433156333234", devio::kBusSata));
   dev.Reply(kDrive0, devio::kDiskGetDriveGeometry, Geometry(60801));
-  dev.Reply(kDrive0, devio::kScsiGetAddress, devio::ScsiAddressReply(0, 0, 0, 0));
+  dev.Reply(kDrive0, devio::kScsiGetAddress, devio::ScsiAddress{0, 0, 0, 0}.Encode());
   dev.SmartReply(kDrive0, 0xB0, 0xD0, SmartData({{194, 100, 100, 40}}));
 
   TDeviceInfo info;
@@ -445,7 +391,7 @@ TEST_F(NTPrimitives, PropertyQueryOffsetsAreChecked) {
 
 TEST_F(NTPrimitives, LongTextsAreCutTo255Bytes) {
   dev.Reply(kDrive0, devio::kStorageQueryProperty, Property("V", std::string(300, 'M'), "R", "", 0));
-  dev.Reply(kDrive0, devio::kStorageGetMediaSerialNumber, devio::MediaSerialNumberReply(std::string(280, 'S')));
+  dev.Reply(kDrive0, devio::kStorageGetMediaSerialNumber, devio::MediaSerialNumber{std::string(280, 'S')}.Encode());
   TDeviceInfo info;
   ASSERT_TRUE(QueryStorageProperty(kDrive0, 0, info));
   EXPECT_EQ(info.Model.size(), 255u);
@@ -602,10 +548,10 @@ TEST_F(NTPrimitives, MediaTypesByDeviceKind) {
 }
 
 TEST_F(NTPrimitives, DriveLayoutKeepsUsedEntriesAndReadsBeyondTwelve) {
-  std::vector<devio::LayoutEntry> entries;
+  std::vector<devio::PartitionInfo> entries;
   for (std::uint32_t i = 0; i < 20; ++i) entries.push_back(Partition(1 + i * 10, 10, i % 4 == 3 ? 0 : 0x83, i + 1));
-  entries[1].bootIndicator = true;
-  dev.Reply(kDrive0, devio::kDiskGetDriveLayout, devio::DriveLayoutReply(0xCAFE, entries));
+  entries[1].BootIndicator = true;
+  dev.Reply(kDrive0, devio::kDiskGetDriveLayout, devio::DriveLayout{0xCAFE, entries}.Encode());
   const Handle h = Open(kDrive0);
   TDiskLayout layout;
   ASSERT_TRUE(GetDriveLayout(h, layout));
@@ -620,14 +566,14 @@ TEST_F(NTPrimitives, DriveLayoutKeepsUsedEntriesAndReadsBeyondTwelve) {
   // All entries unused: an empty layout, and still a success.
   FakePlatform f;
   ScopedPlatform s(f);
-  f.devices.Reply(kDrive0, devio::kDiskGetDriveLayout, devio::DriveLayoutReply(1, std::vector<devio::LayoutEntry>(4)));
+  f.devices.Reply(kDrive0, devio::kDiskGetDriveLayout, devio::DriveLayout{1, std::vector<devio::PartitionInfo>(4)}.Encode());
   layout.resize(3);
   EXPECT_TRUE(GetDriveLayout(OpenDevice(kDrive0), layout));
   EXPECT_TRUE(layout.empty());
 }
 
 TEST_F(NTPrimitives, DriveLayoutCountBeyondTheReplyIsBounded) {
-  auto reply = devio::DriveLayoutReply(0, {Partition(1, 1, 0x07, 1)});
+  auto reply = devio::DriveLayout{0, {Partition(1, 1, 0x07, 1)}}.Encode();
   devio::Put32(reply.data(), 0xFFFFFFFF);
   dev.Reply(kDrive0, devio::kDiskGetDriveLayout, reply);
   TDiskLayout layout;
@@ -637,9 +583,9 @@ TEST_F(NTPrimitives, DriveLayoutCountBeyondTheReplyIsBounded) {
 
 TEST_F(NTPrimitives, AddressGeometryExtentsAndMediaSerial) {
   const char* c = "\\\\.\\C:";
-  dev.Reply(c, devio::kScsiGetAddress, devio::ScsiAddressReply(1, 2, 3, 4));
-  dev.Reply(c, devio::kVolumeGetVolumeDiskExtents, devio::VolumeDiskExtentsReply({{2, 1LL << 20, 5LL << 30}}));
-  dev.Reply(c, devio::kStorageGetMediaSerialNumber, devio::MediaSerialNumberReply("  MEDIA-77  "));
+  dev.Reply(c, devio::kScsiGetAddress, devio::ScsiAddress{1, 2, 3, 4}.Encode());
+  dev.Reply(c, devio::kVolumeGetVolumeDiskExtents, devio::VolumeDiskExtents{{{2, 1LL << 20, 5LL << 30}}}.Encode());
+  dev.Reply(c, devio::kStorageGetMediaSerialNumber, devio::MediaSerialNumber{"  MEDIA-77  "}.Encode());
   const Handle h = Open(c);
   TDeviceInfo info;
   ASSERT_TRUE(GetSCSIAddress(h, info));
@@ -661,6 +607,65 @@ TEST_F(NTPrimitives, AddressGeometryExtentsAndMediaSerial) {
   EXPECT_FALSE(GetVolumeDiskExtents(platform::kInvalidHandle, e));
   EXPECT_EQ(dev.calls.size(), calls);
   EXPECT_EQ(e.StartingOffset, 0);
+}
+
+// Replies cut short of their fixed part describe nothing: each routine fails (or leaves the
+// record as it was) instead of taking what lies in its buffer beyond the reply.
+TEST_F(NTPrimitives, RepliesCutShortAreRefused) {
+  auto cut = [](std::vector<std::uint8_t> block, std::size_t n) {
+    block.resize(n);
+    return block;
+  };
+  // Complete blocks whose every field is set, each reply one byte short of what it needs.
+  const auto descriptor = Property("VENDOR", "MODEL", "REV", "SERIAL", devio::kBusSata, true, 5);
+  dev.Reply(kDrive0, devio::kDiskGetDriveGeometry, cut(Geometry(60801), devio::DiskGeometry::kSize - 1));
+  dev.Reply(kDrive0, devio::kScsiGetAddress, cut(devio::ScsiAddress{1, 2, 3, 4}.Encode(), 7));
+  dev.Reply(kDrive0, devio::kStorageGetMediaTypesEx, cut(DiskMediaTypes(), 7));
+  dev.Reply(kDrive0, devio::kStorageGetMediaSerialNumber, cut(devio::MediaSerialNumber{"MEDIA"}.Encode(), 15));
+  dev.Reply(kDrive0, devio::kDiskGetDriveLayout, cut(devio::DriveLayout{1, {Partition(1, 1, 0x07, 1)}}.Encode(), 7));
+  dev.Reply(kDrive0, devio::kVolumeGetVolumeDiskExtents, cut(devio::VolumeDiskExtents{{{2, 1 << 20, 1 << 30}}}.Encode(), 8));
+  dev.Reply(kDrive0, devio::kStorageQueryProperty, cut(descriptor, devio::DeviceDescriptor::kFixedSize - 1));
+  const Handle h = Open(kDrive0);
+
+  TDiskGeometry g{1, 2, 3, 4, 5};
+  EXPECT_FALSE(GetDriveGeometry(h, g));
+  EXPECT_EQ(g, TDiskGeometry{});
+  TDeviceInfo info;
+  info.MediaType = 99;
+  EXPECT_FALSE(GetSCSIAddress(h, info));
+  EXPECT_FALSE(info.LocationAvailable);
+  GetMediaTypes(h, info);
+  EXPECT_EQ(info.MediaType, 99u);
+  EXPECT_EQ(info.DeviceType, 0u);
+  EXPECT_EQ(GetMediaSerialNumber(h), "");
+  TDiskLayout layout(2);
+  EXPECT_FALSE(GetDriveLayout(h, layout));
+  EXPECT_TRUE(layout.empty());
+  // The count names an extent that the reply does not hold.
+  TVolumeDiskExtent e;
+  EXPECT_FALSE(GetVolumeDiskExtents(h, e));
+  EXPECT_EQ(e.DiskNumber, 0u);
+  EXPECT_FALSE(QueryStorageProperty(kDrive0, 0, info));
+  EXPECT_TRUE(info.Model.empty());
+  EXPECT_EQ(info.BusType, 0u);
+  dev.CloseHandle(h);
+}
+
+// A mode page whose own length ends before its abilities counts for nothing, whatever bytes
+// follow it in the data.
+TEST_F(NTPrimitives, AbilitiesOnlyFromBytesOfThePage) {
+  const char* cd = "\\\\.\\Cdrom0";
+  dev.PassThroughReply(cd, 0x12, std::nullopt, Inquiry(5, "VENDOR", "MODEL", "REV"));
+  auto mode = devio::ModeSense6Data{0, 0, {}, 0x2A, {}}.Encode();  // a page of no bytes
+  mode.insert(mode.end(), {0x3F, 0x37});
+  dev.PassThroughReply(cd, 0x1A, 0x2A, mode);
+  const Handle h = Open(cd);
+  TDeviceInfo info;
+  EXPECT_TRUE(InquireBySCSIPassThrough(h, 0, info));
+  EXPECT_EQ(info.Model, "MODEL");
+  EXPECT_FALSE(info.Read_CDR || info.Read_CDRW || info.Read_DVDROM || info.Read_DVDR || info.Read_DVDRAM);
+  EXPECT_FALSE(info.Write_CDR || info.Write_CDRW || info.Write_DVDR || info.Write_DVDRAM);
+  dev.CloseHandle(h);
 }
 
 TEST(SerialNumberHex, DecodesSwappedWordsAndLeavesPlainTextAlone) {

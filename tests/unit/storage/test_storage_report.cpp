@@ -22,14 +22,14 @@ struct SmallMachine {
     const auto part = Partition(1, 100, 0x07, 1);
     for (const std::string& path : {pd0, std::string("\\\\.\\C:")}) {
       dev.Reply(path, devio::kStorageQueryProperty, Property("ATA", "ST320410A", "3.39", "5FB3QF34", devio::kBusAta));
-      dev.Reply(path, devio::kScsiGetAddress, devio::ScsiAddressReply(0, 0, 1, 0));
+      dev.Reply(path, devio::kScsiGetAddress, devio::ScsiAddress{0, 0, 1, 0}.Encode());
       dev.Reply(path, devio::kDiskGetDriveGeometry, Geometry(2432));
       dev.Reply(path, devio::kStorageGetMediaTypesEx, DiskMediaTypes());
-      dev.Reply(path, devio::kDiskGetDriveLayout, devio::DriveLayoutReply(0, {part}));
+      dev.Reply(path, devio::kDiskGetDriveLayout, devio::DriveLayout{0, {part}}.Encode());
     }
     dev.Reply("\\\\.\\C:", devio::kVolumeGetVolumeDiskExtents,
-              devio::VolumeDiskExtentsReply({{0, part.startingOffset, part.length}}));
-    dev.Reply(pd0, devio::kSmartGetVersion, devio::SmartVersionReply(1, 1, 1, 7));
+              devio::VolumeDiskExtents{{{0, part.StartingOffset, part.Length}}}.Encode());
+    dev.Reply(pd0, devio::kSmartGetVersion, devio::SmartVersion{1, 1, 1, 7}.Encode());
     dev.SmartReply(pd0, 0xEC, std::nullopt, IdentifyOf("ST320410A--3.39"));
     dev.SmartReply(pd0, 0xB0, 0xD0, SmartDataOf("ST320410A--3.39"));
     dev.driveLetters = "C";

@@ -20,30 +20,44 @@ using namespace report;
 namespace {
 
 // What `kyvex show` found in a file, component by component: nothing for a component the file
-// does not hold.
+// does not hold, and a line for each part that is there but could not be read.
 struct FileContents {
   TStorageInfoRecord info;
   std::vector<std::unique_ptr<TKyvex_CPU>> processors;
   std::unique_ptr<TKyvex_SMBIOS> smbios;
   std::unique_ptr<TKyvex_Storage> storage;
+  std::vector<std::string> errors;
+  bool cpuDamaged = false, smbiosDamaged = false, storageDamaged = false;
 };
 
 // The processors are taken from "0" on up to the first one the file does not hold, as the
-// other components take their records.
+// other components take their records. A part that cannot be read is noted and the others are
+// still read: what the file does hold is shown.
 FileContents LoadFile(const std::string& file) {
   FileContents c;
+  auto load = [&c](const std::string& what, TKyvex_KSIC_Component& component, const std::string& f,
+                   bool* damaged = nullptr) {
+    try {
+      return component.LoadFromStorageFile(f);
+    } catch (const std::exception& e) {
+      c.errors.push_back(what + ": " + e.what());
+      if (damaged) *damaged = true;
+      return false;
+    }
+  };
+  TKyvex_KSIC_Component header;
+  if (load("header", header, file)) c.info = header.StorageInfo();
+  if (!c.errors.empty()) return c;  // every part is read through the header
   for (unsigned i = 0; i < 256; ++i) {
     auto cpu = std::make_unique<TKyvex_CPU>();
     cpu->SetCPUIndex(static_cast<std::uint8_t>(i));
-    if (!cpu->LoadFromStorageFile(file)) break;
+    if (!load("processor " + std::to_string(i), *cpu, file, &c.cpuDamaged)) break;
     c.processors.push_back(std::move(cpu));
   }
   auto smbios = std::make_unique<TKyvex_SMBIOS>();
-  if (smbios->LoadFromStorageFile(file)) c.smbios = std::move(smbios);
+  if (load("SMBIOS", *smbios, file, &c.smbiosDamaged)) c.smbios = std::move(smbios);
   auto storage = std::make_unique<TKyvex_Storage>();
-  const bool held = storage->LoadFromStorageFile(file);
-  c.info = storage->StorageInfo();  // the header is read also when no devices are held
-  if (held) c.storage = std::move(storage);
+  if (load("storage devices", *storage, file, &c.storageDamaged)) c.storage = std::move(storage);
   return c;
 }
 
@@ -107,28 +121,42 @@ CLI::App* AddShowCommand(CLI::App& app, std::function<int()>& run) {
       return 1;
     }
     const FileContents c = LoadFile(*file);
+    // A part that is there but damaged is an error; it is named, and what could be read is
+    // still shown, marked as incomplete.
+    for (const auto& error : c.errors) std::cerr << "kyvex show: " << *file << ": " << error << "\n";
+    const int status = c.errors.empty() ? 0 : 1;
     if (*json) {
       nlohmann::ordered_json out;
       out["File"] = Readable(*file);
+      out["Complete"] = c.errors.empty();
+      if (!c.errors.empty()) {
+        out["Errors"] = nlohmann::ordered_json::array();
+        for (const auto& error : c.errors) out["Errors"].push_back(Readable(error));
+      }
       out["StorageInfo"] = StorageInfoJson(c.info);
       out["CPU"] = nlohmann::ordered_json::array();
       for (const auto& cpu : c.processors) out["CPU"].push_back(CpuJson(*cpu));
       out["SMBIOS"] = c.smbios ? SmbiosJson(*c.smbios) : nlohmann::ordered_json();
       out["Storage"] = c.storage ? StorageJson(*c.storage) : nlohmann::ordered_json();
       std::cout << out.dump(2) << "\n";
-      return 0;
+      return status;
     }
     std::string text = FormatSections({{"Storage file " + *file, StorageInfoLines(c.info)}});
-    if (c.processors.empty()) text += "\nProcessors: none in this file\n";
+    if (!c.errors.empty()) {
+      text += "\nIncomplete: parts of this file could not be read\n";
+      for (const auto& error : c.errors) text += "  " + Shown(error) + "\n";
+    }
+    auto absent = [](bool damaged) { return damaged ? ": could not be read\n" : ": none in this file\n"; };
+    if (c.processors.empty()) text += std::string("\nProcessors") + absent(c.cpuDamaged);
     for (const auto& cpu : c.processors) text += "\n" + FormatSections(CpuSections(*cpu));
     if (c.smbios)
       text += "\n" + FormatSections(SmbiosSystemSections(*c.smbios)) + "\n" +
               FormatSections(SmbiosDeviceSections(*c.smbios));
     else
-      text += "\nSMBIOS: none in this file\n";
-    text += c.storage ? "\n" + StorageText(*c.storage) : "\nStorage devices: none in this file\n";
+      text += std::string("\nSMBIOS") + absent(c.smbiosDamaged);
+    text += c.storage ? "\n" + StorageText(*c.storage) : std::string("\nStorage devices") + absent(c.storageDamaged);
     std::cout << text;
-    return 0;
+    return status;
   };
   return cmd;
 }

@@ -19,20 +19,22 @@ Json& TFieldJson::Slot(const TField& f, const char* suffix) const {
   return (*at)[std::string(name) + suffix];
 }
 
-void TFieldJson::operator()(const TField& f, const std::string& v) const { Slot(f) = Readable(v); }
+void TFieldJson::Text(const TField& f, const std::string& v) const { Slot(f) = Readable(v); }
 
-void TFieldJson::operator()(const TField& f, const bool& v) const { Slot(f) = v; }
+void TFieldJson::Flag(const TField& f, bool v) const { Slot(f) = v; }
 
 // A letter loaded from a storage file may be any code-page byte; alone it would not be valid
 // UTF-8, which JSON refuses.
-void TFieldJson::operator()(const TField& f, const char& v) const {
+void TFieldJson::Letter(const TField& f, char v) const {
   Slot(f) = v ? Readable(std::string(1, v)) : std::string();
 }
 
-void TFieldJson::operator()(const TField& f, const double& v) const {
+void TFieldJson::Real(const TField& f, double v) const {
   Slot(f) = v;
   if (f.DateTime) Slot(f, f.TextSuffix) = FormatDateTime(v);
 }
+
+void TFieldJson::Number(const TField& f, std::int64_t v) const { Slot(f) = v; }
 
 void TFieldJson::Code(const TField& f, std::uint64_t v) const {
   switch (f.Json) {
@@ -67,17 +69,17 @@ void TFieldRows::Add(const TField& f, const std::string& text, bool empty) const
   into_.push_back({f.Label, text});
 }
 
-void TFieldRows::operator()(const TField& f, const std::string& v) const {
+void TFieldRows::Text(const TField& f, const std::string& v) const {
   Add(f, v.empty() ? "-" : Shown(v), v.empty());
 }
 
-void TFieldRows::operator()(const TField& f, const bool& v) const { Add(f, v ? "yes" : "no", !v); }
+void TFieldRows::Flag(const TField& f, bool v) const { Add(f, v ? "yes" : "no", !v); }
 
-void TFieldRows::operator()(const TField& f, const char& v) const {
+void TFieldRows::Letter(const TField& f, char v) const {
   Add(f, v ? Readable(std::string(1, v)) : "-", v == 0);
 }
 
-void TFieldRows::operator()(const TField& f, const double& v) const {
+void TFieldRows::Real(const TField& f, double v) const {
   Add(f, f.DateTime ? FormatDateTime(v) : std::to_string(v), v == 0);
 }
 

@@ -13,8 +13,6 @@ namespace kyvex::report {
 namespace {
 
 const auto& kDeviceTypes = StorageDeviceTypeNames;
-const auto& kBusTypes = StorageBusTypeNames;
-const auto& kMediaTypes = StorageMediaTypeNames;
 const auto& kPartitionTypes = StoragePartitionTypeNames;
 const auto& kSmartAttributes = StorageSmartAttributeNames;
 

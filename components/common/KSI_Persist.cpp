@@ -20,11 +20,13 @@ std::unique_ptr<TStructuredSTorage> OpenStorageIfPresent(TStructuredSTorage& par
 std::unique_ptr<TStoragePropertySet> OpenValuesIfPresent(TStructuredSTorage& storage, const ole::FMTID& fmtid) {
   const std::string streamName = text::Utf16ToUtf8(ole::FmtIdToPropStgName(fmtid));
   if (!storage.ElementExists(streamName)) return nullptr;
-  auto set = storage.OpenPropertySet(fmtid, kStorageLoadMode, false);
-  if (!set)
-    throw EOleSysError(ole::STG_E_DOCFILECORRUPT, "reading " + ElementPath(storage, streamName.substr(1)),
-                       "the property set is there but cannot be read");
-  return set;
+  // Asked directly rather than through OpenPropertySet, which takes an unreadable set for an
+  // absent one: the engine's own reason is what the error should carry.
+  std::shared_ptr<ole::IPropertySetStorage> sets;
+  OleCheck(storage.Storage()->QueryPropertySetStorage(&sets), "reading " + ElementPath(storage, streamName.substr(1)));
+  std::shared_ptr<ole::IPropertyStorage> ps;
+  OleCheck(sets->Open(fmtid, kStorageLoadMode, &ps), "reading " + ElementPath(storage, streamName.substr(1)));
+  return std::make_unique<TStoragePropertySet>(std::move(ps), &storage);
 }
 
 void TFieldWriter::operator()(const TField& f, const std::string& v) const {

@@ -9,6 +9,7 @@ add_executable(fuzz_component_files
   ${PROJECT_SOURCE_DIR}/report/CpuReport.cpp
   ${PROJECT_SOURCE_DIR}/report/SmbiosReport.cpp
   ${PROJECT_SOURCE_DIR}/report/StorageReport.cpp
+  ${PROJECT_SOURCE_DIR}/report/FieldReport.cpp
   ${PROJECT_SOURCE_DIR}/report/Report.cpp)
 target_compile_options(fuzz_component_files PRIVATE -fsanitize=fuzzer,address,undefined)
 target_link_options(fuzz_component_files PRIVATE -fsanitize=fuzzer,address,undefined)

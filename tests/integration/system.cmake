@@ -21,3 +21,7 @@ add_test(NAME kyvex_report_json
 add_test(NAME kyvex_save_show
          COMMAND /usr/bin/python3 ${CMAKE_CURRENT_SOURCE_DIR}/check_save_show.py
                  ${kyvex_runner} $<TARGET_FILE:kyvex_cli>)
+
+add_test(NAME kyvex_show_damaged
+         COMMAND /usr/bin/python3 ${CMAKE_CURRENT_SOURCE_DIR}/check_show_damaged.py
+                 ${kyvex_runner} $<TARGET_FILE:kyvex_cli>)

@@ -117,6 +117,7 @@ struct Target {
 
 struct OpenDevice {
   Target target;
+  linuxdev::SystemCalls* sys = nullptr;  // the calls the handle's nodes were opened through
   std::uint32_t access = 0;
   int fd = -1;      // the node of the target, when opened with access rights
   int diskFd = -1;  // a volume's disk, opened when a request needs it
@@ -127,6 +128,11 @@ class LinuxDevice : public DeviceApi {
   explicit LinuxDevice(LinuxPlatform& owner) : owner_(owner) {}
   ~LinuxDevice() override {
     for (auto& [h, d] : handles_) CloseFds(d);
+  }
+
+  void SetSystemCalls(linuxdev::SystemCalls* calls) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    sys_ = calls ? calls : &linuxdev::KernelSystemCalls();
   }
 
   void SetOptions(const LinuxDeviceOptions& options) {
@@ -146,13 +152,14 @@ class LinuxDevice : public DeviceApi {
                     std::uint32_t) override {
     std::lock_guard<std::mutex> lock(mutex_);
     OpenDevice d;
+    d.sys = sys_;
     if (!Resolve(path, d.target)) {
       Fail(kErrorFileNotFound);
       return kInvalidHandle;
     }
     d.access = desiredAccess & (kGenericRead | kGenericWrite);
     if (d.access) {
-      d.fd = OpenNode(d.target.node, d.access);
+      d.fd = OpenNode(d, d.target.node);
       if (d.fd < 0) {
         Fail(ErrorOfErrno(errno));
         return kInvalidHandle;
@@ -468,14 +475,14 @@ class LinuxDevice : public DeviceApi {
     return false;
   }
 
-  int OpenNode(const std::string& node, std::uint32_t access) const {
-    const int mode = (access & kGenericWrite) ? O_RDWR : O_RDONLY;
-    return ::open(owner_.PathOf("/dev/" + node).c_str(), mode | O_NONBLOCK | O_CLOEXEC);
+  int OpenNode(const OpenDevice& d, const std::string& node) const {
+    const int mode = (d.access & kGenericWrite) ? O_RDWR : O_RDONLY;
+    return d.sys->Open(owner_.PathOf("/dev/" + node), mode | O_NONBLOCK | O_CLOEXEC);
   }
 
   static void CloseFds(OpenDevice& d) {
-    if (d.fd >= 0) ::close(d.fd);
-    if (d.diskFd >= 0) ::close(d.diskFd);
+    if (d.fd >= 0) d.sys->Close(d.fd);
+    if (d.diskFd >= 0) d.sys->Close(d.diskFd);
     d.fd = d.diskFd = -1;
   }
 
@@ -483,7 +490,7 @@ class LinuxDevice : public DeviceApi {
   // the disk that holds it, opened with the handle's rights.
   int DiskFd(OpenDevice& d) {
     if (d.target.kind != Kind::Volume || d.target.disk == d.target.node) return d.fd;
-    if (d.diskFd < 0 && d.access && !d.target.disk.empty()) d.diskFd = OpenNode(d.target.disk, d.access);
+    if (d.diskFd < 0 && d.access && !d.target.disk.empty()) d.diskFd = OpenNode(d, d.target.disk);
     return d.diskFd;
   }
 
@@ -513,7 +520,7 @@ class LinuxDevice : public DeviceApi {
     if (fd < 0) return Fail(kErrorInvalidFunction);
     std::uint8_t data[512];
     linuxscsi::AtaOutcome o;
-    if (!linuxscsi::AtaCommand(fd, d.target.node, {0xEC, 0, 1, 0, 0, 0}, data, o)) return Fail(o.error);
+    if (!linuxscsi::AtaCommand(*d.sys, fd, d.target.node, {0xEC, 0, 1, 0, 0, 0}, data, o)) return Fail(o.error);
     std::uint8_t map = 0;
     if (o.driverError == 0) {
       // One bit per drive position; a packet device leaves its bit clear so that it is asked
@@ -521,7 +528,7 @@ class LinuxDevice : public DeviceApi {
       if (d.target.driveNumber >= 0 && d.target.driveNumber < 8) map = static_cast<std::uint8_t>(1u << d.target.driveNumber);
     } else {
       linuxscsi::AtaOutcome packet;
-      if (!linuxscsi::AtaCommand(fd, d.target.node, {0xA1, 0, 1, 0, 0, 0}, data, packet) || packet.driverError != 0)
+      if (!linuxscsi::AtaCommand(*d.sys, fd, d.target.node, {0xA1, 0, 1, 0, 0, 0}, data, packet) || packet.driverError != 0)
         return Fail(kErrorInvalidFunction);
     }
     reply = devio::SmartVersion{1, 1, map, kCapAtaIdCmd | kCapAtapiIdCmd | kCapSmartCmd}.Encode();
@@ -543,7 +550,7 @@ class LinuxDevice : public DeviceApi {
     if (fd < 0) return Fail(kErrorInvalidFunction);
     std::uint8_t data[512] = {};
     linuxscsi::AtaOutcome o;
-    if (!linuxscsi::AtaCommand(fd, d.target.node, r, data, o)) return Fail(o.error);
+    if (!linuxscsi::AtaCommand(*d.sys, fd, d.target.node, r, data, o)) return Fail(o.error);
     reply = SmartCommandOut::Sector(data, o.driverError, o.ideError).Encode();
     return true;
   }
@@ -560,7 +567,7 @@ class LinuxDevice : public DeviceApi {
     std::uint8_t status = 0;
     std::uint32_t error = 0;
     const std::uint32_t timeoutMs = std::clamp<std::uint32_t>(r.timeOutValue, 1, 60) * 1000;
-    if (!linuxscsi::Execute(fd, r.cdb.data(), r.cdbLength, data, timeoutMs, status, sense, error)) return Fail(error);
+    if (!linuxscsi::Execute(*d.sys, fd, r.cdb.data(), r.cdbLength, data, timeoutMs, status, sense, error)) return Fail(error);
     bytesReturned = CompletePassThrough(in.data(), r, status, data, sense, out);
     return true;
   }
@@ -725,14 +732,14 @@ class LinuxDevice : public DeviceApi {
     const int fd = DiskFd(d);
     if (fd >= 0) {
       struct stat st{};
-      if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {  // an image file standing in for a disk
+      if (d.sys->Fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {  // an image file standing in for a disk
         bytes = static_cast<std::uint64_t>(st.st_size);
         sectorSize = 512;
         return true;
       }
       std::uint64_t size = 0;
       int ssz = 0;
-      if (ioctl(fd, BLKGETSIZE64, &size) == 0 && ioctl(fd, BLKSSZGET, &ssz) == 0 && ssz > 0) {
+      if (d.sys->Ioctl(fd, BLKGETSIZE64, &size) == 0 && d.sys->Ioctl(fd, BLKSSZGET, &ssz) == 0 && ssz > 0) {
         bytes = size;
         sectorSize = static_cast<std::uint32_t>(ssz);
         return true;
@@ -761,7 +768,7 @@ class LinuxDevice : public DeviceApi {
       // The driver's own geometry where it keeps one; Windows' 255 heads of 63 sectors for
       // the devices that have none.
       hd_geometry geo{};
-      if (ioctl(fd, HDIO_GETGEO, &geo) == 0 && geo.heads && geo.sectors) {
+      if (d.sys->Ioctl(fd, HDIO_GETGEO, &geo) == 0 && geo.heads && geo.sectors) {
         heads = geo.heads;
         sectors = geo.sectors;
       }
@@ -782,10 +789,10 @@ class LinuxDevice : public DeviceApi {
     std::uint32_t sectorSize = 512;
     if (!DiskSize(d, bytes, sectorSize)) return Fail(kErrorInvalidFunction);
     if (bytes == 0) return Fail(kErrorNotReady);
-    auto read = [fd](std::uint64_t offset, std::uint32_t size, std::uint8_t* out) {
+    auto read = [fd, sys = d.sys](std::uint64_t offset, std::uint32_t size, std::uint8_t* out) {
       std::uint32_t done = 0;
       while (done < size) {
-        const ssize_t n = ::pread(fd, out + done, size - done, static_cast<off_t>(offset + done));
+        const ssize_t n = sys->Pread(fd, out + done, size - done, static_cast<off_t>(offset + done));
         if (n <= 0) return false;
         done += static_cast<std::uint32_t>(n);
       }
@@ -824,6 +831,7 @@ class LinuxDevice : public DeviceApi {
   Snapshot snapshot_;
   std::chrono::steady_clock::time_point snapshotTime_{};
   std::map<Handle, OpenDevice> handles_;
+  linuxdev::SystemCalls* sys_ = &linuxdev::KernelSystemCalls();
   Handle nextHandle_ = 0xD000;
   std::uint32_t errorMode_ = 0;
 };
@@ -831,6 +839,27 @@ class LinuxDevice : public DeviceApi {
 }  // namespace
 
 std::unique_ptr<DeviceApi> MakeLinuxDeviceApi(LinuxPlatform& owner) { return std::make_unique<LinuxDevice>(owner); }
+
+namespace linuxdev {
+
+int SystemCalls::Open(const std::string& path, int flags) { return ::open(path.c_str(), flags); }
+int SystemCalls::Close(int fd) { return ::close(fd); }
+int SystemCalls::Ioctl(int fd, unsigned long request, void* argument) { return ::ioctl(fd, request, argument); }
+ssize_t SystemCalls::Pread(int fd, void* buffer, std::size_t size, off_t offset) {
+  return ::pread(fd, buffer, size, offset);
+}
+int SystemCalls::Fstat(int fd, struct stat* st) { return ::fstat(fd, st); }
+
+SystemCalls& KernelSystemCalls() {
+  static SystemCalls kernel;
+  return kernel;
+}
+
+}  // namespace linuxdev
+
+void SetLinuxSystemCalls(DeviceApi& api, linuxdev::SystemCalls* calls) {
+  if (auto* layer = dynamic_cast<LinuxDevice*>(&api)) layer->SetSystemCalls(calls);
+}
 
 void SetLinuxDeviceOptions(DeviceApi& api, const LinuxDeviceOptions& options) {
   if (auto* layer = dynamic_cast<LinuxDevice*>(&api)) layer->SetOptions(options);

@@ -3,6 +3,9 @@
 // reader that answers the drive-layout request.
 #pragma once
 
+#include <sys/stat.h>
+#include <sys/types.h>
+
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -19,8 +22,40 @@ struct LinuxDeviceOptions {
   bool includeLoopDevices = false;
 };
 
-// Both act on the Linux layer only and do nothing for another DeviceApi.
+namespace linuxdev {
+
+// Every system call the device layer makes on a device node goes through this seam: the
+// default passes each one to the kernel unchanged, and tests put a recorder in its place that
+// sees what the layer would do to a real device (which nodes it opens with which flags, which
+// requests it sends) and answers from recorded replies.
+//
+// The calls keep the kernel's own shapes so that any request can pass: `Open` takes the host
+// path and the open(2) flags; `Ioctl` the raw request number (SG_IO, HDIO_*, BLK*, the NVMe
+// admin command, ...) and its argument as the kernel would see it, and it fills the argument
+// in as the kernel would. Each returns what the system call returns, with errno set on
+// failure. A recorder may override only some of them; the rest then reach the kernel.
+class SystemCalls {
+ public:
+  virtual ~SystemCalls() = default;
+  virtual int Open(const std::string& path, int flags);
+  virtual int Close(int fd);
+  virtual int Ioctl(int fd, unsigned long request, void* argument);
+  virtual ssize_t Pread(int fd, void* buffer, std::size_t size, off_t offset);
+  // fstat(2): whether the node is an image file standing in for a disk.
+  virtual int Fstat(int fd, struct stat* st);
+};
+
+// The seam that calls the kernel.
+SystemCalls& KernelSystemCalls();
+
+}  // namespace linuxdev
+
+// These act on the Linux layer only and do nothing for another DeviceApi.
 void SetLinuxDeviceOptions(DeviceApi& api, const LinuxDeviceOptions& options);
+// The system calls the layer makes from now on; nullptr returns to the kernel's. The caller
+// keeps `calls` alive while the layer uses it (handles opened before keep the calls they were
+// opened through).
+void SetLinuxSystemCalls(DeviceApi& api, linuxdev::SystemCalls* calls);
 // The node a device path opens ("\\.\PhysicalDrive0" -> "/dev/vda", "\\.\C:" -> "/dev/vda1",
 // "\\.\Tape0" -> "/dev/nst0"), empty when the path names nothing.
 std::string LinuxDeviceNode(DeviceApi& api, const std::string& path);

@@ -58,7 +58,7 @@ bool IsReadOnlyCommand(const std::uint8_t* cdb, std::uint8_t length) {
   }
 }
 
-bool Execute(int fd, const std::uint8_t* cdb, std::uint8_t cdbLength, std::vector<std::uint8_t>& data,
+bool Execute(SystemCalls& sys, int fd, const std::uint8_t* cdb, std::uint8_t cdbLength, std::vector<std::uint8_t>& data,
              std::uint32_t timeoutMs, std::uint8_t& status, std::vector<std::uint8_t>& sense, std::uint32_t& error) {
   std::uint8_t command[16] = {};
   std::memcpy(command, cdb, cdbLength);
@@ -73,7 +73,7 @@ bool Execute(int fd, const std::uint8_t* cdb, std::uint8_t cdbLength, std::vecto
   io.cmdp = command;
   io.sbp = senseBuffer;
   io.timeout = timeoutMs;
-  if (ioctl(fd, SG_IO, &io) != 0) {
+  if (sys.Ioctl(fd, SG_IO, &io) != 0) {
     error = ErrorOfErrno(errno);
     return false;
   }
@@ -92,13 +92,13 @@ namespace {
 
 // The legacy IDE driver's own way: its ioctl takes command, sector number, features and
 // count, and sets the SMART signature registers itself.
-bool IdeCommand(int fd, const AtaRegisters& r, std::uint8_t* data512, AtaOutcome& o) {
+bool IdeCommand(SystemCalls& sys, int fd, const AtaRegisters& r, std::uint8_t* data512, AtaOutcome& o) {
   std::uint8_t args[4 + 512] = {};
   args[0] = r.command;
   args[1] = r.command == 0xB0 ? 0 : r.lbaLow;
   args[2] = r.features;
   args[3] = r.count;
-  if (ioctl(fd, HDIO_DRIVE_CMD, args) != 0) {
+  if (sys.Ioctl(fd, HDIO_DRIVE_CMD, args) != 0) {
     if (errno == EIO) {  // the device refused: status and error registers come back
       o.driverError = devio::kSmartIdeError;
       o.ideError = args[1];
@@ -113,9 +113,9 @@ bool IdeCommand(int fd, const AtaRegisters& r, std::uint8_t* data512, AtaOutcome
 
 }  // namespace
 
-bool AtaCommand(int fd, const std::string& node, const AtaRegisters& r, std::uint8_t* data512, AtaOutcome& o) {
+bool AtaCommand(SystemCalls& sys, int fd, const std::string& node, const AtaRegisters& r, std::uint8_t* data512, AtaOutcome& o) {
   o = AtaOutcome{};
-  if (node.rfind("hd", 0) == 0) return IdeCommand(fd, r, data512, o);
+  if (node.rfind("hd", 0) == 0) return IdeCommand(sys, fd, r, data512, o);
 
   // ATA PASS-THROUGH(16), PIO data-in, one 512-byte block counted in the sector count. The
   // 12-byte form is never used: optical drives read its operation code as BLANK.
@@ -131,7 +131,7 @@ bool AtaCommand(int fd, const std::string& node, const AtaRegisters& r, std::uin
   cdb[14] = r.command;
   std::vector<std::uint8_t> data(512), sense;
   std::uint8_t status = 0;
-  if (!Execute(fd, cdb, 16, data, 15000, status, sense, o.error)) return false;
+  if (!Execute(sys, fd, cdb, 16, data, 15000, status, sense, o.error)) return false;
   std::memset(data512, 0, 512);
   std::memcpy(data512, data.data(), data.size());
   if (status == 0) return true;

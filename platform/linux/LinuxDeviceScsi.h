@@ -7,7 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "platform/linux/LinuxDevice.h"
+
 namespace kyvex::platform::linuxscsi {
+
+using linuxdev::SystemCalls;
 
 // Whether a command only reads information (inquiry, mode and log pages, capacity, sense,
 // configuration). The layer passes nothing else through: no request may change a device.
@@ -16,7 +20,7 @@ bool IsReadOnlyCommand(const std::uint8_t* cdb, std::uint8_t length);
 // Runs a data-in command. `data` holds the transfer length and is cut to what arrived.
 // True when the command reached the device (whatever its SCSI status); otherwise `error` is
 // the Windows error the failure stands for.
-bool Execute(int fd, const std::uint8_t* cdb, std::uint8_t cdbLength, std::vector<std::uint8_t>& data,
+bool Execute(SystemCalls& sys, int fd, const std::uint8_t* cdb, std::uint8_t cdbLength, std::vector<std::uint8_t>& data,
              std::uint32_t timeoutMs, std::uint8_t& status, std::vector<std::uint8_t>& sense, std::uint32_t& error);
 
 // The task-file registers of an ATA command with one 512-byte sector of data in.
@@ -34,7 +38,7 @@ struct AtaOutcome {
 // Sends the command to the device behind `fd` (`node` names it: "hda" uses the IDE driver's
 // ioctl, everything else ATA PASS-THROUGH(16)). False when the device cannot take ATA
 // commands at all.
-bool AtaCommand(int fd, const std::string& node, const AtaRegisters& registers, std::uint8_t* data512,
+bool AtaCommand(SystemCalls& sys, int fd, const std::string& node, const AtaRegisters& registers, std::uint8_t* data512,
                 AtaOutcome& outcome);
 
 // The serial number in a unit serial number page (VPD page 80h) as sysfs hands it over.

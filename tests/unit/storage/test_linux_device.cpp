@@ -12,6 +12,7 @@
 #include "platform/linux/LinuxDevice.h"
 #include "platform/linux/LinuxPlatform.h"
 #include "storage/KSI_Storage.h"
+#include "unit/storage/LinuxMachineSupport.h"
 #include "unit/storage/StorageTestSupport.h"
 
 using namespace kyvex;
@@ -219,45 +220,13 @@ TEST(PartitionTable, RandomBytesNeverEscapeTheDisk) {
 
 // --- The layer over a recorded machine -------------------------------------------------------------
 
-class Tree {
- public:
-  Tree() {
-    root_ = fs::temp_directory_path() / ("kyvex-linux-device-" + std::to_string(::getpid()) + "-" +
-                                         std::to_string(counter_++));
-    fs::remove_all(root_);
-    fs::create_directories(root_);
-  }
-  ~Tree() { fs::remove_all(root_); }
-  std::string Root() const { return root_.string(); }
-  void File(const std::string& path, const std::string& content) {
-    const fs::path p = root_ / path;
-    fs::create_directories(p.parent_path());
-    std::ofstream(p, std::ios::binary) << content;
-  }
-  void Link(const std::string& path, const std::string& target) {
-    const fs::path p = root_ / path;
-    fs::create_directories(p.parent_path());
-    fs::create_directory_symlink(target, p);
-  }
-  void Bytes(const std::string& path, const std::vector<std::uint8_t>& data) {
-    File(path, std::string(data.begin(), data.end()));
-  }
+using linux_machine::Recorder;
+using linux_machine::ScsiReply;
+using linux_machine::Tree;
 
- private:
-  fs::path root_;
-  static inline int counter_ = 0;
-};
-
-// A block device under sys/devices, linked from sys/block and sys/class/block.
 void Block_(Tree& t, const std::string& parent, const std::string& name, const std::string& size, bool removable,
             const std::string& deviceLink) {
-  const std::string dir = parent + "/block/" + name;
-  t.File(dir + "/size", size + "\n");
-  t.File(dir + "/removable", removable ? "1\n" : "0\n");
-  t.File(dir + "/queue/logical_block_size", "512\n");
-  if (!deviceLink.empty()) t.Link(dir + "/device", deviceLink);
-  t.Link("sys/block/" + name, "../" + dir.substr(4));
-  t.Link("sys/class/block/" + name, "../../" + dir.substr(4));
+  linux_machine::Block(t, parent, name, size, removable, deviceLink);
 }
 
 struct Machine {
@@ -512,6 +481,53 @@ TEST(LinuxDevices, RefreshOverTheMachine) {
   storage.CollectData();
   EXPECT_EQ(storage.PhysicalCount(), 5);
   EXPECT_EQ(storage.LogicalCount(), 3);
+}
+
+// Every call the layer makes on a device node passes through the seam: with a recorder in
+// the kernel's place, the disk's identity, size and partitions are what the recorder answered.
+TEST(LinuxDevices, SystemCallsPassThroughTheSeam) {
+  Machine m;
+  Recorder rec;
+  rec.passOthers = false;
+  linux_machine::FakeNode& sda = rec.nodes["sda"];
+  sda.bytes = 16 << 20;
+  sda.image = MbrImage().bytes;
+  for (const char* node : {"sda1", "sda2"}) rec.nodes[node].bytes = 1 << 20;
+  sda.scsi = [](const std::vector<std::uint8_t>& cdb) {
+    if (cdb[0] != 0x12) return linux_machine::IllegalRequest();
+    return ScsiReply{0, devio::InquiryData{0, "ATA", "Recorded disk", "RC01", ""}.Encode(), {}};
+  };
+  LinuxPlatform layer(m.tree.Root());
+  platform::SetLinuxSystemCalls(layer.Devices(), &rec);
+  ScopedPlatform scope(layer);
+  TKyvex_Storage storage;
+  storage.CollectData();
+
+  ASSERT_GE(storage.PhysicalCount(), 1);
+  const auto& disk = storage.PhysicalDevices()[0];
+  EXPECT_EQ(disk.Model, "Recorded disk");
+  EXPECT_EQ(disk.Revision, "RC01");
+  // D: is sda1: its partition entry comes from the table the recorder's medium holds.
+  ASSERT_GE(storage.LogicalCount(), 2);
+  const auto& d = storage.LogicalDevices()[1];
+  EXPECT_EQ(d.Drive, 'D');
+  ASSERT_EQ(d.Layout.size(), 1u);
+  EXPECT_EQ(d.Layout[0].Typ, 0x83);
+  EXPECT_EQ(d.Layout[0].StartingOffset, 2048LL * 512);
+
+  bool openedSda = false;
+  for (const auto& c : rec.opens) openedSda |= c.path == m.tree.Root() + "/dev/sda";
+  EXPECT_TRUE(openedSda);
+  const auto blocks = rec.CommandBlocks("sda");
+  ASSERT_FALSE(blocks.empty());
+  EXPECT_EQ(blocks.front()[0], 0x12);
+  EXPECT_EQ(rec.openNow, 0) << "every node opened was closed";
+
+  // Back to the kernel: the recorder sees nothing more.
+  platform::SetLinuxSystemCalls(layer.Devices(), nullptr);
+  const std::size_t seen = rec.opens.size();
+  storage.CollectData();
+  EXPECT_EQ(rec.opens.size(), seen);
 }
 
 }  // namespace

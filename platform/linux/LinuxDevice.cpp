@@ -9,8 +9,8 @@
 //
 // A query-only open (no access rights) touches no device node and is answered from sysfs, as
 // Windows answers such handles without administrator rights; an open for reading or writing
-// opens the node and fails when that is refused. A request Linux cannot answer fails, as it
-// would on Windows.
+// opens the node, read-only in both cases, and fails when that is refused. No request that
+// changes a device is passed on. A request Linux cannot answer fails, as it would on Windows.
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/fs.h>
@@ -475,9 +475,12 @@ class LinuxDevice : public DeviceApi {
     return false;
   }
 
+  // Read-only whatever the handle's rights: SG_IO and the HDIO commands need CAP_SYS_RAWIO,
+  // not write access, and closing a node opened for writing makes udev re-read the disk's
+  // partition table and send change events on every run. O_NONBLOCK lets an optical drive
+  // without a disc open at all.
   int OpenNode(const OpenDevice& d, const std::string& node) const {
-    const int mode = (d.access & kGenericWrite) ? O_RDWR : O_RDONLY;
-    return d.sys->Open(owner_.PathOf("/dev/" + node), mode | O_NONBLOCK | O_CLOEXEC);
+    return d.sys->Open(owner_.PathOf("/dev/" + node), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   }
 
   static void CloseFds(OpenDevice& d) {

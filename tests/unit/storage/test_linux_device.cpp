@@ -530,6 +530,99 @@ TEST(LinuxDevices, SystemCallsPassThroughTheSeam) {
   EXPECT_EQ(rec.opens.size(), seen);
 }
 
+// Whether a command block only reads: the SCSI commands that fetch information, and ATA
+// PASS-THROUGH carrying IDENTIFY (PACKET) DEVICE or a SMART read of values or thresholds.
+bool ReadsOnly(const std::vector<std::uint8_t>& cdb) {
+  static const std::uint8_t kScsiReads[] = {0x00, 0x03, 0x12, 0x1A, 0x1C, 0x25, 0x43, 0x46, 0x4A, 0x4D, 0x51, 0x5A, 0xA0};
+  if (cdb.empty()) return false;
+  if (std::find(std::begin(kScsiReads), std::end(kScsiReads), cdb[0]) != std::end(kScsiReads)) return true;
+  if (cdb[0] == 0x9E) return cdb.size() > 1 && (cdb[1] & 0x1F) == 0x10;
+  if (cdb[0] != 0x85 || cdb.size() < 16) return false;
+  const std::uint8_t command = cdb[14], features = cdb[4];
+  return command == 0xEC || command == 0xA1 ||
+         (command == 0xB0 && (features == 0xD0 || features == 0xD1) && cdb[10] == 0x4F && cdb[12] == 0xC2);
+}
+
+// A full refresh run as root would open every node: each one read-only (a node closed after
+// being opened for writing makes udev re-read the disk), and nothing but reading commands.
+TEST(LinuxDevices, RefreshOpensReadOnlyAndOnlyReads) {
+  Machine m;
+  Recorder rec;
+  rec.passOthers = false;
+  const auto identify = IdentifyBuilder::Disk("WDC WD5000AAKS-00TMA0", "WD-WCAPW0493929").b;
+  const auto smart = SmartData({{194, 100, 100, 36}});
+  for (const char* node : {"sda", "sda1", "sda2", "vda", "nvme0n1", "sr0", "nst0"}) rec.nodes[node].bytes = 16 << 20;
+  rec.nodes["sda"].image = MbrImage().bytes;
+  rec.nodes["sda"].scsi = [&](const std::vector<std::uint8_t>& cdb) {
+    if (cdb[0] == 0x12) return ScsiReply{0, Inquiry(0, "ATA", "WDC WD5000AAKS-0", "1C01"), {}};
+    if (cdb[0] == 0x85 && cdb[14] == 0xEC) return ScsiReply{0, {identify.begin(), identify.end()}, {}};
+    if (cdb[0] == 0x85 && cdb[14] == 0xB0) return ScsiReply{0, {smart.begin(), smart.end()}, {}};
+    return linux_machine::IllegalRequest();
+  };
+  LinuxPlatform layer(m.tree.Root());
+  platform::SetLinuxSystemCalls(layer.Devices(), &rec);
+  ScopedPlatform scope(layer);
+  TKyvex_Storage storage;
+  storage.CollectData();
+  ASSERT_EQ(storage.PhysicalCount(), 5);
+  EXPECT_TRUE(storage.PhysicalDevices()[0].SMARTSupport || storage.PhysicalDevices()[1].SMARTSupport);
+
+  ASSERT_FALSE(rec.opens.empty());
+  for (const auto& open : rec.opens) {
+    EXPECT_EQ(open.flags & O_ACCMODE, O_RDONLY) << open.path;
+    EXPECT_TRUE(open.flags & O_NONBLOCK) << open.path;
+    EXPECT_TRUE(open.flags & O_CLOEXEC) << open.path;
+  }
+  std::size_t ata = 0;
+  for (const auto& cdb : rec.CommandBlocks()) {
+    EXPECT_TRUE(ReadsOnly(cdb)) << "operation code " << int(cdb[0]);
+    ata += cdb[0] == 0x85;
+  }
+  EXPECT_GT(ata, 0u);
+  EXPECT_EQ(rec.openNow, 0);
+
+  // Commands that change a device, asked for through the pass-through or the SMART request,
+  // are refused before they reach it.
+  rec.requests.clear();
+  auto& dev = layer.Devices();
+  const Handle h = OpenDevice("\\\\.\\D:");  // sda1, on sda
+  ASSERT_NE(h, platform::kInvalidHandle);
+  const std::vector<std::uint8_t> changing[] = {
+      {0x2A, 0, 0, 0, 0, 0, 0, 0, 1, 0},        // WRITE(10)
+      {0x1B, 0, 0, 0, 0, 0},                    // START STOP UNIT
+      {0x15, 0x10, 0, 0, 12, 0},                // MODE SELECT(6)
+      {0x35, 0, 0, 0, 0, 0, 0, 0, 0, 0},        // SYNCHRONIZE CACHE
+      {0x85, 0x08, 0x0E, 0, 0xD8, 0, 0, 0, 0, 0, 0x4F, 0, 0xC2, 0, 0xB0, 0},  // ATA: SMART ENABLE
+      {0x85, 0x08, 0x0E, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xE0, 0},          // ATA: STANDBY IMMEDIATE
+  };
+  for (const auto& cdb : changing) {
+    devio::PassThroughRequest r;
+    r.cdbLength = static_cast<std::uint8_t>(cdb.size());
+    std::copy(cdb.begin(), cdb.end(), r.cdb.begin());
+    r.senseInfoLength = 24;
+    r.timeOutValue = 2;
+    r.senseInfoOffset = devio::kNativePassThrough.length;
+    r.dataBufferOffset = devio::kNativePassThrough.length + 32;
+    std::uint8_t block[512] = {};
+    devio::WritePassThrough(r, block, devio::kNativePassThrough);
+    std::uint32_t n = 0;
+    EXPECT_FALSE(dev.DeviceIoControl(h, devio::kScsiPassThrough, block, devio::kNativePassThrough.length + 32, block,
+                                     sizeof block, n))
+        << "operation code " << int(cdb[0]);
+  }
+  for (std::uint8_t command : {0xEF, 0xE0, 0xCA}) {  // SET FEATURES, STANDBY IMMEDIATE, WRITE DMA
+    devio::SmartCommandIn in;
+    in.command = command;
+    const auto block = in.Encode();
+    std::uint8_t out[600] = {};
+    std::uint32_t n = 0;
+    EXPECT_FALSE(dev.DeviceIoControl(h, devio::kSmartRcvDriveData, block.data(), static_cast<std::uint32_t>(block.size()),
+                                     out, sizeof out, n));
+  }
+  dev.CloseHandle(h);
+  EXPECT_TRUE(rec.CommandBlocks().empty());
+}
+
 }  // namespace
 
 #endif  // __linux__

@@ -62,7 +62,9 @@ void MergeDeviceInfo(TDeviceInfo& Target, const TDeviceInfo& Source) {
 }
 
 bool DevicesMatch(const TDeviceInfo& A, const TDeviceInfo& B, bool BySerialToo) {
-  if (SameAddress(A, B)) return true;
+  // Where both locations are known they decide alone: two disks of one model (a server's
+  // pair, every virtio disk of a VM) must not take each other's drives and serial numbers.
+  if (A.LocationAvailable && B.LocationAvailable) return SameAddress(A, B);
   return SameText(A.Model, B.Model) && (!BySerialToo || SameText(A.SerialNumber, B.SerialNumber));
 }
 
@@ -205,13 +207,19 @@ void TKyvex_Storage::LinkLogicalDrives() {
   for (auto& logical : FLogicalDevices) {
     if (logical.PHYSIndex != -1 || logical.Layout.empty()) continue;
     const TPartitionInfo& own = logical.Layout.front();
-    for (std::size_t j = 0; j < FPhysicalDevices.size(); ++j)
+    // Every disk that holds the partition is merged and the last one keeps the link (a mirror
+    // lies on all of them); but identical disks carry identical partition tables, so a disk
+    // known to sit elsewhere than the volume is not a holder.
+    for (std::size_t j = 0; j < FPhysicalDevices.size(); ++j) {
+      const TDeviceInfo& physical = FPhysicalDevices[j];
+      if (physical.LocationAvailable && logical.LocationAvailable && !SameAddress(physical, logical)) continue;
       for (const auto& entry : FPhysicalDevices[j].Layout)
         if (entry.StartingOffset == own.StartingOffset && entry.Length == own.Length && entry.Typ == own.Typ) {
           logical.PHYSIndex = static_cast<std::int32_t>(j);
           MergeDeviceInfo(FPhysicalDevices[j], logical);
           break;
         }
+    }
   }
 
   // Whatever is left links to any matching device, or becomes a physical record of its own.

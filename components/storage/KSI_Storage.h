@@ -58,9 +58,10 @@ void ClearDeviceList(TDeviceInfoArray& List);
 // field list marks MergeFill.
 void MergeDeviceInfo(TDeviceInfo& Target, const TDeviceInfo& Source);
 
-// Whether two records describe the same device: the same SCSI address (host adapter, target,
-// logical unit), or the same model text (and serial number when `BySerialToo`), compared
-// without blanks and without regard to the case of ASCII letters.
+// Whether two records describe the same device: when both know their location, the same SCSI
+// address (host adapter, target, logical unit) and nothing else; otherwise the same model text
+// (and serial number when `BySerialToo`), compared without blanks and without regard to the
+// case of ASCII letters.
 bool DevicesMatch(const TDeviceInfo& A, const TDeviceInfo& B, bool BySerialToo);
 
 }  // namespace kyvex

@@ -247,6 +247,58 @@ TEST(StorageRefresh, PartitionLinksEveryHolderAndKeepsTheLast) {
   EXPECT_EQ(storage.PhysicalDevices()[1].DeviceType, kDeviceTypeDisk);
 }
 
+// Two disks of one model with one partition table between them (a server's pair): each
+// letter links to the disk at its own address, and the disks keep their own serial numbers,
+// whichever disk the letters come from first.
+TEST(StorageRefresh, TwinDisksLinkByLocationNotModel) {
+  struct Case {
+    const char* letters;      // the volumes, in letter order
+    std::vector<int> holder;  // the disk each letter lies on
+  } cases[] = {{"CD", {1, 0}}, {"CD", {0, 1}}, {"CDE", {1, 0, 1}}};
+  const auto first = Partition(1, 500, 0x07, 1), second = Partition(501, 500, 0x07, 2);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.letters);
+    FakePlatform fake;
+    auto& dev = fake.devices;
+    for (int n : {0, 1}) {
+      const std::string path = Path("PhysicalDrive", n);
+      AddDisk(dev, path, "ST4000NM0035-1V4", "ST4000NM0035-1V4", n ? "ZC1B" : "ZC1A", static_cast<std::uint8_t>(n), 486401);
+      dev.Reply(path, devio::kDiskGetDriveLayout, devio::DriveLayout{0, {first, second}}.Encode());
+    }
+    std::vector<int> used(2, 0);
+    for (std::size_t i = 0; c.letters[i]; ++i) {
+      const int disk = c.holder[i];
+      AddVolume(dev, c.letters[i], Path("PhysicalDrive", disk), {first, second}, static_cast<std::uint32_t>(disk),
+                used[disk]++ ? second : first);
+    }
+    ScopedPlatform scope(fake);
+    TKyvex_Storage storage;
+    storage.CollectData();
+    ASSERT_EQ(storage.PhysicalCount(), 2);
+    ASSERT_EQ(storage.LogicalCount(), static_cast<int>(c.holder.size()));
+    for (std::size_t i = 0; i < c.holder.size(); ++i)
+      EXPECT_EQ(storage.LogicalDevices()[i].PHYSIndex, c.holder[i]) << c.letters[i];
+    EXPECT_EQ(storage.PhysicalDevices()[0].SerialNumber, "ZC1A");
+    EXPECT_EQ(storage.PhysicalDevices()[1].SerialNumber, "ZC1B");
+    EXPECT_EQ(storage.PhysicalDevices()[1].HaId, 1);
+  }
+}
+
+// Without a location on one side, the model still tells.
+TEST(StorageRefresh, ModelLinksWhereALocationIsMissing) {
+  TDeviceInfo located, unlocated;
+  located.Model = unlocated.Model = "Virtio block device";
+  located.LocationAvailable = true;
+  located.HaId = 3;
+  EXPECT_TRUE(DevicesMatch(located, unlocated, false));
+  TDeviceInfo elsewhere = located;
+  elsewhere.HaId = 4;
+  EXPECT_FALSE(DevicesMatch(located, elsewhere, false));
+  elsewhere.HaId = 3;
+  elsewhere.Model = "Other";
+  EXPECT_TRUE(DevicesMatch(located, elsewhere, true));
+}
+
 TEST(StorageRefresh, NoVolumeExtentNoLayoutEntry) {
   FakePlatform fake;
   auto& dev = fake.devices;

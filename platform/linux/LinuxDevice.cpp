@@ -92,18 +92,40 @@ std::uint64_t ToNumber(const std::string& s) {
   return v;
 }
 
-// Which whole-disk devices are physical drives, in the order they are numbered.
+// Which whole-disk devices are physical drives, and the rank of their kind in the numbering:
+// NVMe first (the system disk of today's machines), then SCSI and SATA, virtio, Xen, legacy
+// IDE, MMC/SD; -1 for devices that are not drives.
 int DiskRank(const std::string& name, bool loops) {
   auto digitsAfter = [&](std::size_t n) { return name.size() > n && AllDigits(std::string_view(name).substr(n)); };
-  if (StartsWith(name, "sd")) return 0;
-  if (StartsWith(name, "hd")) return 1;
+  if (StartsWith(name, "nvme") && name.find('n', 4) != std::string::npos && name.find('c') == std::string::npos)
+    return 0;
+  if (StartsWith(name, "sd")) return 1;
   if (StartsWith(name, "vd")) return 2;
   if (StartsWith(name, "xvd")) return 3;
-  if (StartsWith(name, "nvme") && name.find('n', 4) != std::string::npos && name.find('c') == std::string::npos)
-    return 4;
+  if (StartsWith(name, "hd")) return 4;
   if (StartsWith(name, "mmcblk") && digitsAfter(6)) return 5;
   if (loops && StartsWith(name, "loop") && digitsAfter(4)) return 6;
   return -1;
+}
+
+// The number a disk's name carries within its kind: "vdb" 1, "sdaa" 26, "mmcblk2" 2,
+// "loop7" 7; for an NVMe namespace its controller. The letters count as the kernel counts
+// them (a..z, then aa..zz, ...).
+std::uint32_t DiskOrdinal(const std::string& name) {
+  std::size_t at = 0;
+  for (const char* prefix : {"nvme", "mmcblk", "loop", "xvd", "sd", "vd", "hd"})
+    if (StartsWith(name, prefix)) {
+      at = std::strlen(prefix);
+      break;
+    }
+  if (at < name.size() && name[at] >= '0' && name[at] <= '9') {
+    std::uint32_t n = 0;
+    for (; at < name.size() && name[at] >= '0' && name[at] <= '9'; ++at) n = n * 10 + static_cast<std::uint32_t>(name[at] - '0');
+    return n;
+  }
+  std::uint32_t n = 0;
+  for (; at < name.size() && name[at] >= 'a' && name[at] <= 'z'; ++at) n = n * 26 + static_cast<std::uint32_t>(name[at] - 'a' + 1);
+  return n ? n - 1 : 0;
 }
 
 enum class Kind { Disk, Cdrom, Tape, Volume };
@@ -347,6 +369,16 @@ class LinuxDevice : public DeviceApi {
 
   bool Removable(const std::string& disk) const { return Read("/sys/block/" + disk + "/removable") == "1"; }
 
+  // A disk that comes and goes: removable media, or a device on a hot-plug bus (USB,
+  // FireWire, an SD card slot). Such a disk never takes a number before a fixed one, so that
+  // a stick plugged in does not become drive 0, whose serial number identifies the machine.
+  bool Transient(const std::string& disk) const {
+    if (Removable(disk)) return true;
+    const std::string path = Real("/sys/block/" + disk);
+    if (path.find("/usb") != std::string::npos || path.find("/fw") != std::string::npos) return true;
+    return StartsWith(disk, "mmcblk") && Read("/sys/block/" + disk + "/device/type") == "SD";
+  }
+
   bool Wanted(const std::string& disk) const {
     if (DiskRank(disk, options_.includeLoopDevices) < 0) return false;
     if (Read("/sys/block/" + disk + "/hidden") == "1") return false;
@@ -385,14 +417,26 @@ class LinuxDevice : public DeviceApi {
 
   Snapshot Scan() const {
     Snapshot s;
+    // PhysicalDrive numbers: fixed disks first, then removable and hot-plugged ones, loop
+    // devices last; within each group by kind (DiskRank), then by the kernel's name in
+    // natural order (sdb before sdaa, nvme2n1 before nvme10n1).
+    struct Key {
+      int group, rank;
+      std::string name;
+    };
+    std::vector<Key> keys;
     for (const auto& name : ListDir("/sys/block"))
-      if (Wanted(name)) s.disks.push_back(name);
-    std::stable_sort(s.disks.begin(), s.disks.end(), [](const std::string& a, const std::string& b) {
-      const int ra = DiskRank(a, true), rb = DiskRank(b, true);
-      if (ra != rb) return ra < rb;
-      if (a.size() != b.size()) return a.size() < b.size();
-      return a < b;
+      if (Wanted(name)) {
+        const int rank = DiskRank(name, true);
+        keys.push_back({StartsWith(name, "loop") ? 2 : Transient(name) ? 1 : 0, rank, name});
+      }
+    std::sort(keys.begin(), keys.end(), [](const Key& a, const Key& b) {
+      if (a.group != b.group) return a.group < b.group;
+      if (a.rank != b.rank) return a.rank < b.rank;
+      if (a.name.size() != b.name.size()) return a.name.size() < b.name.size();
+      return a.name < b.name;
     });
+    for (const auto& k : keys) s.disks.push_back(k.name);
 
     // Mounted block devices, the root file system first, each device once.
     std::string mounts = owner_.ReadTextFile("/proc/self/mounts");
@@ -570,22 +614,64 @@ class LinuxDevice : public DeviceApi {
     std::uint8_t status = 0;
     std::uint32_t error = 0;
     const std::uint32_t timeoutMs = std::clamp<std::uint32_t>(r.timeOutValue, 1, 60) * 1000;
-    if (!linuxscsi::Execute(*d.sys, fd, r.cdb.data(), r.cdbLength, data, timeoutMs, status, sense, error)) return Fail(error);
+    if (r.cdb[0] == 0x1A && r.cdbLength == 6 && TakesOnlyTenByteModeSense(d)) {
+      if (!linuxscsi::ModeSenseAsTen(*d.sys, fd, r.cdb.data(), data, timeoutMs, status, sense, error)) return Fail(error);
+    } else if (!linuxscsi::Execute(*d.sys, fd, r.cdb.data(), r.cdbLength, data, timeoutMs, status, sense, error)) {
+      return Fail(error);
+    }
     bytesReturned = CompletePassThrough(in.data(), r, status, data, sense, out);
     return true;
   }
 
+  // Devices that refuse MODE SENSE(6): MMC devices (optical drives), whose command set has
+  // only the 10-byte form, and every packet (ATAPI) device behind libata or a USB bridge;
+  // the kernel itself sends these only MODE SENSE(10), as Windows' ATAPI port driver does.
+  // ATA disks are left alone: libata answers their 6-byte form itself.
+  bool TakesOnlyTenByteModeSense(const OpenDevice& d) const {
+    const std::string dir = DeviceDir(d);
+    if (dir.empty()) return Optical(d);
+    const std::string type = ReadHost(dir + "/type");
+    if (type == "5" || (type.empty() && Optical(d))) return true;
+    const bool bridged = dir.find("/ata") != std::string::npos || dir.find("/usb") != std::string::npos;
+    return bridged && !type.empty() && type != "0";
+  }
+
+  // The SCSI address of the device: its host, channel, target and LUN where the kernel
+  // gives them. Disks without one (virtio, Xen, NVMe, MMC, legacy IDE, loop) get an address
+  // of their own, so that every disk can be told apart by its location, as Windows' port
+  // drivers give each of their disks one:
+  //   port   0xF0 + kind: virtio 0, Xen 1, NVMe 2, MMC/SD 3, IDE 4, loop 5
+  //   path   0
+  //   target the disk's number within its kind (vdb 1, mmcblk2 2), modulo 256;
+  //          for NVMe the controller (nvme1n2 1)
+  //   lun    the rest of that number (divided by 256); for NVMe the namespace (nvme1n2 2)
+  // SCSI host numbers grow with every hot-plugged adapter but stay far below 0xF0 in practice.
   bool ScsiAddress(OpenDevice& d, std::vector<std::uint8_t>& reply) {
     const std::string dir = DeviceDir(d);
     const std::string hctl = dir.empty() ? std::string() : fs::path(dir).filename().string();
     unsigned h = 0, c = 0, t = 0, l = 0;
     char tail = 0;
-    if (hctl.empty() || std::sscanf(hctl.c_str(), "%u:%u:%u:%u%c", &h, &c, &t, &l, &tail) != 4)
-      return Fail(kErrorInvalidFunction);
-    reply = devio::ScsiAddress{static_cast<std::uint8_t>(h), static_cast<std::uint8_t>(c),
-                               static_cast<std::uint8_t>(t), static_cast<std::uint8_t>(l)}
-                .Encode();
-    return true;
+    if (!hctl.empty() && std::sscanf(hctl.c_str(), "%u:%u:%u:%u%c", &h, &c, &t, &l, &tail) == 4) {
+      reply = devio::ScsiAddress{static_cast<std::uint8_t>(h), static_cast<std::uint8_t>(c),
+                                 static_cast<std::uint8_t>(t), static_cast<std::uint8_t>(l)}
+                  .Encode();
+      return true;
+    }
+    const std::string& disk = d.target.disk;
+    static const std::pair<const char*, std::uint8_t> kKinds[] = {{"vd", 0}, {"xvd", 1}, {"nvme", 2},
+                                                                  {"mmcblk", 3}, {"hd", 4}, {"loop", 5}};
+    if (d.target.kind == Kind::Tape || disk.empty() || DiskRank(disk, true) < 0) return Fail(kErrorInvalidFunction);
+    for (const auto& [prefix, kind] : kKinds) {
+      if (!StartsWith(disk, prefix)) continue;
+      std::uint32_t target = DiskOrdinal(disk), lun = target / 256;
+      target %= 256;
+      if (kind == 2) lun = static_cast<std::uint32_t>(ToNumber(disk.substr(disk.find('n', 4) + 1)));
+      reply = devio::ScsiAddress{static_cast<std::uint8_t>(0xF0 + kind), 0, static_cast<std::uint8_t>(target),
+                                 static_cast<std::uint8_t>(lun)}
+                  .Encode();
+      return true;
+    }
+    return Fail(kErrorInvalidFunction);
   }
 
   std::uint32_t Bus(const OpenDevice& d, int peripheralType) const {
@@ -691,6 +777,11 @@ class LinuxDevice : public DeviceApi {
     return out;
   }
 
+  // An optical drive, or a file system mounted from one: both are answered as the drive.
+  static bool Optical(const OpenDevice& d) {
+    return d.target.kind == Kind::Cdrom || (d.target.kind == Kind::Volume && StartsWith(d.target.disk, "sr"));
+  }
+
   bool Media(OpenDevice& d, std::vector<std::uint8_t>& reply) {
     if (d.target.kind == Kind::Tape) {
       MediaInfo m;
@@ -698,7 +789,7 @@ class LinuxDevice : public DeviceApi {
       reply = MediaTypes{kFileDeviceTape, {m}}.Encode();
       return true;
     }
-    if (d.target.kind == Kind::Cdrom) {
+    if (Optical(d)) {
       auto can = CdromAbilities(d.target.disk);
       std::vector<MediaInfo> media;
       auto add = [&](std::uint32_t type) {
@@ -763,7 +854,7 @@ class LinuxDevice : public DeviceApi {
     if (!DiskSize(d, bytes, sectorSize)) return Fail(kErrorInvalidFunction);
     if (bytes == 0) return Fail(kErrorNotReady);  // no medium
     std::uint32_t heads = 255, sectors = 63;
-    if (d.target.kind == Kind::Cdrom) {
+    if (Optical(d)) {
       heads = 64;
       sectors = 32;
       sectorSize = 2048;
@@ -780,12 +871,12 @@ class LinuxDevice : public DeviceApi {
     g.TracksPerCylinder = heads;
     g.SectorsPerTrack = sectors;
     g.Cylinders = static_cast<std::int64_t>(bytes / (std::uint64_t{heads} * sectors * sectorSize));
-    g.MediaType = (d.target.kind == Kind::Cdrom || Removable(d.target.disk)) ? kMediaRemovable : kMediaFixed;
+    g.MediaType = (Optical(d) || Removable(d.target.disk)) ? kMediaRemovable : kMediaFixed;
     return true;
   }
 
   bool DriveLayout(OpenDevice& d, std::vector<std::uint8_t>& reply) {
-    if (d.target.kind == Kind::Tape || d.target.kind == Kind::Cdrom) return Fail(kErrorInvalidFunction);
+    if (d.target.kind == Kind::Tape || Optical(d)) return Fail(kErrorInvalidFunction);
     const int fd = DiskFd(d);
     if (fd < 0) return Fail(kErrorInvalidFunction);
     std::uint64_t bytes = 0;

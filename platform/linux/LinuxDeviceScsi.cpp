@@ -4,6 +4,7 @@
 #include <scsi/sg.h>
 #include <sys/ioctl.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -85,6 +86,44 @@ bool Execute(SystemCalls& sys, int fd, const std::uint8_t* cdb, std::uint8_t cdb
   const int resid = io.resid > 0 ? io.resid : 0;
   data.resize(data.size() > static_cast<std::size_t>(resid) ? data.size() - static_cast<std::size_t>(resid) : 0);
   sense.assign(senseBuffer, senseBuffer + std::min<unsigned>(io.sb_len_wr, sizeof senseBuffer));
+  return true;
+}
+
+bool ModeSenseAsTen(SystemCalls& sys, int fd, const std::uint8_t* cdb6, std::vector<std::uint8_t>& data,
+                    std::uint32_t timeoutMs, std::uint8_t& status, std::vector<std::uint8_t>& sense,
+                    std::uint32_t& error) {
+  // The 6-byte header is 4 bytes shorter than the 10-byte one; ask for that much more so
+  // that the caller gets as much of the page as it asked for.
+  const std::size_t wanted = data.size();
+  const auto allocation = static_cast<std::uint16_t>(std::min<std::size_t>(wanted + 4, 0xFFFF));
+  const std::uint8_t cdb10[10] = {0x5A, static_cast<std::uint8_t>(cdb6[1] & 0x08),  // DBD
+                                  cdb6[2], cdb6[3], 0, 0, 0,
+                                  static_cast<std::uint8_t>(allocation >> 8), static_cast<std::uint8_t>(allocation),
+                                  cdb6[5]};
+  std::vector<std::uint8_t> reply(allocation);
+  if (!Execute(sys, fd, cdb10, sizeof cdb10, reply, timeoutMs, status, sense, error)) return false;
+  data.clear();
+  if (status != 0 || reply.size() < 8) return true;
+  // 10-byte header: data length (2), medium type, device-specific, LONGLBA, reserved, block
+  // descriptor length (2). The 6-byte one: data length, medium type, device-specific, block
+  // descriptor length. Block descriptors too long for one byte cannot be told in the short
+  // form and are left out.
+  // The data length tells what the device holds, however much of it arrived.
+  const std::size_t told = (reply[0] << 8) | reply[1];
+  const std::size_t total = std::min<std::size_t>(reply.size(), 2 + told);
+  std::size_t descriptors = (reply[6] << 8) | reply[7];
+  std::size_t from = 8, dropped = 0;
+  if (descriptors > 255 || reply[4] & 0x01) {  // long LBA descriptors do not fit the short form
+    dropped = descriptors;
+    from += descriptors;
+    descriptors = 0;
+  }
+  if (from > total) from = total;
+  const std::size_t told6 = told >= 3 + dropped ? told - 3 - dropped : 3;
+  data = {static_cast<std::uint8_t>(std::min<std::size_t>(told6, 255)), reply[2], reply[3],
+          static_cast<std::uint8_t>(descriptors)};
+  data.insert(data.end(), reply.begin() + static_cast<std::ptrdiff_t>(from), reply.begin() + static_cast<std::ptrdiff_t>(total));
+  if (data.size() > wanted) data.resize(wanted);
   return true;
 }
 

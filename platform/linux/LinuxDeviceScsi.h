@@ -23,6 +23,13 @@ bool IsReadOnlyCommand(const std::uint8_t* cdb, std::uint8_t length);
 bool Execute(SystemCalls& sys, int fd, const std::uint8_t* cdb, std::uint8_t cdbLength, std::vector<std::uint8_t>& data,
              std::uint32_t timeoutMs, std::uint8_t& status, std::vector<std::uint8_t>& sense, std::uint32_t& error);
 
+// MODE SENSE(6) `cdb6` sent as MODE SENSE(10), for devices that take only the 10-byte form;
+// the reply's 8-byte header is given back in the 6-byte form, so that `data` reads as the
+// 6-byte command's answer. Arguments and result as for Execute.
+bool ModeSenseAsTen(SystemCalls& sys, int fd, const std::uint8_t* cdb6, std::vector<std::uint8_t>& data,
+                    std::uint32_t timeoutMs, std::uint8_t& status, std::vector<std::uint8_t>& sense,
+                    std::uint32_t& error);
+
 // The task-file registers of an ATA command with one 512-byte sector of data in.
 struct AtaRegisters {
   std::uint8_t command = 0, features = 0, count = 0, lbaLow = 0, lbaMid = 0, lbaHigh = 0;

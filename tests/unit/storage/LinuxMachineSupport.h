@@ -63,7 +63,7 @@ class Tree {
 
 // A block device under sys/devices (`parent` is its device's directory, "sys/devices/..."),
 // linked from sys/block and sys/class/block; `deviceLink` is its "device" link, if any.
-inline void Block(Tree& t, const std::string& parent, const std::string& name, const std::string& size, bool removable,
+inline void BlockDevice(Tree& t, const std::string& parent, const std::string& name, const std::string& size, bool removable,
                   const std::string& deviceLink) {
   const std::string dir = parent + "/block/" + name;
   t.File(dir + "/size", size + "\n");

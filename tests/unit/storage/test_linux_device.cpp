@@ -226,7 +226,7 @@ using linux_machine::Tree;
 
 void Block_(Tree& t, const std::string& parent, const std::string& name, const std::string& size, bool removable,
             const std::string& deviceLink) {
-  linux_machine::Block(t, parent, name, size, removable, deviceLink);
+  linux_machine::BlockDevice(t, parent, name, size, removable, deviceLink);
 }
 
 struct Machine {
@@ -309,8 +309,8 @@ TEST(LinuxDevices, PathsLettersAndNodes) {
     const char* path;
     const char* node;
   } cases[] = {
-      {"\\\\.\\PhysicalDrive0", "/dev/sda"}, {"\\\\.\\PHYSICALDRIVE1", "/dev/vda"},
-      {"\\\\.\\PhysicalDrive2", "/dev/nvme0n1"}, {"\\\\.\\PhysicalDrive3", ""},
+      {"\\\\.\\PhysicalDrive0", "/dev/nvme0n1"}, {"\\\\.\\PHYSICALDRIVE1", "/dev/sda"},
+      {"\\\\.\\PhysicalDrive2", "/dev/vda"}, {"\\\\.\\PhysicalDrive3", ""},
       {"\\\\.\\Cdrom0", "/dev/sr0"}, {"\\\\.\\Cdrom1", ""}, {"\\\\.\\Tape0", "/dev/nst0"},
       {"\\\\.\\C:", "/dev/vda"}, {"\\\\.\\D:", "/dev/sda1"}, {"\\\\.\\e:", "/dev/sda2"}, {"\\\\.\\F:", ""},
       {"\\\\.\\Scsi0:", ""}, {"\\\\.\\SMARTVSD", ""}, {"C:\\", ""}, {"\\\\.\\PhysicalDrive00000001", ""},
@@ -347,12 +347,12 @@ TEST(LinuxDevices, QueryOnlyOpensAnswerFromSysfs) {
     bool removable, location;
     std::int64_t size;
   } cases[] = {
-      {"\\\\.\\PhysicalDrive0", "ATA", "WDC WD5000AAKS-0", "1C01", "WD-WCAPW0493929", devio::kBusSata, 7, false, true,
+      {"\\\\.\\PhysicalDrive0", "", "Samsung SSD 980 PRO 1TB", "5B2QGXA7", "S5GXNF0R123456", devio::kBusNvme, 7, false,
+       true, 121601LL * 255 * 63 * 512},
+      {"\\\\.\\PhysicalDrive1", "ATA", "WDC WD5000AAKS-0", "1C01", "WD-WCAPW0493929", devio::kBusSata, 7, false, true,
        60801LL * 255 * 63 * 512},
-      {"\\\\.\\PhysicalDrive1", "0x1af4", "Virtio block device", "", "overlayblk", devio::kBusVirtual, 7, false, false,
+      {"\\\\.\\PhysicalDrive2", "0x1af4", "Virtio block device", "", "overlayblk", devio::kBusVirtual, 7, false, true,
        33418LL * 255 * 63 * 512},
-      {"\\\\.\\PhysicalDrive2", "", "Samsung SSD 980 PRO 1TB", "5B2QGXA7", "S5GXNF0R123456", devio::kBusNvme, 7, false,
-       false, 121601LL * 255 * 63 * 512},
       // Alone, the property query's SCSI peripheral type comes before the media types.
       {"\\\\.\\Cdrom0", "HL-DT-ST", "DVDRAM GH24NSD1", "LG00", "", devio::kBusSata, 5, true, true, 0},
       {"\\\\.\\Tape0", "EXABYTE", "EXB-89008E00012F", "V41b", "", devio::kBusScsi, 1, true, true, 0},
@@ -372,14 +372,29 @@ TEST(LinuxDevices, QueryOnlyOpensAnswerFromSysfs) {
     EXPECT_EQ(info.Size, c.size);
     EXPECT_TRUE(info.SMARTAttributes.empty());
   }
+  // Every disk has a location of its own: SCSI disks their host, channel, target and LUN;
+  // NVMe namespaces and virtio disks one made from their kind and numbers.
+  const struct {
+    const char* path;
+    std::vector<int> address;  // port, path, target, LUN
+  } addresses[] = {
+      {"\\\\.\\PhysicalDrive0", {0xF2, 0, 0, 1}},
+      {"\\\\.\\PhysicalDrive1", {0, 0, 0, 0}},
+      {"\\\\.\\PhysicalDrive2", {0xF0, 0, 0, 0}},
+      {"\\\\.\\Cdrom0", {1, 0, 0, 0}},
+  };
+  for (const auto& a : addresses) {
+    TDeviceInfo info;
+    ASSERT_TRUE(QueryStorageProperty(a.path, 0, info));
+    EXPECT_EQ(std::vector<int>({info.HaId, info.PathID, info.Target, info.Lun}), a.address) << a.path;
+  }
   TDeviceInfo info;
-  ASSERT_TRUE(QueryStorageProperty("\\\\.\\PhysicalDrive0", 0, info));
-  EXPECT_EQ(std::vector<int>({info.HaId, info.PathID, info.Target, info.Lun}), std::vector<int>({0, 0, 0, 0}));
+  ASSERT_TRUE(QueryStorageProperty("\\\\.\\PhysicalDrive1", 0, info));
   EXPECT_EQ(info.MediaType, devio::kMediaFixed);
 
   // The disk's medium is there and writable.
   auto& dev = layer.Devices();
-  const Handle q = dev.CreateFile("\\\\.\\PhysicalDrive0", 0, 3, 3, 0);
+  const Handle q = dev.CreateFile("\\\\.\\PhysicalDrive1", 0, 3, 3, 0);
   std::uint8_t out[312];
   std::uint32_t n = 0;
   ASSERT_TRUE(dev.DeviceIoControl(q, devio::kStorageGetMediaTypesEx, nullptr, 0, out, sizeof out, n));
@@ -396,7 +411,7 @@ TEST(LinuxDevices, ReadRequestsNeedAnOpenNode) {
   auto& dev = layer.Devices();
 
   // The disk's node opens (an image here): its partition table and size.
-  const Handle h = OpenDevice("\\\\.\\PhysicalDrive0");
+  const Handle h = OpenDevice("\\\\.\\PhysicalDrive1");
   ASSERT_NE(h, platform::kInvalidHandle);
   TDiskLayout layout;
   ASSERT_TRUE(GetDriveLayout(h, layout));
@@ -416,11 +431,11 @@ TEST(LinuxDevices, ReadRequestsNeedAnOpenNode) {
   dev.CloseHandle(h);
 
   // Nodes that cannot be opened fail the open, as Windows does without rights.
-  EXPECT_EQ(OpenDevice("\\\\.\\PhysicalDrive1"), platform::kInvalidHandle);
+  EXPECT_EQ(OpenDevice("\\\\.\\PhysicalDrive2"), platform::kInvalidHandle);
   EXPECT_EQ(dev.GetLastError(), platform::kErrorFileNotFound);
 
   // A query-only handle is refused what needs read access.
-  const Handle q = dev.CreateFile("\\\\.\\PhysicalDrive0", 0, 3, 3, 0);
+  const Handle q = dev.CreateFile("\\\\.\\PhysicalDrive1", 0, 3, 3, 0);
   ASSERT_NE(q, platform::kInvalidHandle);
   EXPECT_FALSE(GetDriveLayout(q, layout));
   EXPECT_EQ(dev.GetLastError(), platform::kErrorAccessDenied);
@@ -438,9 +453,9 @@ TEST(LinuxDevices, VolumeExtentsAndTheirDisks) {
     std::uint32_t disk;
     std::int64_t start, length;
   } cases[] = {
-      {"\\\\.\\C:", 1, 0, 536870912LL * 512},
-      {"\\\\.\\D:", 0, 2048LL * 512, 204800LL * 512},
-      {"\\\\.\\E:", 0, 206848LL * 512, 40000LL * 512},
+      {"\\\\.\\C:", 2, 0, 536870912LL * 512},
+      {"\\\\.\\D:", 1, 2048LL * 512, 204800LL * 512},
+      {"\\\\.\\E:", 1, 206848LL * 512, 40000LL * 512},
   };
   for (const auto& c : cases) {
     const Handle h = dev.CreateFile(c.path, 0, 3, 3, 0);
@@ -466,18 +481,18 @@ TEST(LinuxDevices, RefreshOverTheMachine) {
   storage.CollectData();
   ASSERT_EQ(storage.PhysicalCount(), 5);
   const auto& p = storage.PhysicalDevices();
-  EXPECT_EQ(p[0].Model, "WDC WD5000AAKS-0");
-  EXPECT_EQ(p[1].Model, "Virtio block device");
-  EXPECT_EQ(p[2].Model, "Samsung SSD 980 PRO 1TB");
+  EXPECT_EQ(p[0].Model, "Samsung SSD 980 PRO 1TB");
+  EXPECT_EQ(p[1].Model, "WDC WD5000AAKS-0");
+  EXPECT_EQ(p[2].Model, "Virtio block device");
   EXPECT_EQ(p[3].Model, "DVDRAM GH24NSD1");
   EXPECT_EQ(p[4].Model, "EXB-89008E00012F");
   ASSERT_EQ(storage.LogicalCount(), 3);
   const auto& l = storage.LogicalDevices();
   EXPECT_EQ(l[0].Drive, 'C');
-  EXPECT_EQ(l[0].PHYSIndex, 1);
+  EXPECT_EQ(l[0].PHYSIndex, 2);
   EXPECT_EQ(l[1].Drive, 'D');
-  EXPECT_EQ(l[1].PHYSIndex, 0);
-  EXPECT_EQ(l[2].PHYSIndex, 0);
+  EXPECT_EQ(l[1].PHYSIndex, 1);
+  EXPECT_EQ(l[2].PHYSIndex, 1);
   storage.CollectData();
   EXPECT_EQ(storage.PhysicalCount(), 5);
   EXPECT_EQ(storage.LogicalCount(), 3);
@@ -503,8 +518,8 @@ TEST(LinuxDevices, SystemCallsPassThroughTheSeam) {
   TKyvex_Storage storage;
   storage.CollectData();
 
-  ASSERT_GE(storage.PhysicalCount(), 1);
-  const auto& disk = storage.PhysicalDevices()[0];
+  ASSERT_GE(storage.PhysicalCount(), 2);
+  const auto& disk = storage.PhysicalDevices()[1];
   EXPECT_EQ(disk.Model, "Recorded disk");
   EXPECT_EQ(disk.Revision, "RC01");
   // D: is sda1: its partition entry comes from the table the recorder's medium holds.

@@ -1,0 +1,431 @@
+// Whole machines as the Linux layer sees them: each one a sysfs, procfs and /dev tree with the
+// replies its devices gave, run through a full storage refresh both as root (every node
+// opens and answers through the recorder) and as a user (no node opens; sysfs alone). Each
+// must give the right records, the right drive numbering and the right drive links.
+#ifdef __linux__
+
+#include <gtest/gtest.h>
+
+#include <tuple>
+
+#include "platform/linux/LinuxDevice.h"
+#include "platform/linux/LinuxDeviceScsi.h"
+#include "platform/linux/LinuxPlatform.h"
+#include "storage/KSI_Storage.h"
+#include "unit/storage/LinuxMachineSupport.h"
+#include "unit/storage/StorageTestSupport.h"
+
+using namespace kyvex;
+using namespace storage_test;
+using namespace linux_machine;
+using platform::LinuxPlatform;
+using platform::ScopedPlatform;
+
+namespace {
+
+// The first sector of a disk with an MBR: (type, first sector, sectors) per slot.
+std::vector<std::uint8_t> Mbr(const std::vector<std::tuple<std::uint8_t, std::uint32_t, std::uint32_t>>& slots) {
+  std::vector<std::uint8_t> s(512, 0);
+  for (std::size_t i = 0; i < slots.size(); ++i) {
+    std::uint8_t* e = &s[446 + 16 * i];
+    e[4] = std::get<0>(slots[i]);
+    devio::Put32(e + 8, std::get<1>(slots[i]));
+    devio::Put32(e + 12, std::get<2>(slots[i]));
+  }
+  s[510] = 0x55;
+  s[511] = 0xAA;
+  return s;
+}
+
+// A SCSI device in sysfs (vendor, model, revision, peripheral type) with its block device.
+void ScsiBlock(Tree& t, const std::string& dev, const std::string& name, const std::string& vendor,
+               const std::string& model, const std::string& rev, int type, std::uint64_t sectors, bool removable) {
+  t.File(dev + "/vendor", vendor + "\n");
+  t.File(dev + "/model", model + "\n");
+  t.File(dev + "/rev", rev + "\n");
+  t.File(dev + "/type", std::to_string(type) + "\n");
+  BlockDevice(t, dev, name, std::to_string(sectors), removable, "../..");
+}
+
+// The node of a SCSI disk behind libata (or a bridge): INQUIRY as sysfs shows it, IDENTIFY
+// and SMART READ DATA through ATA PASS-THROUGH when `identify` is given.
+FakeNode ScsiDisk(std::uint64_t sectors, std::vector<std::uint8_t> mbr, std::vector<std::uint8_t> inquiry,
+                  std::optional<Block> identify) {
+  FakeNode n;
+  n.bytes = sectors * 512;
+  n.image = std::move(mbr);
+  const Block smart = SmartData({{194, 100, 100, 31}, {9, 99, 99, 12}});
+  n.scsi = [inquiry, identify, smart](const std::vector<std::uint8_t>& cdb) {
+    if (cdb[0] == 0x12) return ScsiReply{0, inquiry, {}};
+    if (cdb[0] == 0x85 && identify && cdb[14] == 0xEC) return ScsiReply{0, {identify->begin(), identify->end()}, {}};
+    if (cdb[0] == 0x85 && identify && cdb[14] == 0xB0 && cdb[4] == 0xD0) return ScsiReply{0, {smart.begin(), smart.end()}, {}};
+    return IllegalRequest();
+  };
+  return n;
+}
+
+// The capabilities page (2Ah) of a DVD writer: reads CD-R/RW, DVD-ROM/R/RAM; writes CD-R/RW,
+// DVD-R/RAM.
+constexpr std::uint8_t kDvdReads = 0x3B, kDvdWrites = 0x33;
+
+// An ATAPI DVD writer, as real ones answer: MODE SENSE(6) refused, MODE SENSE(10) answered.
+FakeNode DvdDrive(const std::string& vendor, const std::string& model) {
+  FakeNode n;
+  n.bytes = 0;
+  const auto inquiry = Inquiry(5, vendor, model, "1.00");
+  n.scsi = [inquiry](const std::vector<std::uint8_t>& cdb) {
+    if (cdb[0] == 0x12) return ScsiReply{0, inquiry, {}};
+    if (cdb[0] == 0x5A && (cdb[2] & 0x3F) == 0x2A) {
+      std::vector<std::uint8_t> page = {0x2A, 0x1C, kDvdReads, kDvdWrites};
+      page.resize(0x1E, 0);
+      std::vector<std::uint8_t> reply = {0, 0, 0x70, 0, 0, 0, 0, 0};
+      reply.insert(reply.end(), page.begin(), page.end());
+      reply[1] = static_cast<std::uint8_t>(reply.size() - 2);
+      const std::size_t allocation = (cdb[7] << 8) | cdb[8];
+      if (reply.size() > allocation) reply.resize(allocation);
+      return ScsiReply{0, reply, {}};
+    }
+    return IllegalRequest();
+  };
+  return n;
+}
+
+const std::string kCdromInfo =
+    "CD-ROM information, Id: cdrom.c 3.20 2003/12/17\n\ndrive name:\t\tsr0\ndrive speed:\t\t24\n"
+    "Can write CD-R:\t\t1\nCan write CD-RW:\t1\nCan read DVD:\t\t1\nCan write DVD-R:\t1\nCan write DVD-RAM:\t1\n\n";
+
+// --- The machines ---------------------------------------------------------------------------------
+
+// A laptop: an NVMe system disk, a USB stick and a USB DVD writer (an ATAPI drive behind a
+// USB bridge), each with a file system mounted.
+void Laptop(Tree& t, Recorder& rec) {
+  const std::string nvme = "sys/devices/pci0000:00/0000:00:1d.0/0000:3d:00.0/nvme/nvme0";
+  t.File(nvme + "/model", "SAMSUNG MZVLB512HBJQ-000L7              \n");
+  t.File(nvme + "/serial", "S4ENNX0N123456      \n");
+  t.File(nvme + "/firmware_rev", "5M2QEXF7\n");
+  BlockDevice(t, nvme, "nvme0n1", "1000215216", false, "../..");
+  Partition(t, nvme + "/block/nvme0n1", "nvme0n1p1", 2048, 1048576);
+  Partition(t, nvme + "/block/nvme0n1", "nvme0n1p2", 1050624, 999000000);
+  FakeNode& disk = rec.nodes["nvme0n1"];
+  disk.bytes = 1000215216ULL * 512;
+  disk.image = Mbr({{0xEF, 2048, 1048576}, {0x83, 1050624, 999000000}});
+
+  const std::string stick = "sys/devices/pci0000:00/0000:00:14.0/usb1/1-2/1-2:1.0/host1/target1:0:0/1:0:0:0";
+  ScsiBlock(t, stick, "sda", "SanDisk ", "Cruzer Blade    ", "1.00", 0, 30031872, true);
+  Partition(t, stick + "/block/sda", "sda1", 2048, 30029824);
+  rec.nodes["sda"] = ScsiDisk(30031872, Mbr({{0x0C, 2048, 30029824}}), Inquiry(0, "SanDisk", "Cruzer Blade", "1.00"),
+                              std::nullopt);
+
+  const std::string dvd = "sys/devices/pci0000:00/0000:00:14.0/usb2/2-1/2-1:1.0/host2/target2:0:0/2:0:0:0";
+  ScsiBlock(t, dvd, "sr0", "HL-DT-ST", "DVDRAM GP57EB40 ", "PF00", 5, 8388608, true);
+  rec.nodes["sr0"] = DvdDrive("HL-DT-ST", "DVDRAM GP57EB40");
+  t.File("proc/sys/dev/cdrom/info", kCdromInfo);
+
+  for (const char* p : {"nvme0n1p1", "nvme0n1p2", "sda1"}) rec.nodes[p].bytes = 1 << 20;
+  t.File("proc/self/mounts",
+         "proc /proc proc rw 0 0\n"
+         "/dev/nvme0n1p1 /boot/efi vfat rw 0 0\n"
+         "/dev/nvme0n1p2 / ext4 rw,relatime 0 0\n"
+         "/dev/sda1 /media/user/STICK vfat rw,nosuid 0 0\n"
+         "/dev/sr0 /media/user/MY\\040DISC iso9660 ro,nosuid 0 0\n");
+}
+
+// A server with two identical SATA disks, partitioned alike; the root file system on the
+// second one.
+void Server(Tree& t, Recorder& rec) {
+  const auto mbr = Mbr({{0x83, 2048, 1048576}, {0x83, 1050624, 3000000000u}});
+  for (int n : {0, 1}) {
+    const std::string port = std::to_string(n + 1), host = std::to_string(n);
+    const std::string dev = "sys/devices/pci0000:00/0000:00:17.0/ata" + port + "/host" + host + "/target" + host +
+                            ":0:0/" + host + ":0:0:0";
+    const std::string name = n ? "sdb" : "sda", serial = n ? "ZC1A0002" : "ZC1A0001";
+    ScsiBlock(t, dev, name, "ATA     ", "ST4000NM0035-1V4", "TN04", 0, 7814037168ULL, false);
+    t.File(dev + "/vpd_pg80", std::string("\0\x80\0\x14", 4) + "            " + serial);
+    t.File("sys/class/ata_link/link" + port + "/sata_spd", "6.0 Gbps\n");
+    Partition(t, dev + "/block/" + name, name + "1", 2048, 1048576);
+    Partition(t, dev + "/block/" + name, name + "2", 1050624, 3000000000u);
+    rec.nodes[name] = ScsiDisk(7814037168ULL, mbr, Inquiry(0, "ATA", "ST4000NM0035-1V4", "TN04"),
+                               IdentifyBuilder::Disk("ST4000NM0035-1V4", serial).b);
+    for (const char* p : {"1", "2"}) rec.nodes[name + p].bytes = 1 << 20;
+  }
+  t.File("proc/self/mounts",
+         "/dev/sda2 /srv xfs rw 0 0\n"
+         "/dev/sdb2 / ext4 rw 0 0\n"
+         "/dev/sdb1 /boot ext4 rw 0 0\n"
+         "/dev/sda1 /boot2 ext4 rw 0 0\n");
+}
+
+// A VM with two virtio disks, whose model texts are all alike and which have no serial.
+void VirtualMachine(Tree& t, Recorder& rec) {
+  const auto mbr = Mbr({{0x83, 2048, 2097152}, {0x83, 2099200, 60000000}});
+  for (int n : {0, 1}) {
+    const std::string dev = "sys/devices/pci0000:00/0000:00:0" + std::to_string(4 + n) + ".0/virtio" + std::to_string(n + 1);
+    const std::string name = n ? "vdb" : "vda";
+    t.File(dev + "/vendor", "0x1af4\n");
+    t.File(dev + "/device", "0x0002\n");
+    BlockDevice(t, dev, name, "67108864", false, "../..");
+    Partition(t, dev + "/block/" + name, name + "1", 2048, 2097152);
+    Partition(t, dev + "/block/" + name, name + "2", 2099200, 60000000);
+    FakeNode& node = rec.nodes[name];
+    node.bytes = 67108864ULL * 512;
+    node.image = mbr;
+    for (const char* p : {"1", "2"}) rec.nodes[name + p].bytes = 1 << 20;
+  }
+  t.File("proc/self/mounts",
+         "/dev/vda1 /boot ext4 rw 0 0\n"
+         "/dev/vdb1 / ext4 rw 0 0\n"
+         "/dev/vda2 /home ext4 rw 0 0\n"
+         "/dev/vdb2 /var ext4 rw 0 0\n");
+}
+
+struct RecordedMachine {
+  const char* name;
+  void (*build)(Tree&, Recorder&);
+  std::vector<std::string> drives;         // the nodes of PhysicalDrive0, 1, ...
+  std::vector<std::string> models;         // the physical records, in order
+  std::vector<std::pair<char, int>> links;  // each letter and its physical record
+};
+
+const RecordedMachine kMachines[] = {
+    {"laptop", Laptop, {"/dev/nvme0n1", "/dev/sda"},
+     {"SAMSUNG MZVLB512HBJQ-000L7", "Cruzer Blade", "DVDRAM GP57EB40"},
+     {{'C', 0}, {'D', 0}, {'E', 1}, {'F', 2}}},
+    {"server", Server, {"/dev/sda", "/dev/sdb"},
+     {"ST4000NM0035-1V4", "ST4000NM0035-1V4"},
+     {{'C', 1}, {'D', 0}, {'E', 1}, {'F', 0}}},
+    {"vm", VirtualMachine, {"/dev/vda", "/dev/vdb"},
+     {"Virtio block device", "Virtio block device"},
+     {{'C', 1}, {'D', 0}, {'E', 0}, {'F', 1}}},
+};
+
+// How the refresh runs: as root every node opens and answers; as a user none opens.
+enum class Rights { Root, User };
+
+class DenyAll : public Recorder {
+ public:
+  int Open(const std::string& path, int flags) override {
+    opens.push_back({path, flags, 0, {}});
+    errno = EACCES;
+    return -1;
+  }
+};
+
+TEST(RecordedMachines, RecordsNumberingAndLinks) {
+  for (const auto& m : kMachines)
+    for (Rights rights : {Rights::Root, Rights::User}) {
+      SCOPED_TRACE(std::string(m.name) + (rights == Rights::Root ? " as root" : " as user"));
+      Tree tree;
+      Recorder root;
+      DenyAll user;
+      root.passOthers = false;
+      m.build(tree, root);
+      Recorder& rec = rights == Rights::Root ? root : static_cast<Recorder&>(user);
+      LinuxPlatform layer(tree.Root());
+      platform::SetLinuxSystemCalls(layer.Devices(), &rec);
+      ScopedPlatform scope(layer);
+
+      for (std::size_t n = 0; n <= m.drives.size(); ++n)
+        EXPECT_EQ(platform::LinuxDeviceNode(layer.Devices(), "\\\\.\\PhysicalDrive" + std::to_string(n)),
+                  n < m.drives.size() ? m.drives[n] : "")
+            << n;
+
+      TKyvex_Storage storage;
+      storage.CollectData();
+      std::vector<std::string> models;
+      for (const auto& p : storage.PhysicalDevices()) models.push_back(p.Model);
+      EXPECT_EQ(models, m.models);
+      std::vector<std::pair<char, int>> links;
+      for (const auto& l : storage.LogicalDevices()) links.push_back({l.Drive, l.PHYSIndex});
+      EXPECT_EQ(links, m.links);
+      // Every disk a location of its own.
+      const auto& p = storage.PhysicalDevices();
+      for (std::size_t i = 0; i < p.size(); ++i) {
+        EXPECT_TRUE(p[i].LocationAvailable) << i;
+        for (std::size_t j = 0; j < i; ++j) EXPECT_FALSE(DevicesMatch(p[i], p[j], false)) << i << " " << j;
+      }
+      for (const auto& open : rec.opens) EXPECT_EQ(open.flags & O_ACCMODE, O_RDONLY) << open.path;
+      EXPECT_EQ(rec.openNow, 0);
+    }
+}
+
+// The server's twins keep their own serial numbers and SMART data as root.
+TEST(RecordedMachines, TwinDisksKeepTheirOwnIdentity) {
+  Tree tree;
+  Recorder rec;
+  rec.passOthers = false;
+  Server(tree, rec);
+  LinuxPlatform layer(tree.Root());
+  platform::SetLinuxSystemCalls(layer.Devices(), &rec);
+  ScopedPlatform scope(layer);
+  TKyvex_Storage storage;
+  storage.CollectData();
+  ASSERT_EQ(storage.PhysicalCount(), 2);
+  const auto& p = storage.PhysicalDevices();
+  EXPECT_EQ(p[0].SerialNumber, "ZC1A0001");
+  EXPECT_EQ(p[1].SerialNumber, "ZC1A0002");
+  EXPECT_EQ(std::make_tuple(p[0].HaId, p[1].HaId), std::make_tuple(0, 1));
+  for (const auto& d : p) {
+    EXPECT_TRUE(d.SMARTSupport);
+    EXPECT_EQ(d.Temperature, 31);
+  }
+}
+
+// A stick plugged into the laptop takes a number after the NVMe disk, however the kernel
+// named them; so does a removable disk that is not on USB, and an SD card after the
+// soldered eMMC. Names count naturally (sdb before sdaa, nvme2n1 before nvme10n1).
+TEST(RecordedMachines, FixedDisksComeBeforeTransientOnes) {
+  struct Disk {
+    const char* name;
+    const char* parent;
+    bool removable;
+  };
+  struct Case {
+    std::vector<Disk> disks;
+    std::vector<std::string> order;
+  } cases[] = {
+      {{{"sda", "sys/devices/pci0000:00/0000:00:14.0/usb1/1-1/1-1:1.0/host0/target0:0:0/0:0:0:0", false},
+        {"nvme0n1", "sys/devices/pci0000:00/0000:00:1d.0/nvme/nvme0", false}},
+       {"nvme0n1", "sda"}},
+      {{{"sda", "sys/devices/pci0000:00/0000:00:17.0/ata1/host0/target0:0:0/0:0:0:0", true},
+        {"sdb", "sys/devices/pci0000:00/0000:00:17.0/ata2/host1/target1:0:0/1:0:0:0", false},
+        {"sdaa", "sys/devices/pci0000:00/0000:00:17.0/ata3/host2/target2:0:0/2:0:0:0", false}},
+       {"sdb", "sdaa", "sda"}},
+      {{{"nvme10n1", "sys/devices/pci0000:00/0000:00:1c.0/nvme/nvme10", false},
+        {"nvme2n1", "sys/devices/pci0000:00/0000:00:1b.0/nvme/nvme2", false},
+        {"mmcblk0", "sys/devices/pci0000:00/0000:00:1e.6/mmc_host/mmc0/mmc0:0001", false},
+        {"mmcblk1", "sys/devices/pci0000:00/0000:00:1e.7/mmc_host/mmc1/mmc1:0001", false},
+        {"vda", "sys/devices/pci0000:00/0000:00:04.0/virtio1", false}},
+       {"nvme2n1", "nvme10n1", "vda", "mmcblk1", "mmcblk0"}},
+  };
+  for (const auto& c : cases) {
+    Tree tree;
+    for (const auto& d : c.disks) BlockDevice(tree, d.parent, d.name, "1000000", d.removable, "../..");
+    tree.File("sys/devices/pci0000:00/0000:00:1e.6/mmc_host/mmc0/mmc0:0001/type", "SD\n");  // a card slot
+    tree.File("sys/devices/pci0000:00/0000:00:1e.7/mmc_host/mmc1/mmc1:0001/type", "MMC\n");  // soldered eMMC
+    LinuxPlatform layer(tree.Root());
+    std::vector<std::string> order;
+    for (std::size_t n = 0; n < c.disks.size(); ++n)
+      order.push_back(platform::LinuxDeviceNode(layer.Devices(), "\\\\.\\PhysicalDrive" + std::to_string(n)).substr(5));
+    EXPECT_EQ(order, c.order);
+  }
+}
+
+// The laptop's USB DVD writer takes only MODE SENSE(10): the capabilities page is read
+// through it, and the 6-byte form never reaches the drive.
+TEST(RecordedMachines, OpticalDrivesAreAskedWithModeSenseTen) {
+  Tree tree;
+  Recorder rec;
+  rec.passOthers = false;
+  Laptop(tree, rec);
+  LinuxPlatform layer(tree.Root());
+  platform::SetLinuxSystemCalls(layer.Devices(), &rec);
+  ScopedPlatform scope(layer);
+  TKyvex_Storage storage;
+  storage.CollectData();
+  ASSERT_EQ(storage.PhysicalCount(), 3);
+  const TDeviceInfo& dvd = storage.PhysicalDevices()[2];
+  const std::vector<bool> abilities = {dvd.Read_CDR,    dvd.Read_CDRW,   dvd.Read_DVDROM, dvd.Read_DVDR, dvd.Read_DVDRAM,
+                                       dvd.Write_CDR,   dvd.Write_CDRW,  dvd.Write_DVDR,  dvd.Write_DVDRAM};
+  EXPECT_EQ(abilities, std::vector<bool>(9, true));
+  bool ten = false;
+  for (const auto& cdb : rec.CommandBlocks("sr0")) {
+    EXPECT_NE(cdb[0], 0x1A);
+    ten |= cdb[0] == 0x5A && cdb[2] == 0x2A && (cdb[1] & 0x08);
+  }
+  EXPECT_TRUE(ten);
+  // The USB stick is a disk: its MODE SENSE stays the 6-byte form.
+  bool six = false;
+  for (const auto& cdb : rec.CommandBlocks("sda")) six |= cdb[0] == 0x1A;
+  EXPECT_TRUE(six);
+}
+
+// The 10-byte reply handed back in the 6-byte form: header fields, block descriptors, and
+// the caller's length.
+TEST(RecordedMachines, ModeSenseTenReplyInTheSixByteForm) {
+  struct Case {
+    const char* what;
+    std::vector<std::uint8_t> reply10;
+    std::size_t asked;
+    std::vector<std::uint8_t> want6;
+  } cases[] = {
+      {"no descriptors", {0, 12, 0x70, 0x80, 0, 0, 0, 0, 0x2A, 0x04, 0x3B, 0x33, 0, 0}, 192,
+       {9, 0x70, 0x80, 0, 0x2A, 0x04, 0x3B, 0x33, 0, 0}},
+      {"one descriptor", {0, 20, 0, 0, 0, 0, 0, 8, 1, 2, 3, 4, 5, 6, 7, 8, 0x2A, 0x04, 0x3B, 0x33, 0, 0}, 192,
+       {17, 0, 0, 8, 1, 2, 3, 4, 5, 6, 7, 8, 0x2A, 0x04, 0x3B, 0x33, 0, 0}},
+      {"long descriptor left out", {0, 28, 0, 0, 1, 0, 0, 16, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16,
+                                    0x2A, 0x04, 0x3B, 0x33, 0, 0}, 192,
+       {9, 0, 0, 0, 0x2A, 0x04, 0x3B, 0x33, 0, 0}},
+      {"cut to the length asked", {0, 12, 0x70, 0, 0, 0, 0, 0, 0x2A, 0x04, 0x3B, 0x33, 0, 0}, 6,
+       {9, 0x70, 0, 0, 0x2A, 0x04}},
+      {"data shorter than the length told", {0, 200, 0, 0, 0, 0, 0, 0, 0x2A, 0x04, 0x3B, 0x33, 0, 0}, 192,
+       {197, 0, 0, 0, 0x2A, 0x04, 0x3B, 0x33, 0, 0}},
+      {"header only", {0, 6, 0, 0, 0, 0, 0, 0}, 192, {3, 0, 0, 0}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Recorder rec;
+    FakeNode& node = rec.nodes["sr0"];
+    std::vector<std::uint8_t> sent;
+    node.scsi = [&](const std::vector<std::uint8_t>& cdb) {
+      sent = cdb;
+      std::vector<std::uint8_t> r = c.reply10;
+      const std::size_t allocation = (cdb[7] << 8) | cdb[8];
+      if (r.size() > allocation) r.resize(allocation);
+      return ScsiReply{0, r, {}};
+    };
+    const int fd = rec.Open("/dev/sr0", O_RDONLY);
+    const std::uint8_t cdb6[6] = {0x1A, 0x08, 0x2A, 0, static_cast<std::uint8_t>(c.asked), 0};
+    std::vector<std::uint8_t> data(c.asked), sense;
+    std::uint8_t status = 0xFF;
+    std::uint32_t error = 0;
+    ASSERT_TRUE(platform::linuxscsi::ModeSenseAsTen(rec, fd, cdb6, data, 5000, status, sense, error));
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(data, c.want6);
+    ASSERT_EQ(sent.size(), 10u);
+    EXPECT_EQ(sent[0], 0x5A);
+    EXPECT_EQ(sent[2], 0x2A);
+    EXPECT_EQ((sent[7] << 8) | sent[8], static_cast<int>(c.asked + 4));
+    rec.Close(fd);
+  }
+}
+
+// A mounted disc is a file system on an optical drive: a CD-ROM drive, the drive's media
+// types and its 2048-byte sectors, never a removable disk of 255 heads.
+TEST(RecordedMachines, MountedDiscIsAnOpticalVolume) {
+  for (Rights rights : {Rights::Root, Rights::User}) {
+    SCOPED_TRACE(rights == Rights::Root ? "as root" : "as user");
+    Tree tree;
+    Recorder root;
+    DenyAll user;
+    root.passOthers = false;
+    Laptop(tree, root);
+    Recorder& rec = rights == Rights::Root ? root : static_cast<Recorder&>(user);
+    LinuxPlatform layer(tree.Root());
+    platform::SetLinuxSystemCalls(layer.Devices(), &rec);
+    ScopedPlatform scope(layer);
+    EXPECT_EQ(layer.Devices().GetDriveType("F:\\"), devio::kDriveCdrom);
+    TKyvex_Storage storage;
+    storage.CollectData();
+    ASSERT_EQ(storage.LogicalCount(), 4);
+    const TDeviceInfo& disc = storage.LogicalDevices()[3];
+    EXPECT_EQ(disc.Drive, 'F');
+    EXPECT_NE(disc.DeviceType, kDeviceTypeDisk);
+    EXPECT_NE(disc.MediaType, devio::kMediaRemovable);
+    EXPECT_EQ(disc.MediaType, devio::kMediaCdRom);
+    EXPECT_TRUE(disc.Layout.empty());
+    if (rights == Rights::Root) {
+      EXPECT_EQ(disc.DeviceType, devio::kFileDeviceDvd);  // as the drive's own record
+      EXPECT_EQ(disc.DeviceType, storage.PhysicalDevices()[2].DeviceType);
+    }
+    const Handle h = layer.Devices().CreateFile("\\\\.\\F:", 0, 3, 3, 0);
+    TDiskGeometry g;
+    ASSERT_TRUE(GetDriveGeometry(h, g));
+    EXPECT_EQ(g.BytesPerSector, 2048u);
+    EXPECT_NE(g.TracksPerCylinder, 255u);
+    layer.Devices().CloseHandle(h);
+  }
+}
+
+}  // namespace
+
+#endif  // __linux__

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/DeviceBlocks.h"
 #include "platform/Platform.h"
@@ -78,9 +79,27 @@ using Descriptor = std::array<std::uint8_t, 8>;
 
 }  // namespace devio
 
+// The system's own names for what a device path opens: the device node or device path
+// ("/dev/nvme0n1", "\\.\PhysicalDrive0"), and for a drive letter the places its file system
+// is mounted ("/", "C:\") and the file system's type ("ext4", "NTFS").
+struct DeviceNames {
+  std::string device;
+  std::vector<std::string> mountPoints;
+  std::string fileSystem;
+  bool operator==(const DeviceNames&) const = default;
+};
+
 class DeviceApi {
  public:
   virtual ~DeviceApi() = default;
+
+  // The names the system itself gives the device behind `path`; false when the path names
+  // nothing, or the platform has no names beyond the path.
+  virtual bool QueryDeviceNames(const std::string& path, DeviceNames& names) {
+    (void)path;
+    names = {};
+    return false;
+  }
 
   // CreateFile on a device path ("\\.\PhysicalDrive0", "\\.\C:", "\\.\SMARTVSD"); the invalid
   // handle on failure, GetLastError() telling why. An access of 0 opens the device for queries

@@ -21,6 +21,12 @@ Json& TFieldJson::Slot(const TField& f, const char* suffix) const {
 
 void TFieldJson::Text(const TField& f, const std::string& v) const { Slot(f) = Readable(v); }
 
+void TFieldJson::List(const TField& f, const std::vector<std::string>& v) const {
+  Json list = Json::array();
+  for (const auto& text : v) list.push_back(Readable(text));
+  Slot(f) = list;
+}
+
 void TFieldJson::Flag(const TField& f, bool v) const { Slot(f) = v; }
 
 // A letter loaded from a storage file may be any code-page byte; alone it would not be valid
@@ -71,6 +77,13 @@ void TFieldRows::Add(const TField& f, const std::string& text, bool empty) const
 
 void TFieldRows::Text(const TField& f, const std::string& v) const {
   Add(f, v.empty() ? "-" : Shown(v), v.empty());
+}
+
+// One row per text, each under the label: mount points may hold commas and spaces, so a
+// joined row could not be read apart.
+void TFieldRows::List(const TField& f, const std::vector<std::string>& v) const {
+  if (v.empty()) Add(f, "-", true);
+  for (const auto& text : v) Add(f, Shown(text), false);
 }
 
 void TFieldRows::Flag(const TField& f, bool v) const { Add(f, v ? "yes" : "no", !v); }

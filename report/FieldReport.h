@@ -10,12 +10,13 @@
 
 namespace kyvex::report {
 
-// Hands each value of a field list to the visitor's handler for its kind: Text, Flag (a
-// Boolean), Letter (a drive letter), Real, Code (unsigned numbers and enumerations) or Number
-// (signed numbers).
+// Hands each value of a field list to the visitor's handler for its kind: Text, List (of
+// texts), Flag (a Boolean), Letter (a drive letter), Real, Code (unsigned numbers and
+// enumerations) or Number (signed numbers).
 template <class Visitor>
 struct TFieldKinds {
   void operator()(const TField& f, const std::string& v) const { Self().Text(f, v); }
+  void operator()(const TField& f, const std::vector<std::string>& v) const { Self().List(f, v); }
   void operator()(const TField& f, const bool& v) const { Self().Flag(f, v); }
   void operator()(const TField& f, const char& v) const { Self().Letter(f, v); }
   void operator()(const TField& f, const double& v) const { Self().Real(f, v); }
@@ -42,6 +43,7 @@ class TFieldJson : public TFieldKinds<TFieldJson> {
   explicit TFieldJson(nlohmann::ordered_json& into) : into_(into) {}
 
   void Text(const TField& f, const std::string& v) const;
+  void List(const TField& f, const std::vector<std::string>& v) const;
   void Flag(const TField& f, bool v) const;
   void Letter(const TField& f, char v) const;
   void Real(const TField& f, double v) const;
@@ -62,14 +64,15 @@ nlohmann::ordered_json FieldsJson(const Record& r, Visit visit) {
   return j;
 }
 
-// Adds a row for each field that has a label: a text as it is ("-" for an empty one), a
-// Boolean as yes or no, a coded value by its text, a number in decimal. A field marked
+// Adds a row for each field that has a label: a text as it is ("-" for an empty one), a list
+// of texts one row per text, a Boolean as yes or no, a coded value by its text, a number in decimal. A field marked
 // OmitEmpty gives no row for an empty text or a zero.
 class TFieldRows : public TFieldKinds<TFieldRows> {
  public:
   explicit TFieldRows(Lines& into) : into_(into) {}
 
   void Text(const TField& f, const std::string& v) const;
+  void List(const TField& f, const std::vector<std::string>& v) const;
   void Flag(const TField& f, bool v) const;
   void Letter(const TField& f, char v) const;
   void Real(const TField& f, double v) const;

@@ -36,6 +36,8 @@ struct TFieldWriter {
   void operator()(const TField& f, const double& v) const;
   void operator()(const TField& f, const bool& v) const;
   void operator()(const TField& f, const char& v) const;
+  // Lists of texts are values the stored layout does not hold.
+  void operator()(const TField&, const std::vector<std::string>&) const {}
   template <class T>
     requires(std::is_integral_v<T> || std::is_enum_v<T>)
   void operator()(const TField& f, const T& v) const {
@@ -65,6 +67,7 @@ struct TFieldReader {
   void operator()(const TField& f, double& v) const;
   void operator()(const TField& f, bool& v) const;
   void operator()(const TField& f, char& v) const;
+  void operator()(const TField&, std::vector<std::string>&) const {}
   template <class T>
     requires(std::is_integral_v<T> || std::is_enum_v<T>)
   void operator()(const TField& f, T& v) const {

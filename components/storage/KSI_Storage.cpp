@@ -25,6 +25,16 @@ void CloseDevice(Handle h) {
   if (h != platform::kInvalidHandle) platform::Current().Devices().CloseHandle(h);
 }
 
+// The system's own names of the device behind `path` into the record (left empty where the
+// platform has none).
+void TakeSystemNames(const std::string& path, TDeviceInfo& record) {
+  platform::DeviceNames names;
+  if (!platform::Current().Devices().QueryDeviceNames(path, names)) return;
+  record.DevicePath = names.device;
+  record.MountPoints = names.mountPoints;
+  record.FileSystem = names.fileSystem;
+}
+
 }  // namespace
 
 void ClearDeviceList(TDeviceInfoArray& List) {
@@ -105,8 +115,10 @@ void TKyvex_Storage::CollectData() {
       if (IdentifyBySCSIMiniport(static_cast<std::uint8_t>(k), probe)) MatchMergeOrAppend(probe);
 
   for (unsigned k = 0; k < 256; ++k)
-    if (IdentifyBySMART(static_cast<std::uint8_t>(k), probe) && !Cleaned(probe.Model).empty())
+    if (IdentifyBySMART(static_cast<std::uint8_t>(k), probe) && !Cleaned(probe.Model).empty()) {
+      TakeSystemNames("\\\\.\\PhysicalDrive" + std::to_string(k), probe);
       MatchMergeOrAppend(probe);
+    }
 
   LinkLogicalDrives();
 }
@@ -164,7 +176,10 @@ void TKyvex_Storage::CollectLogicalDrives() {
           probe.Layout.push_back(entry);
           break;
         }
-    if ((inquired || queried) && !probe.Model.empty()) FLogicalDevices.push_back(probe);
+    if ((inquired || queried) && !probe.Model.empty()) {
+      TakeSystemNames(path, probe);
+      FLogicalDevices.push_back(probe);
+    }
   }
 }
 
@@ -180,6 +195,7 @@ void TKyvex_Storage::CollectDevicePaths(const char* Format, std::uint32_t Defaul
     const bool queried = QueryStorageProperty(path, index, probe);
     if (!inquired && !queried) continue;
     if (probe.DeviceType == 0) probe.DeviceType = DefaultType;
+    TakeSystemNames(path, probe);
     FPhysicalDevices.push_back(probe);
   }
 }

@@ -22,6 +22,10 @@ void VisitDeviceFields(Record& d, Visitor&& v) {
                   .OmitEmpty = omitEmpty, .RowWithCode = true};
   };
   v(TField{.Name = "Drive"}, d.Drive);
+  // The system's own names are shown beside the layout's values and never saved.
+  v(TField{.Name = "DevicePath", .Stored = kNotStored, .Label = "Device path", .OmitEmpty = true}, d.DevicePath);
+  v(TField{.Name = "MountPoints", .Stored = kNotStored, .Label = "Mounted on", .OmitEmpty = true}, d.MountPoints);
+  v(TField{.Name = "FileSystem", .Stored = kNotStored, .Label = "File system", .OmitEmpty = true}, d.FileSystem);
   v(TField{.Name = "Vendor", .MaxText = kText, .Label = "Vendor", .OmitEmpty = true}, d.Vendor);
   v(TField{.Name = "Model", .MaxText = kText, .Label = "Model", .OmitEmpty = true}, d.Model);
   v(TField{.Name = "Revision", .MaxText = kText, .Label = "Revision", .OmitEmpty = true}, d.Revision);

@@ -89,6 +89,11 @@ struct TDeviceInfo {
   bool Read_DVDRAM = false;
   bool Write_DVDR = false;
   bool Write_DVDRAM = false;
+  // The system's own names: the device node or path ("/dev/sda", "\\.\PhysicalDrive0"); for
+  // a drive, where its file system is mounted and its type. Shown, never saved.
+  std::string DevicePath;
+  std::vector<std::string> MountPoints;
+  std::string FileSystem;
 
   bool operator==(const TDeviceInfo&) const = default;
 };

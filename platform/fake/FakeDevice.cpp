@@ -198,6 +198,16 @@ std::uint32_t FakeDevice::GetDriveType(const std::string& rootPath) {
   return it == driveTypes.end() ? kDriveNoRootDir : it->second;
 }
 
+bool FakeDevice::QueryDeviceNames(const std::string& path, DeviceNames& out) {
+  out = {};
+  for (const auto& [p, n] : names)
+    if (Key(p) == Key(path)) {
+      out = n;
+      return true;
+    }
+  return false;
+}
+
 bool FakeDevice::GetLocalDescriptorTable(std::uint32_t& entries) {
   if (!ldt) return false;
   entries = static_cast<std::uint32_t>(ldt->size());

@@ -76,6 +76,9 @@ class FakeDevice : public DeviceApi {
   // --- Drive letters ----------------------------------------------------------------------
   std::string driveLetters;                      // "ACD": roots A:\, C:\, D:\ .
   std::map<std::string, std::uint32_t> driveTypes;  // by root ("C:\"), default no root dir
+  // The system's names by device path (compared without regard to ASCII case); a path
+  // without an entry has none.
+  std::map<std::string, DeviceNames> names;
 
   // --- What was asked ---------------------------------------------------------------------
   struct Open {
@@ -119,6 +122,7 @@ class FakeDevice : public DeviceApi {
   std::uint32_t SetErrorMode(std::uint32_t mode) override;
   std::uint32_t GetLogicalDriveStrings(std::uint32_t bufferLength, char* buffer) override;
   std::uint32_t GetDriveType(const std::string& rootPath) override;
+  bool QueryDeviceNames(const std::string& path, DeviceNames& names) override;
   bool GetLocalDescriptorTable(std::uint32_t& entries) override;
   bool ReadDescriptor(std::uint32_t index, devio::Descriptor& descriptor) override;
   bool WriteDescriptor(std::uint32_t index, const devio::Descriptor& descriptor) override;

@@ -1,8 +1,9 @@
 // The Linux device layer: Windows' device paths and I/O control requests answered from sysfs,
 // the block-device ioctls, SCSI generic requests and the partition table on the disk.
 //
-//   \\.\PhysicalDriveN  the whole-disk block devices: sd*, hd*, vd*, xvd*, nvme*n*, mmcblk*
-//                       in that order (loop devices last, when asked for)
+//   \\.\PhysicalDriveN  the whole-disk block devices (nvme*n*, sd*, vd*, xvd*, hd*, mmcblk*):
+//                       fixed disks first, then removable and hot-plugged ones, loop
+//                       devices last, when asked for (see Scan)
 //   \\.\CdromN          /dev/srN
 //   \\.\TapeN           /dev/stN, opened through /dev/nstN so that closing does not rewind
 //   \\.\C:, \\.\D:, ... the mounted block-device file systems, the root file system first
@@ -170,6 +171,24 @@ class LinuxDevice : public DeviceApi {
     return "/dev/" + t.node;
   }
 
+  // The node a path opens; for a drive letter also where its file system is mounted (every
+  // place, bind mounts too) and the file system's type, from the mount table.
+  bool QueryDeviceNames(const std::string& path, DeviceNames& names) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    names = {};
+    Target t;
+    if (!Resolve(path, t)) return Fail(kErrorFileNotFound);
+    names.device = "/dev/" + t.node;
+    if (t.kind == Kind::Volume) {
+      const auto& mounts = Snap().mounts;
+      if (auto it = mounts.find(t.node); it != mounts.end()) {
+        names.mountPoints = it->second.points;
+        names.fileSystem = it->second.fileSystem;
+      }
+    }
+    return true;
+  }
+
   Handle CreateFile(const std::string& path, std::uint32_t desiredAccess, std::uint32_t, std::uint32_t,
                     std::uint32_t) override {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -285,9 +304,14 @@ class LinuxDevice : public DeviceApi {
 
  private:
   // --- What the system has ------------------------------------------------------------------
+  struct Mounted {
+    std::vector<std::string> points;  // in mount-table order
+    std::string fileSystem;           // of the first mount
+  };
   struct Snapshot {
     std::vector<std::string> disks;                          // by PhysicalDrive number
     std::vector<std::pair<char, std::string>> letters;       // letter, mounted block device
+    std::map<std::string, Mounted> mounts;                   // by mounted block device
   };
 
   // The enumeration is taken again when it is older than a second: a refresh asks for a few
@@ -455,6 +479,12 @@ class LinuxDevice : public DeviceApi {
       const std::string point = Unescape(line.substr(a + 1, b == std::string::npos ? std::string::npos : b - a - 1));
       const std::string device = MountedDevice(source);
       if (device.empty()) continue;
+      Mounted& m = s.mounts[device];
+      if (m.points.empty() && b != std::string::npos) {
+        const std::size_t c = line.find(' ', b + 1);
+        m.fileSystem = Unescape(line.substr(b + 1, c == std::string::npos ? std::string::npos : c - b - 1));
+      }
+      m.points.push_back(point);
       const std::string disk = HoldingDisk(device);
       const bool onLoop = StartsWith(device, "loop") || StartsWith(disk, "loop");
       if (StartsWith(device, "zram") || StartsWith(device, "ram") || (onLoop && !options_.includeLoopDevices)) continue;

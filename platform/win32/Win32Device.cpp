@@ -98,6 +98,32 @@ class Win32Device : public DeviceApi {
 
   std::uint32_t GetDriveType(const std::string& rootPath) override { return ::GetDriveTypeA(rootPath.c_str()); }
 
+  // A device path is Windows' own name of its device; a drive letter's volume is named by
+  // its volume GUID path where the system has one (not on the 9x family, whose kernel lacks
+  // the call: looked up at run time), and mounted at its root.
+  bool QueryDeviceNames(const std::string& path, DeviceNames& names) override {
+    names = {};
+    names.device = path;
+    const bool letter = path.size() == 6 && path.compare(0, 4, "\\\\.\\") == 0 && path[5] == ':';
+    if (!letter) return true;
+    const std::string root = path.substr(4) + "\\";
+    using VolumeNameOf = BOOL(WINAPI*)(LPCSTR, LPSTR, DWORD);
+    if (HMODULE kernel = ::GetModuleHandleA("kernel32.dll"))
+      if (auto volumeNameOf = reinterpret_cast<VolumeNameOf>(
+              reinterpret_cast<void*>(::GetProcAddress(kernel, "GetVolumeNameForVolumeMountPointA")))) {
+        char volume[MAX_PATH] = {};
+        if (volumeNameOf(root.c_str(), volume, MAX_PATH)) names.device = volume;
+      }
+    names.mountPoints.push_back(root);
+    // A drive without a medium must not bring up the system's "insert a disk" dialog.
+    const UINT previous = ::SetErrorMode(SEM_FAILCRITICALERRORS);
+    char fileSystem[MAX_PATH + 1] = {};
+    if (::GetVolumeInformationA(root.c_str(), nullptr, 0, nullptr, nullptr, nullptr, fileSystem, sizeof fileSystem))
+      names.fileSystem = fileSystem;
+    ::SetErrorMode(previous);
+    return true;
+  }
+
 #if defined(__i386__)
   bool GetLocalDescriptorTable(std::uint32_t& entries) override {
     if (!IsWin9x()) return false;

@@ -76,6 +76,11 @@ class Disks : public TKyvex_Storage {
     e.Drive = '\xC7';  // a code-page letter
     e.Device = 0xC7;
     e.PHYSIndex = 1;
+    // The system's own names are shown, never saved: the file stays the recorded one.
+    FPhysicalDevices[0].DevicePath = "/dev/sda";
+    c.DevicePath = "/dev/sda1";
+    c.MountPoints = {"/", "/mnt/again"};
+    c.FileSystem = "ext4";
     FLogicalDevices = {c, e};
   }
 };

@@ -127,7 +127,8 @@ void Laptop(Tree& t, Recorder& rec) {
          "/dev/nvme0n1p1 /boot/efi vfat rw 0 0\n"
          "/dev/nvme0n1p2 / ext4 rw,relatime 0 0\n"
          "/dev/sda1 /media/user/STICK vfat rw,nosuid 0 0\n"
-         "/dev/sr0 /media/user/MY\\040DISC iso9660 ro,nosuid 0 0\n");
+         "/dev/sr0 /media/user/MY\\040DISC iso9660 ro,nosuid 0 0\n"
+         "/dev/nvme0n1p2 /var/snap/firefox/common/host-hunspell ext4 ro,bind 0 0\n");
 }
 
 // A server with two identical SATA disks, partitioned alike; the root file system on the
@@ -246,6 +247,42 @@ TEST(RecordedMachines, RecordsNumberingAndLinks) {
       for (const auto& open : rec.opens) EXPECT_EQ(open.flags & O_ACCMODE, O_RDONLY) << open.path;
       EXPECT_EQ(rec.openNow, 0);
     }
+}
+
+// Every record carries the system's own names: the device node, and for each drive where its
+// file system is mounted (every place, in mount-table order; escapes undone) and its type.
+TEST(RecordedMachines, RecordsCarryTheSystemsNames) {
+  Tree tree;
+  DenyAll rec;
+  Recorder ignored;
+  Laptop(tree, ignored);
+  LinuxPlatform layer(tree.Root());
+  platform::SetLinuxSystemCalls(layer.Devices(), &rec);
+  ScopedPlatform scope(layer);
+  TKyvex_Storage storage;
+  storage.CollectData();
+  std::vector<std::string> physical;
+  for (const auto& p : storage.PhysicalDevices()) physical.push_back(p.DevicePath);
+  EXPECT_EQ(physical, (std::vector<std::string>{"/dev/nvme0n1", "/dev/sda", "/dev/sr0"}));
+  struct Want {
+    std::string device;
+    std::vector<std::string> points;
+    std::string fileSystem;
+  };
+  const std::vector<Want> want = {
+      {"/dev/nvme0n1p2", {"/", "/var/snap/firefox/common/host-hunspell"}, "ext4"},
+      {"/dev/nvme0n1p1", {"/boot/efi"}, "vfat"},
+      {"/dev/sda1", {"/media/user/STICK"}, "vfat"},
+      {"/dev/sr0", {"/media/user/MY DISC"}, "iso9660"},
+  };
+  ASSERT_EQ(storage.LogicalCount(), static_cast<int>(want.size()));
+  for (std::size_t i = 0; i < want.size(); ++i) {
+    const TDeviceInfo& l = storage.LogicalDevices()[i];
+    SCOPED_TRACE(l.Drive);
+    EXPECT_EQ(l.DevicePath, want[i].device);
+    EXPECT_EQ(l.MountPoints, want[i].points);
+    EXPECT_EQ(l.FileSystem, want[i].fileSystem);
+  }
 }
 
 // The server's twins keep their own serial numbers and SMART data as root.

@@ -33,6 +33,8 @@ struct SmallMachine {
     dev.SmartReply(pd0, 0xEC, std::nullopt, IdentifyOf("ST320410A--3.39"));
     dev.SmartReply(pd0, 0xB0, 0xD0, SmartDataOf("ST320410A--3.39"));
     dev.driveLetters = "C";
+    dev.names[pd0] = {pd0, {}, ""};
+    dev.names["\\\\.\\C:"] = {"\\\\?\\Volume{6f1a0c2e-0000-0000-0000-100000000000}\\", {"C:\\", "D:\\Data\\"}, "NTFS"};
   }
 };
 
@@ -66,6 +68,12 @@ TEST(StorageReport, JsonUsesTheFieldNames) {
   ASSERT_EQ(c["Layout"].size(), 1u);
   EXPECT_EQ(c["Layout"][0]["Typ"], 7);
   EXPECT_EQ(c["Layout"][0]["TypName"], "NTFS / exFAT");
+  // The system's own names: the device path, and for the drive its mount points and file system.
+  EXPECT_EQ(disk["DevicePath"], "\\\\.\\PhysicalDrive0");
+  EXPECT_EQ(disk["MountPoints"], nlohmann::ordered_json::array());
+  EXPECT_EQ(c["DevicePath"], "\\\\?\\Volume{6f1a0c2e-0000-0000-0000-100000000000}\\");
+  EXPECT_EQ(c["MountPoints"], nlohmann::ordered_json::array({"C:\\", "D:\\Data\\"}));
+  EXPECT_EQ(c["FileSystem"], "NTFS");
   // Every field of the record is there; names stand beside the codes that have one.
   EXPECT_EQ(disk.size(), report::DeviceJson(TDeviceInfo{}).size() + 2);
 }
@@ -92,6 +100,14 @@ TEST(StorageReport, PagesShowEachDeviceAndWhereEachDriveLies) {
   EXPECT_EQ(logical[0].Title, "Drive C: ATA ST320410A");
   EXPECT_EQ(value(logical[0], "Physical device"), "0: ATA ST320410A");
   EXPECT_EQ(value(logical[0], "Partition").substr(0, 26), "type 0x07 NTFS / exFAT, of");
+  EXPECT_EQ(value(physical[0], "Device path"), "\\\\.\\PhysicalDrive0");
+  EXPECT_EQ(value(physical[0], "Mounted on"), "(missing)");
+  EXPECT_EQ(value(logical[0], "File system"), "NTFS");
+  // One row per mount point.
+  std::vector<std::string> mounted;
+  for (const auto& [l, v] : logical[0].Items)
+    if (l == "Mounted on") mounted.push_back(v);
+  EXPECT_EQ(mounted, (std::vector<std::string>{"C:\\", "D:\\Data\\"}));
 
   TKyvex_Storage empty;
   EXPECT_TRUE(report::StoragePhysicalSections(empty).empty());

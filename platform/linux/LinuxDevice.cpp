@@ -179,6 +179,12 @@ class LinuxDevice : public DeviceApi {
     Target t;
     if (!Resolve(path, t)) return Fail(kErrorFileNotFound);
     names.device = "/dev/" + t.node;
+    // A device-mapper volume (LVM, LUKS) is known by its name under /dev/mapper, as the mount
+    // table and every tool show it, not by its dm-N node.
+    if (StartsWith(t.node, "dm-")) {
+      const std::string name = Read(BlockDir(t.node) + "/dm/name");
+      if (!name.empty() && name.find('/') == std::string::npos) names.device = "/dev/mapper/" + name;
+    }
     if (t.kind == Kind::Volume) {
       const auto& mounts = Snap().mounts;
       if (auto it = mounts.find(t.node); it != mounts.end()) {

@@ -2,6 +2,7 @@
 // Windows 9x family's way to the ATA ports: a call gate in the process's local descriptor
 // table, which that family lets ring 3 read and write.
 #include <cstring>
+#include <cwchar>
 
 #include "platform/DeviceApi.h"
 #include "platform/win32/WinApi.h"
@@ -100,26 +101,28 @@ class Win32Device : public DeviceApi {
 
   // A device path is Windows' own name of its device; a drive letter's volume is named by
   // its volume GUID path where the system has one (not on the 9x family, whose kernel lacks
-  // the call: looked up at run time), and mounted at its root.
+  // the call: looked up at run time), and mounted at its root. Names come from the wide
+  // calls, as every text taken from Windows does.
   bool QueryDeviceNames(const std::string& path, DeviceNames& names) override {
     names = {};
     names.device = path;
     const bool letter = path.size() == 6 && path.compare(0, 4, "\\\\.\\") == 0 && path[5] == ':';
     if (!letter) return true;
     const std::string root = path.substr(4) + "\\";
-    using VolumeNameOf = BOOL(WINAPI*)(LPCSTR, LPSTR, DWORD);
+    const std::wstring wideRoot = Widen(root);
+    using VolumeNameOf = BOOL(WINAPI*)(LPCWSTR, LPWSTR, DWORD);
     if (HMODULE kernel = ::GetModuleHandleA("kernel32.dll"))
       if (auto volumeNameOf = reinterpret_cast<VolumeNameOf>(
-              reinterpret_cast<void*>(::GetProcAddress(kernel, "GetVolumeNameForVolumeMountPointA")))) {
-        char volume[MAX_PATH] = {};
-        if (volumeNameOf(root.c_str(), volume, MAX_PATH)) names.device = volume;
+              reinterpret_cast<void*>(::GetProcAddress(kernel, "GetVolumeNameForVolumeMountPointW")))) {
+        wchar_t volume[MAX_PATH] = {};
+        if (volumeNameOf(wideRoot.c_str(), volume, MAX_PATH)) names.device = Narrow(volume, std::wcslen(volume));
       }
     names.mountPoints.push_back(root);
     // A drive without a medium must not bring up the system's "insert a disk" dialog.
     const UINT previous = ::SetErrorMode(SEM_FAILCRITICALERRORS);
-    char fileSystem[MAX_PATH + 1] = {};
-    if (::GetVolumeInformationA(root.c_str(), nullptr, 0, nullptr, nullptr, nullptr, fileSystem, sizeof fileSystem))
-      names.fileSystem = fileSystem;
+    wchar_t fileSystem[MAX_PATH + 1] = {};
+    if (::GetVolumeInformationW(wideRoot.c_str(), nullptr, 0, nullptr, nullptr, nullptr, fileSystem, MAX_PATH + 1))
+      names.fileSystem = Narrow(fileSystem, std::wcslen(fileSystem));
     ::SetErrorMode(previous);
     return true;
   }

@@ -285,6 +285,35 @@ TEST(RecordedMachines, RecordsCarryTheSystemsNames) {
   }
 }
 
+// A file system on LVM is named as the system names it, under /dev/mapper; it lies on the
+// disk below it.
+TEST(RecordedMachines, DeviceMapperVolumesByTheirMapperName) {
+  Tree tree;
+  Recorder ignored;
+  Laptop(tree, ignored);
+  tree.File("sys/devices/virtual/block/dm-0/dm/name", "vgubuntu-root\n");
+  tree.File("sys/devices/virtual/block/dm-0/size", "999000000\n");
+  tree.Link("sys/devices/virtual/block/dm-0/slaves/nvme0n1p2",
+            "../../../../pci0000:00/0000:00:1d.0/0000:3d:00.0/nvme/nvme0/block/nvme0n1/nvme0n1p2");
+  tree.Link("sys/class/block/dm-0", "../../devices/virtual/block/dm-0");
+  tree.Link("sys/block/dm-0", "../devices/virtual/block/dm-0");
+  tree.File("dev/dm-0", "");
+  tree.Link("dev/mapper/vgubuntu-root", "../dm-0");
+  tree.File("proc/self/mounts", "/dev/mapper/vgubuntu-root / ext4 rw 0 0\n/dev/nvme0n1p1 /boot/efi vfat rw 0 0\n");
+  DenyAll rec;
+  LinuxPlatform layer(tree.Root());
+  platform::SetLinuxSystemCalls(layer.Devices(), &rec);
+  ScopedPlatform scope(layer);
+  TKyvex_Storage storage;
+  storage.CollectData();
+  ASSERT_EQ(storage.LogicalCount(), 2);
+  const TDeviceInfo& c = storage.LogicalDevices()[0];
+  EXPECT_EQ(c.Drive, 'C');
+  EXPECT_EQ(c.DevicePath, "/dev/mapper/vgubuntu-root");
+  EXPECT_EQ(c.MountPoints, std::vector<std::string>{"/"});
+  EXPECT_EQ(c.PHYSIndex, 0);
+}
+
 // The server's twins keep their own serial numbers and SMART data as root.
 TEST(RecordedMachines, TwinDisksKeepTheirOwnIdentity) {
   Tree tree;

@@ -110,6 +110,9 @@ struct FakeNode {
   std::vector<std::uint8_t> image;  // the first bytes of the medium; the rest reads as zeros
   // The reply to a command block; a device without one refuses every command.
   std::function<ScsiReply(const std::vector<std::uint8_t>& cdb)> scsi;
+  // The legacy IDE driver's HDIO_DRIVE_CMD: the four registers, then 512 bytes of data to
+  // fill; false when the device refuses the command. A node without one is no IDE disk.
+  std::function<bool(std::uint8_t* args)> ideCommand;
 };
 
 struct Call {
@@ -172,6 +175,11 @@ class Recorder : public kyvex::platform::linuxdev::SystemCalls {
       case BLKSSZGET:
         *static_cast<int*>(argument) = static_cast<int>(node.sectorSize);
         return 0;
+      case HDIO_DRIVE_CMD:
+        if (!node.ideCommand) break;
+        if (node.ideCommand(static_cast<std::uint8_t*>(argument))) return 0;
+        errno = EIO;
+        return -1;
       case SG_IO: {
         auto* io = static_cast<sg_io_hdr_t*>(argument);
         const ScsiReply reply = node.scsi ? node.scsi(call.command) : IllegalRequest();
@@ -186,9 +194,10 @@ class Recorder : public kyvex::platform::linuxdev::SystemCalls {
         return 0;
       }
       default:
-        errno = ENOTTY;
-        return -1;
+        break;
     }
+    errno = ENOTTY;
+    return -1;
   }
 
   ssize_t Pread(int fd, void* buffer, std::size_t size, off_t offset) override {

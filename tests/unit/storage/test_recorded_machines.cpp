@@ -314,6 +314,53 @@ TEST(RecordedMachines, DeviceMapperVolumesByTheirMapperName) {
   EXPECT_EQ(c.PHYSIndex, 0);
 }
 
+// An old machine's disk on the legacy IDE driver: identified and read through its own ioctl,
+// which carries only reading commands, and located by a made address of its own.
+TEST(RecordedMachines, LegacyIdeDiskThroughTheDriversIoctl) {
+  Tree tree;
+  Recorder rec;
+  rec.passOthers = false;
+  const std::string ide = "sys/devices/pci0000:00/0000:00:1f.1/ide0/0.0";
+  tree.File(ide + "/model", "ST320410A\n");
+  BlockDevice(tree, ide, "hda", "39102336", false, "../..");
+  Partition(tree, ide + "/block/hda", "hda1", 63, 39102273);
+  tree.File("proc/self/mounts", "/dev/hda1 / ext3 rw 0 0\n");
+  const Block identify = IdentifyOf("ST320410A--3.39"), smart = SmartDataOf("ST320410A--3.39");
+  FakeNode& hda = rec.nodes["hda"];
+  hda.bytes = 39102336ULL * 512;
+  hda.image = Mbr({{0x83, 63, 39102273}});
+  hda.ideCommand = [&](std::uint8_t* args) {
+    const Block* data = args[0] == 0xEC ? &identify : (args[0] == 0xB0 && args[2] == 0xD0) ? &smart : nullptr;
+    if (!data) return false;
+    std::copy(data->begin(), data->end(), args + 4);
+    return true;
+  };
+  rec.nodes["hda1"].bytes = 1 << 20;
+  LinuxPlatform layer(tree.Root());
+  platform::SetLinuxSystemCalls(layer.Devices(), &rec);
+  ScopedPlatform scope(layer);
+  TKyvex_Storage storage;
+  storage.CollectData();
+  ASSERT_EQ(storage.PhysicalCount(), 1);
+  const TDeviceInfo& disk = storage.PhysicalDevices()[0];
+  EXPECT_EQ(disk.Model, "ST320410A");
+  EXPECT_TRUE(disk.SMARTSupport);
+  EXPECT_FALSE(disk.SMARTAttributes.empty());
+  EXPECT_EQ(std::vector<int>({disk.HaId, disk.PathID, disk.Target, disk.Lun}), std::vector<int>({0xF4, 0, 0, 0}));
+  ASSERT_EQ(storage.LogicalCount(), 1);
+  EXPECT_EQ(storage.LogicalDevices()[0].PHYSIndex, 0);
+  std::size_t ideCommands = 0;
+  for (const auto& call : rec.requests) {
+    if (call.request != HDIO_DRIVE_CMD) continue;
+    ++ideCommands;
+    const std::uint8_t command = call.command[0], features = call.command[2];
+    EXPECT_TRUE(command == 0xEC || command == 0xA1 || (command == 0xB0 && (features == 0xD0 || features == 0xD1)))
+        << "command " << int(command) << ", features " << int(features);
+  }
+  EXPECT_GT(ideCommands, 0u);
+  for (const auto& open : rec.opens) EXPECT_EQ(open.flags & O_ACCMODE, O_RDONLY) << open.path;
+}
+
 // The server's twins keep their own serial numbers and SMART data as root.
 TEST(RecordedMachines, TwinDisksKeepTheirOwnIdentity) {
   Tree tree;

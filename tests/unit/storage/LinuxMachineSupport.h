@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <linux/hdreg.h>
+#include <linux/nvme_ioctl.h>
 #include <scsi/sg.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -113,13 +114,18 @@ struct FakeNode {
   // The legacy IDE driver's HDIO_DRIVE_CMD: the four registers, then 512 bytes of data to
   // fill; false when the device refuses the command. A node without one is no IDE disk.
   std::function<bool(std::uint8_t* args)> ideCommand;
+  // The NVMe admin pass-through: the command as the kernel takes it (its data buffer at
+  // `addr`, `data_len` bytes, to fill); answers the completion status (0 for success).
+  std::function<int(nvme_admin_cmd& command)> nvmeAdmin;
 };
 
 struct Call {
   std::string path;   // opens: the host path; requests: the node's path
   int flags = 0;      // opens
   unsigned long request = 0;
-  std::vector<std::uint8_t> command;  // SG_IO: the command block; HDIO_DRIVE_CMD: its four registers
+  // SG_IO: the command block; HDIO_DRIVE_CMD: its four registers; NVMe admin: the
+  // nvme_admin_cmd as sent (opcode at 0, nsid at 4, cdw10 at 40, ...).
+  std::vector<std::uint8_t> command;
 };
 
 class Recorder : public kyvex::platform::linuxdev::SystemCalls {
@@ -164,6 +170,9 @@ class Recorder : public kyvex::platform::linuxdev::SystemCalls {
     } else if (request == HDIO_DRIVE_CMD) {
       const auto* args = static_cast<const std::uint8_t*>(argument);
       call.command.assign(args, args + 4);
+    } else if (request == NVME_IOCTL_ADMIN_CMD) {
+      const auto* bytes = static_cast<const std::uint8_t*>(argument);
+      call.command.assign(bytes, bytes + sizeof(nvme_admin_cmd));
     }
     requests.push_back(call);
     if (it == fds_.end()) return SystemCalls::Ioctl(fd, request, argument);
@@ -175,6 +184,9 @@ class Recorder : public kyvex::platform::linuxdev::SystemCalls {
       case BLKSSZGET:
         *static_cast<int*>(argument) = static_cast<int>(node.sectorSize);
         return 0;
+      case NVME_IOCTL_ADMIN_CMD:
+        if (!node.nvmeAdmin) break;
+        return node.nvmeAdmin(*static_cast<nvme_admin_cmd*>(argument));
       case HDIO_DRIVE_CMD:
         if (!node.ideCommand) break;
         if (node.ideCommand(static_cast<std::uint8_t*>(argument))) return 0;

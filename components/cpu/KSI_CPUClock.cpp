@@ -41,7 +41,13 @@ TFrequencyInfo MeasureFrequencyByCounter(std::uint32_t threshold) {
   auto& api = Api();
   std::int64_t frequency64 = 0;
   if (!api.QueryPerformanceFrequency(frequency64)) return {};
-  const std::uint32_t F = static_cast<std::uint32_t>(frequency64);
+  const std::uint64_t F = frequency64 > 0 ? static_cast<std::uint64_t>(frequency64) : 0;
+  // A window of `threshold` ticks lasts 1 ms at 10 MHz and 2.8 ms at 3.58 MHz, but only 3-4 µs
+  // where the counter runs at the processor's rate (2.8 GHz and more on multiprocessor XP):
+  // the whole microseconds of so short a window are off by up to 15%. Such counters get a
+  // window of at least 1 ms; slower ones keep `threshold`.
+  const std::uint64_t windowTicks = std::max<std::uint64_t>(threshold, F / 1000);
+  const std::uint32_t window = static_cast<std::uint32_t>(std::min<std::uint64_t>(windowTicks, 0xFFFFFFFFu));
 
   struct Pass {
     std::uint32_t cycles, us, f;
@@ -70,12 +76,12 @@ TFrequencyInfo MeasureFrequencyByCounter(std::uint32_t threshold) {
     bool counted = true;
     // The time-stamp counter is read right after the performance counter, so both windows
     // end on a counter edge.
-    while (counted && static_cast<std::uint32_t>(t1 - t0) < threshold) {
+    while (counted && static_cast<std::uint32_t>(t1 - t0) < window) {
       counted = api.QueryPerformanceCounter(t1);
       s0 = static_cast<std::uint32_t>(api.ReadTimeStampCounter());
     }
     t0 = t1;
-    while (counted && static_cast<std::uint32_t>(t1 - t0) < threshold) {
+    while (counted && static_cast<std::uint32_t>(t1 - t0) < window) {
       counted = api.QueryPerformanceCounter(t1);
       s1 = static_cast<std::uint32_t>(api.ReadTimeStampCounter());
     }

@@ -82,6 +82,31 @@ TEST(CounterMethod, RoundingCarriesOnlyUpward) {
   EXPECT_EQ(info.NormalizedFrequency, 2990u);
 }
 
+TEST(CounterMethod, ACounterAtTheProcessorsRateIsTimedOverAWholeMillisecond) {
+  // Multiprocessor XP and 2003 report the time-stamp rate as the performance counter's
+  // frequency. 10000 ticks of such a counter last 3-4 µs; timed in whole microseconds they
+  // made 3.0-3.2 GHz parts read 3333 MHz.
+  struct Case {
+    std::int64_t counterHz;
+    double mhz;
+    std::uint32_t raw, normalized;
+  };
+  const Case cases[] = {{3'000'000'000, 3000, 3000, 3000}, {2'839'800'000, 2839.8, 2840, 2833}, {3'200'000'000, 3200, 3200, 3200}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.counterHz);
+    FakePlatform fake;
+    fake.processor.counterFrequency = c.counterHz;
+    fake.processor.tscMHz = c.mhz;
+    fake.processor.counterStep = 97;  // a counter read costs about 30 ns at these rates
+    ScopedPlatform use(fake);
+    const TFrequencyInfo info = MeasureFrequencyByCounter(10000);
+    EXPECT_EQ(info.RawFrequency, c.raw);
+    EXPECT_EQ(info.NormalizedFrequency, c.normalized);
+    EXPECT_EQ(info.IntervalParameter, 10000u);
+    EXPECT_NEAR(info.Microseconds, 3000.0, 3.0) << "three passes of at least 1 ms each";
+  }
+}
+
 TEST(CounterMethod, PriorityIsLeftAloneWhenItCannotBeRead) {
   FakePlatform fake;
   fake.processor.tscMHz = 1000;

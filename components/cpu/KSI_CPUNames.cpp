@@ -4,6 +4,7 @@
 // and conditions all hold assigns its values; a combination no row describes leaves the four
 // names empty.
 #include <cstdio>
+#include <cstring>
 #include <span>
 
 #include "cpu/KSI_CPU.h"
@@ -473,6 +474,31 @@ constexpr NameRow kTransmetaRows[] = {
     {6, kAnyModel, Always, Always, "Efficeon", "Astro,TM8600/TM8800", nullptr, {}},
 };
 
+#include "cpu/KSI_CPUCurrentNames.inc"
+
+// The tables above stop around 2006 and name later processors only by accident of their
+// base model; the current rows fill in just what they leave empty, so an answer they give
+// stands.
+void ApplyCurrentRows(TKyvex_CPU& cpu) {
+  if (!cpu.CPUName().empty() || !cpu.CodeName().empty()) return;
+  // Zhaoxin numbers its family-7 models with the extended model too, like families 6 and 15.
+  const int family = cpu.DisplayFamily(), stepping = cpu.Stepping();
+  const int model = family == 7 ? (cpu.ExtendedModel() << 4 | (cpu.Model() & 0xF)) : cpu.DisplayModel();
+  const CurrentRow* best = nullptr;
+  for (const auto& row : kCurrentRows) {
+    if (cpu.VendorID() != row.vendor || row.family != family) continue;
+    if (model < row.modelLo || model > row.modelHi || stepping < row.steppingLo || stepping > row.steppingHi) continue;
+    if (row.brand && cpu.MarketingName().find(row.brand) == std::string::npos) continue;
+    if (row.minL3 && cpu.Cache().Level3().Size() < row.minL3) continue;
+    if (!best || row.score > best->score) best = &row;
+  }
+  if (!best) return;
+  CPUNaming::CPUName(cpu) = best->cpuName;
+  CPUNaming::CodeName(cpu) = best->codeName;
+  if (best->technology) CPUNaming::Technology(cpu) = best->technology;
+  if (best->revision) CPUNaming::Revision(cpu) = best->revision;
+}
+
 }  // namespace
 
 TIntelBrands ComputeIntelBrand(const TKyvex_CPU& cpu) {
@@ -499,12 +525,13 @@ void NameIntelProcessor(TKyvex_CPU& cpu) {
   // Model numbers of family 6 start again with the extended model: a core of 2007 or later
   // (Penryn, Nehalem, ...) has the base model of a Pentium III or Pentium M. The table
   // describes the cores before them, whose extended model is 0.
-  if (family == 6 && cpu.ExtendedModel() != 0) return;
-  ApplyRows(cpu, kIntelRows);
+  if (family != 6 || cpu.ExtendedModel() == 0) ApplyRows(cpu, kIntelRows);
+  ApplyCurrentRows(cpu);
 }
 
 void NameAMDProcessor(TKyvex_CPU& cpu) {
   ApplyRows(cpu, kAMDRows);
+  ApplyCurrentRows(cpu);
   if (cpu.Family() != 15 || cpu.Model() != 5) return;
   const int brand = cpu.Brand();
   for (const auto& series : kOpteronSeries) {
@@ -518,7 +545,10 @@ void NameAMDProcessor(TKyvex_CPU& cpu) {
 }
 
 void NameCyrixProcessor(TKyvex_CPU& cpu) { ApplyRows(cpu, kCyrixRows); }
-void NameIDTProcessor(TKyvex_CPU& cpu) { ApplyRows(cpu, kIDTRows); }
+void NameIDTProcessor(TKyvex_CPU& cpu) {
+  ApplyRows(cpu, kIDTRows);
+  ApplyCurrentRows(cpu);
+}
 void NameNexGenProcessor(TKyvex_CPU& cpu) { ApplyRows(cpu, kNexGenRows); }
 void NameUMCProcessor(TKyvex_CPU& cpu) { ApplyRows(cpu, kUMCRows); }
 void NameRiseProcessor(TKyvex_CPU& cpu) { ApplyRows(cpu, kRiseRows); }

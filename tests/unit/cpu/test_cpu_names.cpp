@@ -109,8 +109,8 @@ TEST(IntelNames, Families4To7) {
       {"Tualatin B", {.family = 6, .model = 11, .stepping = 1, .brand = 4, .l2 = 512}, {"Pentium III B", "A80530,Tualatin", "tA1,A1", "0.13 µm"}},
       {"Dothan", {.family = 6, .model = 13, .stepping = 8, .l2 = 2048}, {"Pentium M", "Dothan", "", "0.09 µm"}},
       {"Yonah: model 14 has no row", {.family = 6, .model = 14, .stepping = 8, .l2 = 2048}, {"", "", "", ""}},
-      {"Sandy Bridge (extended model 2) is not a Tualatin", {.family = 6, .model = 10, .stepping = 7, .extendedModel = 2}, {"", "", "", ""}},
-      {"Penryn (extended model 1) is not a Coppermine", {.family = 6, .model = 7, .stepping = 6, .l2 = 2048, .extendedModel = 1}, {"", "", "", ""}},
+      {"Sandy Bridge (extended model 2) is not a Tualatin", {.family = 6, .model = 10, .stepping = 7, .extendedModel = 2}, {"Core", "Sandy Bridge", "", "32 nm"}},
+      {"Penryn (extended model 1) is not a Coppermine", {.family = 6, .model = 7, .stepping = 6, .l2 = 2048, .extendedModel = 1}, {"Core 2", "Wolfdale/Penryn", "", "45 nm"}},
       {"Itanium", {.family = 7, .model = 0}, {"Itanium", "Merced", "", "0.18 µm"}},
   };
   for (const auto& c : cases) Check(c);
@@ -206,7 +206,7 @@ TEST(AMDNames, Tables) {
       {"Opteron, brand group 2", {.vendor = amd, .family = 15, .model = 5, .stepping = 2, .brand = 0x44, .l2 = 1024}, {"Opteron", "Sledgehammer", "", "0.13 µm"}},
       {"Victoria", {.vendor = amd, .family = 15, .model = 12, .stepping = 0, .l2 = 256}, {"Sempron", "Victoria", "", "90 nm"}},
       {"model 15 + extended 2", {.vendor = amd, .family = 15, .model = 17, .stepping = 0, .l2 = 512}, {"Athlon 64", "", "", "90 nm"}},
-      {"Zen 4 has no row", {.vendor = amd, .family = 25, .model = 1, .stepping = 1, .l2 = 1024, .extendedModel = 1}, {"", "", "", ""}},
+      {"Zen 4 (model 17) is named by the current rows", {.vendor = amd, .family = 25, .model = 1, .stepping = 1, .l2 = 1024, .extendedModel = 1}, {"EPYC", "Genoa", "", "5 nm"}},
   };
   for (const auto& c : cases) Check(c);
 }

@@ -53,11 +53,11 @@ for label, value in {"Name": "Pentium 4", "Code name": "Northwood", "Revision": 
 rc, out, err = run("cpu", "--cpuid-dump", f"{data}/GenuineIntel00206A7_SandyBridge_CPUID.txt")
 shown = lines_of(out)
 expect("sandy bridge exit code", rc == 0, err)
-expect("sandy bridge name", shown.get("Name") == "Intel(R) Core(TM) i5-2400 CPU @ 3.10GHz", repr(shown.get("Name")))
+expect("sandy bridge name", shown.get("Name") == "Core", repr(shown.get("Name")))
 expect("sandy bridge clock without --frequency", shown.get("Clock") == "unknown", repr(shown.get("Clock")))
 rc, out, err = run("cpu", "--json", "--cpuid-dump", f"{data}/GenuineIntel00206A7_SandyBridge_CPUID.txt")
 cpu = json.loads(out)
-expect("sandy bridge JSON names empty", (cpu["CPUName"], cpu["CodeName"]) == ("", ""), repr(cpu["CPUName"]))
+expect("sandy bridge JSON names", (cpu["CPUName"], cpu["CodeName"], cpu["Technology"]) == ("Core", "Sandy Bridge", "32 nm"), repr(cpu["CPUName"]))
 expect("sandy bridge JSON model", (cpu["Model"], cpu["DisplayModel"]) == (10, 42))
 
 # The all-processors form: every processor, or the one asked for.

@@ -400,7 +400,7 @@ void TKyvex_CPU::NameProcessor() {
   FTechnology.clear();
   using NamingRoutine = void (*)(TKyvex_CPU&);
   static constexpr NamingRoutine kRoutines[kCpuVendorCount] = {
-      nullptr,           nullptr,          NameIntelProcessor, NameAMDProcessor,   NameCyrixProcessor,
+      nullptr,           NameOtherProcessor, NameIntelProcessor, NameAMDProcessor,   NameCyrixProcessor,
       NameIDTProcessor,  NameNexGenProcessor, NameUMCProcessor, NameRiseProcessor, NameSiSProcessor,
       NameGeodeProcessor, NameTransmetaProcessor};
   if (FVendor < kCpuVendorCount && kRoutines[FVendor]) kRoutines[FVendor](*this);

@@ -181,6 +181,7 @@ void NameIntelProcessor(TKyvex_CPU& cpu);
 void NameAMDProcessor(TKyvex_CPU& cpu);
 void NameCyrixProcessor(TKyvex_CPU& cpu);
 void NameIDTProcessor(TKyvex_CPU& cpu);
+void NameOtherProcessor(TKyvex_CPU& cpu);
 void NameNexGenProcessor(TKyvex_CPU& cpu);
 void NameUMCProcessor(TKyvex_CPU& cpu);
 void NameRiseProcessor(TKyvex_CPU& cpu);

@@ -209,7 +209,9 @@ bool IDTLevel1StyleLevel2(TCpuVendor vendor, int family, int model) {
 }
 
 void TKyvex_CPU::CollectCaches() {
-  const bool extended = CPUVendors[FVendor].CacheMethod == 1;
+  // Hygon's processors are AMD's design and describe their caches in AMD's leaves; read in
+  // the descriptor layout they would give a level 2 of 128 KB where there are 512.
+  const bool extended = CPUVendors[FVendor].CacheMethod == 1 || FVendorID == "HygonGenuine";
   TCPUIDRegisters regs;
   TCacheLevelRecord code, data, unified, level2, level3, trace;
 

@@ -549,6 +549,9 @@ void NameIDTProcessor(TKyvex_CPU& cpu) {
   ApplyRows(cpu, kIDTRows);
   ApplyCurrentRows(cpu);
 }
+// Vendors the older tables never knew (Hygon, Zhaoxin's "  Shanghai  ") are named by the
+// current rows alone.
+void NameOtherProcessor(TKyvex_CPU& cpu) { ApplyCurrentRows(cpu); }
 void NameNexGenProcessor(TKyvex_CPU& cpu) { ApplyRows(cpu, kNexGenRows); }
 void NameUMCProcessor(TKyvex_CPU& cpu) { ApplyRows(cpu, kUMCRows); }
 void NameRiseProcessor(TKyvex_CPU& cpu) { ApplyRows(cpu, kRiseRows); }

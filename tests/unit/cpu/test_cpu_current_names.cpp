@@ -85,6 +85,7 @@ TEST(CurrentNameRows, RecordedProcessors) {
       {"AuthenticAMD0A10F11_EPYC_2cpus_CPUID.txt", "EPYC", "Genoa", "5 nm"},
       {"CentaurHauls00006F2_CNA_Isaiah_CPUID.txt", "Nano", "Isaiah", "65 nm"},
       {"CentaurHauls00307B1_ZXE_CPUID.txt", "KaiXian KX-6000", "LuJiaZui", "16 nm"},
+      {"HygonGenuine0900F02_Hygon_CPUID.txt", "Hygon", "Dhyana", "14 nm"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.file);
@@ -97,6 +98,24 @@ TEST(CurrentNameRows, RecordedProcessors) {
     EXPECT_EQ(cpu.CodeName(), c.codeName);
     EXPECT_EQ(cpu.Technology(), c.technology);
   }
+}
+
+}  // namespace
+
+namespace {
+
+// Hygon describes its caches in AMD's leaves; read as descriptors they gave 128 KB of
+// level 2 with 32-byte lines.
+TEST(CurrentNameRows, HygonCachesComeFromAmdsLeaves) {
+  FakePlatform fake;
+  LoadDump(fake, "HygonGenuine0900F02_Hygon_CPUID.txt");
+  ScopedPlatform use(fake);
+  TKyvex_CPU cpu;
+  cpu.CollectData();
+  EXPECT_EQ(cpu.Cache().Level2().Size(), 512);
+  EXPECT_EQ(cpu.Cache().Level2().LineSize(), 64);
+  EXPECT_EQ(cpu.Cache().Level1().Data().Size(), 32);
+  EXPECT_EQ(cpu.Cache().Level1().Code().Size(), 64);
 }
 
 }  // namespace

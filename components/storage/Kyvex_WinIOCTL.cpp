@@ -622,29 +622,24 @@ bool GetVolumeDiskExtents(Handle Device, TVolumeDiskExtent& Extent) {
 
 std::string DecodeSerialNumberHex(const std::string& Text) {
   const std::string trimmed = text::Trim(Text);
-  if (trimmed.empty()) return {};
+  // Later systems hand over the serial number as plain text, which must stay as it is: only
+  // text made of hexadecimal digit pairs alone, every pair giving a printable character, was
+  // encoded. A plain serial such as "WD-WMAZA5643210" holds hex pairs too and would otherwise
+  // come out shuffled.
+  if (trimmed.empty() || trimmed.size() % 2 != 0) return trimmed;
+  for (char c : trimmed)
+    if (!IsHexDigit(c)) return trimmed;
   std::string out;
-  bool decoded = false, printable = true;
   auto pair = [&](std::size_t pos) {
-    if (pos >= Text.size()) return;
-    if (pos + 1 < Text.size() && IsHexDigit(Text[pos]) && IsHexDigit(Text[pos + 1])) {
-      const int c = HexValue(Text[pos]) * 16 + HexValue(Text[pos + 1]);
-      out += static_cast<char>(c);
-      decoded = true;
-      if (c < 0x20 || c > 0x7E) printable = false;
-    } else {
-      out += Text.substr(pos, 2);
-    }
+    if (pos < trimmed.size()) out += static_cast<char>(HexValue(trimmed[pos]) * 16 + HexValue(trimmed[pos + 1]));
   };
   // Hexadecimal digits of 16-bit words with their bytes swapped: "3157" is "W1".
-  for (std::size_t i = 0; i < Text.size(); i += 4) {
+  for (std::size_t i = 0; i < trimmed.size(); i += 4) {
     pair(i + 2);
     pair(i);
   }
-  // Later systems hand over the serial number as plain text, which must not be shuffled or
-  // turned into control characters: only text whose digit pairs all give printable
-  // characters was encoded.
-  if (!decoded || !printable) return trimmed;
+  for (unsigned char c : out)
+    if (c < 0x20 || c > 0x7E) return trimmed;
   return text::Trim(out);
 }
 

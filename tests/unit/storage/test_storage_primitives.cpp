@@ -677,12 +677,19 @@ TEST(SerialNumberHex, DecodesSwappedWordsAndLeavesPlainTextAlone) {
       {"    ", ""},
       {"4457572d41433156333234", "WD-WCAV1234"},      // 16-bit words with swapped bytes
       {"20204457312d", "WD-1"},                       // padding blanks trimmed after decoding
-      {"2020ZZ41", "AZZ"},                            // a pair that is not hex stays as it is
-      {"314", "41"},                                  // a last group of three characters
-      // Plain serial numbers of later systems are not shuffled or turned into control codes.
+      {"  4457572d41433156333234  ", "WD-WCAV1234"},  // blanks around the digits
+      {"57443157", "DWW1"},
+      {"575744", "WWD"},                              // a last word of two digits stands alone
+      // Plain serial numbers are not shuffled or turned into control codes, though they hold
+      // hex digit pairs.
       {"WD-WCAPW0493929", "WD-WCAPW0493929"},
+      {"WD-WMAZA5643210", "WD-WMAZA5643210"},
+      {"S4EWNX0R345678L", "S4EWNX0R345678L"},
       {"S6PPNX0W203715P", "S6PPNX0W203715P"},
-      {"1234567890", "1234567890"},
+      {"Z1D2ABCD", "Z1D2ABCD"},
+      {"2020ZZ41", "2020ZZ41"},
+      {"1234567890", "1234567890"},  // all hex, but decodes to control codes
+      {"314", "314"},                // an odd number of digits is no encoding
       {" ZZZZ ", "ZZZZ"},
   };
   for (const auto& c : cases) EXPECT_EQ(DecodeSerialNumberHex(c.in), c.out) << c.in;

@@ -65,8 +65,8 @@ nlohmann::ordered_json FieldsJson(const Record& r, Visit visit) {
 }
 
 // Adds a row for each field that has a label: a text as it is ("-" for an empty one), a list
-// of texts one row per text, a Boolean as yes or no, a coded value by its text, a number in decimal. A field marked
-// OmitEmpty gives no row for an empty text or a zero.
+// of texts one row per text, a Boolean as yes or no, a coded value by its text, a number in
+// decimal. A field marked OmitEmpty gives no row for an empty text or a zero.
 class TFieldRows : public TFieldKinds<TFieldRows> {
  public:
   explicit TFieldRows(Lines& into) : into_(into) {}

@@ -57,6 +57,9 @@ class InstantClock : public ProcessorApi {
   }
   bool BindProcessAffinitySetter() override { return real_.BindProcessAffinitySetter(); }
   bool SetProcessAffinityMask(Handle p, std::uint32_t mask) override { return real_.SetProcessAffinityMask(p, mask); }
+  std::uint32_t LogicalProcessorCount() override { return real_.LogicalProcessorCount(); }
+  bool BindThreadToProcessor(std::uint32_t index) override { return real_.BindThreadToProcessor(index); }
+  void ReleaseThreadBinding() override { real_.ReleaseThreadBinding(); }
   int GetThreadPriority(Handle t) override { return real_.GetThreadPriority(t); }
   bool SetThreadPriority(Handle t, int priority) override { return real_.SetThreadPriority(t, priority); }
   bool CanToggleIdFlag() override { return real_.CanToggleIdFlag(); }

@@ -14,19 +14,22 @@ using Json = nlohmann::ordered_json;
 
 namespace {
 
-// Refreshes `cpu` for every processor in turn, handing each to `each`.
+// Refreshes `cpu` for every processor of `census` in turn, handing each to `each`.
 template <class Each>
-void ForEveryProcessor(TKyvex_CPU& cpu, Each each) {
-  cpu.SetCPUIndex(0);
-  cpu.CollectData();
-  // The count is the low 8 bits of the system's; 256 processors and more show processor 0.
-  const int count = cpu.CPUCount() ? cpu.CPUCount() : 1;
-  each(cpu);
-  for (int i = 1; i < count; ++i) {
-    cpu.SetCPUIndex(static_cast<std::uint8_t>(i));
+void ForEveryProcessor(TKyvex_CPU& cpu, std::shared_ptr<const TProcessorCensus> census, Each each) {
+  cpu.UseProcessorCensus(census);
+  for (std::uint32_t i = 0; i < census->Processors.size(); ++i) {
+    cpu.SetCPUIndex(i);
     cpu.CollectData();
     each(cpu);
   }
+}
+
+// This machine's processors, read once and every clock measured.
+std::shared_ptr<const TProcessorCensus> MachineProcessors() {
+  auto census = std::make_shared<TProcessorCensus>(ReadProcessorCensus());
+  MeasureClocks(*census);
+  return census;
 }
 
 }  // namespace
@@ -34,7 +37,7 @@ void ForEveryProcessor(TKyvex_CPU& cpu, Each each) {
 void AddCpuReport(FullReport& report) {
   TKyvex_CPU cpu;
   Json all = Json::array();
-  ForEveryProcessor(cpu, [&](const TKyvex_CPU& c) {
+  ForEveryProcessor(cpu, MachineProcessors(), [&](const TKyvex_CPU& c) {
     all.push_back(CpuJson(c));
     report.Text += "\n" + FormatSections(CpuSections(c));
   });
@@ -55,11 +58,9 @@ struct CpuOptions {
 constexpr std::size_t kMaxDumpFile = 64u << 20;
 
 int RunCpu(const CpuOptions& o) {
-  // A recorded dump stands in for this machine's processors: they answer CPUID from it, and
-  // their clock runs at the frequency given (0 without one). Nothing else of the machine
-  // changes, but its registry's description of its own processors is hidden.
-  std::unique_ptr<platform::SnapshotPlatform> recorded;
-  std::optional<platform::ScopedPlatform> use;
+  // A recorded dump stands in for this machine's processors, with the clock given (none
+  // without one); nothing of this machine's processors is read.
+  std::shared_ptr<TProcessorCensus> census;
   if (!o.dumpFile.empty()) {
     std::string content, error;
     if (!ReadInputFile(o.dumpFile, kMaxDumpFile + 1, content, error)) {
@@ -71,23 +72,30 @@ int RunCpu(const CpuOptions& o) {
       std::cerr << "kyvex cpu: " << o.dumpFile << ": " << error << "\n";
       return 1;
     }
-    recorded = std::make_unique<platform::SnapshotPlatform>(platform::Current(), std::move(*snapshot), o.frequency);
-    use.emplace(*recorded);
+    census = std::make_shared<TProcessorCensus>(
+        CensusFromRecording(std::move(*snapshot), static_cast<std::uint32_t>(o.frequency)));
+  } else {
+    census = std::make_shared<TProcessorCensus>(ReadProcessorCensus());
   }
 
-  const int count = GetProcessorCount() ? GetProcessorCount() : 1;
+  const auto count = static_cast<long long>(census->Processors.size());
   if (o.index >= count) {
     std::cerr << "kyvex cpu: --index " << o.index << ": "
-              << (recorded ? "the dump holds " : "this machine has ") << count << " logical processor"
+              << (census->Recorded ? "the dump holds " : "this machine has ") << count << " logical processor"
               << (count == 1 ? "" : "s") << " (0 to " << count - 1 << ")\n";
     return 1;
   }
+  // Only the clocks shown are measured.
+  if (o.all)
+    MeasureClocks(*census);
+  else
+    MeasureClocks(*census, static_cast<std::uint32_t>(o.index < 0 ? 0 : o.index));
 
   TKyvex_CPU cpu;
   if (o.all) {
     Json all = Json::array();
     std::string text;
-    ForEveryProcessor(cpu, [&](const TKyvex_CPU& c) {
+    ForEveryProcessor(cpu, census, [&](const TKyvex_CPU& c) {
       if (o.json)
         all.push_back(CpuJson(c));
       else
@@ -99,7 +107,8 @@ int RunCpu(const CpuOptions& o) {
       std::cout << text;
     return 0;
   }
-  cpu.SetCPUIndex(static_cast<std::uint8_t>(o.index < 0 ? 0 : o.index));
+  cpu.UseProcessorCensus(census);
+  cpu.SetCPUIndex(static_cast<std::uint32_t>(o.index < 0 ? 0 : o.index));
   cpu.CollectData();
   if (o.json)
     std::cout << CpuJson(cpu).dump(2) << "\n";
@@ -121,7 +130,7 @@ CLI::App* AddCpuCommand(CLI::App& app, std::function<int()>& run) {
   cmd->add_flag("--json", options->json, "Print JSON instead of text");
   auto* index = cmd->add_option("--index", options->index, "Describe logical processor N (0-based; default 0)")
                     ->option_text("N")
-                    ->check(CLI::Range(0, 255));
+                    ->check(CLI::Range(0, 8191));
   cmd->add_flag("--all", options->all, "Describe every logical processor (JSON: an array)")->excludes(index);
   auto* dump = cmd->add_option("--cpuid-dump", options->dumpFile,
                                "Decode FILE, the raw output of the `cpuid` tool (`cpuid -r -1` for one processor,\n"

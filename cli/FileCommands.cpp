@@ -33,6 +33,9 @@ struct FileContents {
 // The processors are taken from "0" on up to the first one the file does not hold, as the
 // other components take their records. A part that cannot be read is noted and the others are
 // still read: what the file does hold is shown.
+// As many as Linux can be built for: a file claiming more is not a machine's.
+constexpr std::uint32_t kMaxStoredProcessors = 8192;
+
 FileContents LoadFile(const std::string& file) {
   FileContents c;
   auto load = [&c](const std::string& what, TKyvex_KSIC_Component& component, const std::string& f,
@@ -48,9 +51,9 @@ FileContents LoadFile(const std::string& file) {
   TKyvex_KSIC_Component header;
   if (load("header", header, file)) c.info = header.StorageInfo();
   if (!c.errors.empty()) return c;  // every part is read through the header
-  for (unsigned i = 0; i < 256; ++i) {
+  for (std::uint32_t i = 0; i < kMaxStoredProcessors; ++i) {
     auto cpu = std::make_unique<TKyvex_CPU>();
-    cpu->SetCPUIndex(static_cast<std::uint8_t>(i));
+    cpu->SetCPUIndex(i);
     if (!load("processor " + std::to_string(i), *cpu, file, &c.cpuDamaged)) break;
     c.processors.push_back(std::move(cpu));
   }
@@ -91,7 +94,7 @@ CLI::App* AddSaveCommand(CLI::App& app, std::function<int()>& run) {
     smbios.SaveToStorageFile(*file);
     TKyvex_CPU cpu;
     cpu.SaveToStorageFile(*file);  // refreshes each processor as it saves it
-    std::cout << "Saved " << *file << ": " << Held(cpu.CPUCount(), "processor", "processors") << ", "
+    std::cout << "Saved " << *file << ": " << Held(cpu.LogicalProcessorCount(), "processor", "processors") << ", "
               << (smbios.TableSource() == tsNone ? std::string("no SMBIOS table")
                                                  : "SMBIOS " + smbios.Version() + " (" +
                                                        Held(smbios.StructCount(), "structure", "structures") + ")")

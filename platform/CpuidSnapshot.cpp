@@ -1,5 +1,4 @@
-// Recorded CPUID: reading the raw dump of the `cpuid` tool, and the processors that answer
-// from a recording. A dump comes from elsewhere: every number is checked, and the size of
+// Recorded CPUID: reading the raw dump of the `cpuid` tool. A dump comes from elsewhere: every number is checked, and the size of
 // what is kept is bounded by the size of the text.
 #include "platform/CpuidSnapshot.h"
 
@@ -13,8 +12,8 @@ namespace {
 
 // Far beyond any real dump (a 256-processor machine dumps a few megabytes).
 constexpr std::size_t kMaxDumpBytes = 64u << 20;
-// The processor index of the component is a byte.
-constexpr std::size_t kMaxProcessors = 256;
+// As many logical processors as Linux can be built for.
+constexpr std::size_t kMaxProcessors = 8192;
 
 class LineReader {
  public:
@@ -144,116 +143,6 @@ std::optional<CpuidSnapshot> ParseCpuidDump(std::string_view text, std::string& 
     return std::nullopt;
   }
   return cpus;
-}
-
-// --- Processors answering from a snapshot ---------------------------------------------------
-
-SnapshotProcessor::SnapshotProcessor(CpuidSnapshot snapshot, double mhz) : cpus_(std::move(snapshot)), mhz_(mhz) {}
-
-std::uint32_t SnapshotProcessor::SystemMask() const {
-  const auto n = static_cast<std::uint32_t>(cpus_.size());
-  return n >= 32 ? 0xFFFFFFFFu : (1u << n) - 1;
-}
-
-std::size_t SnapshotProcessor::CurrentCpu() const {
-  const std::uint32_t mask = affinity_ ? affinity_ : SystemMask();
-  for (std::size_t i = 0; i < 32; ++i)
-    if (mask & (1u << i)) return i;
-  return 0;
-}
-
-void SnapshotProcessor::GetSystemInfo(SystemInfo& info) {
-  info = SystemInfo{};
-  info.dwPageSize = 4096;
-  info.dwNumberOfProcessors = static_cast<std::uint32_t>(cpus_.size());
-  info.dwActiveProcessorMask = SystemMask();
-}
-
-bool SnapshotProcessor::GetProcessAffinityMask(Handle process, std::uint32_t& processMask, std::uint32_t& systemMask) {
-  if (process != kCurrentProcessHandle) return false;
-  processMask = affinity_ ? affinity_ : SystemMask();
-  systemMask = SystemMask();
-  return true;
-}
-
-bool SnapshotProcessor::SetProcessAffinityMask(Handle process, std::uint32_t mask) {
-  // As Windows: a mask that is empty or names a processor the system lacks is refused.
-  if (process != kCurrentProcessHandle || mask == 0 || (mask & ~SystemMask()) != 0) return false;
-  affinity_ = mask;
-  return true;
-}
-
-int SnapshotProcessor::GetThreadPriority(Handle thread) {
-  return thread == kCurrentThreadHandle ? priority_ : kThreadPriorityErrorReturn;
-}
-
-bool SnapshotProcessor::SetThreadPriority(Handle thread, int priority) {
-  if (thread != kCurrentThreadHandle) return false;
-  priority_ = priority;
-  return true;
-}
-
-bool SnapshotProcessor::CanToggleIdFlag() {
-  const std::size_t cpu = CurrentCpu();
-  return cpu < cpus_.size() && cpus_[cpu].hasCpuid;
-}
-
-X86Registers SnapshotProcessor::Cpuid(std::uint32_t leaf, std::uint32_t subLeaf) {
-  const std::size_t cpu = CurrentCpu();
-  return cpu < cpus_.size() ? cpus_[cpu].Get(leaf, subLeaf) : X86Registers{};
-}
-
-// The clock is virtual: each read of a counter moves it on by one tick, a sleep by the time
-// slept, and the time-stamp counter follows at the rate given, so that a measurement of it
-// finds exactly that rate (none without one).
-void SnapshotProcessor::Advance(std::uint64_t ticks) {
-  ticks_ += ticks;
-  cycles_ += static_cast<double>(ticks) * mhz_ * 1e6 / static_cast<double>(kFrequency);
-}
-
-std::uint64_t SnapshotProcessor::ReadTimeStampCounter() { return static_cast<std::uint64_t>(cycles_); }
-
-bool SnapshotProcessor::QueryPerformanceCounter(std::int64_t& count) {
-  count = static_cast<std::int64_t>(ticks_);
-  Advance(1);
-  return true;
-}
-
-bool SnapshotProcessor::QueryPerformanceFrequency(std::int64_t& frequency) {
-  frequency = kFrequency;
-  return true;
-}
-
-std::uint32_t SnapshotProcessor::GetTickCount() {
-  const auto ms = static_cast<std::uint32_t>(ticks_ * 1000 / kFrequency);
-  Advance(1);
-  return ms;
-}
-
-void SnapshotProcessor::Sleep(std::uint32_t milliseconds) { Advance(std::uint64_t{milliseconds} * kFrequency / 1000); }
-
-// --- The running machine with recorded processors ----------------------------------------------
-
-namespace {
-
-// The registry's description of this machine's processors (on Linux, /proc/cpuinfo).
-bool IsProcessorKey(const std::string& subKey) {
-  return text::AsciiUpper(subKey).find("HARDWARE\\DESCRIPTION\\SYSTEM\\CENTRALPROCESSOR") != std::string::npos;
-}
-
-}  // namespace
-
-SnapshotPlatform::SnapshotPlatform(Platform& base, CpuidSnapshot snapshot, double mhz)
-    : base_(base), processor_(std::move(snapshot), mhz) {}
-
-bool SnapshotPlatform::RegKeyExists(RegRoot root, const std::string& subKey) {
-  return !IsProcessorKey(subKey) && base_.RegKeyExists(root, subKey);
-}
-
-std::optional<RegistryValue> SnapshotPlatform::RegQueryValue(RegRoot root, const std::string& subKey,
-                                                             const std::string& valueName) {
-  if (IsProcessorKey(subKey)) return std::nullopt;
-  return base_.RegQueryValue(root, subKey, valueName);
 }
 
 }  // namespace kyvex::platform

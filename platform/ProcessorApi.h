@@ -50,6 +50,18 @@ class ProcessorApi {
   virtual bool BindProcessAffinitySetter() = 0;
   virtual bool SetProcessAffinityMask(Handle process, std::uint32_t mask) = 0;
 
+  // --- Any number of processors -------------------------------------------------------------
+  // The masks above reach the first 32 processors. These reach every one (all processor groups
+  // on Windows 7 and later, the whole CPU set on Linux), for the calling thread only.
+  // How many logical processors the system has, numbered 0..N-1 as the calls below take them.
+  virtual std::uint32_t LogicalProcessorCount() = 0;
+  // Moves the calling thread onto logical processor `index`. False, with the thread left where
+  // it was, when it may not run there: no such processor, or one outside what the process is
+  // allowed (a container's CPU set, a job object).
+  virtual bool BindThreadToProcessor(std::uint32_t index) = 0;
+  // Lets the calling thread run wherever it could before its first binding.
+  virtual void ReleaseThreadBinding() = 0;
+
   // --- Thread priority ----------------------------------------------------------------------
   // kThreadPriorityErrorReturn when the priority cannot be read.
   virtual int GetThreadPriority(Handle thread) = 0;

@@ -94,10 +94,37 @@ Json FeaturesJson(const TCPUFeatureSet& set) {
   return a;
 }
 
+// A file keeps the byte-wide count only.
+std::uint32_t LogicalCount(const TKyvex_CPU& cpu) {
+  return cpu.LiveData() && cpu.LogicalProcessorCount() ? cpu.LogicalProcessorCount() : cpu.CPUCount();
+}
+
+std::string Plural(std::uint32_t n, const char* one, const char* many) {
+  return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+std::string TopologyText(const TKyvex_CPU& cpu) {
+  if (cpu.PackageCount() == 0) return "unknown";
+  std::string s = Plural(cpu.PackageCount(), "package", "packages") + ", " +
+                  Plural(cpu.CoresPerPackage(), "core", "cores") + (cpu.PackageCount() > 1 ? " each, " : ", ") +
+                  Plural(cpu.ThreadsPerCore(), "thread", "threads") + " per core";
+  if (cpu.Place().Known)
+    s += "; this one: package " + std::to_string(cpu.Place().Package) + ", core " + std::to_string(cpu.Place().Core) +
+         ", thread " + std::to_string(cpu.Place().Thread);
+  return s + " (from " + cpu.TopologySource() + ")";
+}
+
 }  // namespace
 
 Sections CpuSections(const TKyvex_CPU& cpu) {
   Sections out;
+  if (cpu.LiveData() && !cpu.ProcessorAvailable()) {
+    // Described by nothing rather than by the processor the thread happened to run on.
+    out.push_back({"Processor " + std::to_string(cpu.CPUIndex()),
+                   {{"Logical processors", std::to_string(LogicalCount(cpu))},
+                    {"Availability", "not read: this process may not run on it (outside its CPU set)"}}});
+    return out;
+  }
   const auto& vendor = CPUVendors[cpu.Vendor() < kCpuVendorCount ? cpu.Vendor() : cvUnknown];
   std::string vendorText = cpu.Vendor() == cvNone ? "-" : vendor.VendorFullName;
   if (!cpu.VendorID().empty()) vendorText += " (" + Shown(cpu.VendorID()) + ")";
@@ -129,15 +156,20 @@ Sections CpuSections(const TKyvex_CPU& cpu) {
                                  ", stepping " + std::to_string(cpu.SteppingEx())},
       {"Brand index", brand},
       {"Clock", clock},
-      {"Logical processors",
-       std::to_string(cpu.CPUCount()) + " (" + std::to_string(cpu.CPUPhysicalCount()) + " physical)"},
+      {"Logical processors", std::to_string(LogicalCount(cpu)) + " (" + std::to_string(cpu.CPUPhysicalCount()) + " physical)"},
       {"APIC ID", cpu.APICID() == 255 ? "not reported" : std::to_string(cpu.APICID())},
       {"Package", "physical " + std::to_string(cpu.PhysicalID()) + ", logical " + std::to_string(cpu.LogicalID()) +
                       " of " + std::to_string(cpu.LogicalPerPackage())},
       {"FDIV flaw", cpu.FDIVBug() ? "present" : "none"},
       {"CPUID", cpu.CPUIDSupported() ? "supported" : "not supported"},
   });
-  if (!cpu.LiveData()) id.push_back({"Data", "loaded from " + cpu.StorageFileName()});
+  if (cpu.LiveData()) {
+    // Counted over every processor on this machine; a file keeps none of it.
+    id.insert(id.end() - 2, {"Topology", TopologyText(cpu)});
+    if (cpu.Place().CoreType != ctUnknown) id.insert(id.end() - 2, {"Core type", CoreTypeText(cpu.Place().CoreType)});
+  } else {
+    id.push_back({"Data", "loaded from " + cpu.StorageFileName()});
+  }
   out.push_back({"Processor " + std::to_string(cpu.CPUIndex()), id});
 
   const auto& c = cpu.Cache();

@@ -1,5 +1,6 @@
 #include "cpu/KSI_CPU.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <optional>
 #include <string_view>
@@ -52,6 +53,8 @@ std::uint32_t g_savedMask = 0;
 bool g_maskSaved = false;
 bool g_setterLookedUp = false;
 bool g_setterPresent = false;
+// The reading of the processors the running refresh decodes from; null outside a refresh.
+const TProcessorCensus* g_census = nullptr;
 
 // The unit's values belong to the platform they were taken from.
 void ResetUnit() {
@@ -136,7 +139,7 @@ void RepeatCPUID(std::uint32_t leaf, int count, TCPUIDRegisters& regs) {
   for (int i = 0; i < count; ++i) ExecuteCPUID(regs);
 }
 
-void SelectProcessor(std::uint8_t index) {
+void SelectProcessor(std::uint32_t index) {
   if (index >= 32) return;
   auto& api = Api();
   std::uint32_t processMask = 0, systemMask = 0;
@@ -144,8 +147,8 @@ void SelectProcessor(std::uint8_t index) {
   g_maskSaved = api.GetProcessAffinityMask(api.GetCurrentProcess(), processMask, systemMask);
   if (!g_maskSaved) return;
   g_savedMask = processMask;
-  const int count = GetProcessorCount();
-  if (static_cast<int>(index) > count - 1) index = 0;
+  const std::uint32_t count = GetProcessorCount();
+  if (count == 0 || index > count - 1) index = 0;
   if (AffinitySetterPresent()) api.SetProcessAffinityMask(api.GetCurrentProcess(), 1u << index);
   api.Sleep(0);  // give the scheduler the chance to move the thread now
 }
@@ -157,19 +160,46 @@ void RestoreProcessorAffinity() {
 namespace {
 // Restores the affinity when it goes out of scope, on every path.
 struct ProcessorBinding {
-  explicit ProcessorBinding(std::uint8_t index) { SelectProcessor(index); }
+  explicit ProcessorBinding(std::uint32_t index) { SelectProcessor(index); }
   ~ProcessorBinding() { RestoreProcessorAffinity(); }
   ProcessorBinding(const ProcessorBinding&) = delete;
   ProcessorBinding& operator=(const ProcessorBinding&) = delete;
 };
+// Makes the per-processor calls answer from `census` while it lives.
+struct ActiveCensus {
+  explicit ActiveCensus(const TProcessorCensus& census) : saved(g_census) { g_census = &census; }
+  ~ActiveCensus() { g_census = saved; }
+  ActiveCensus(const ActiveCensus&) = delete;
+  ActiveCensus& operator=(const ActiveCensus&) = delete;
+  const TProcessorCensus* saved;
+};
+
+const TProcessorRecord* CensusRecord(std::uint32_t index) {
+  if (!g_census || index >= g_census->Processors.size()) return nullptr;
+  const TProcessorRecord& p = g_census->Processors[index];
+  return p.Bound ? &p : nullptr;
+}
+
 }  // namespace
 
-bool ProcessorHasCPUID(std::uint8_t index) {
+bool ProcessorHasCPUID(std::uint32_t index) {
+  if (g_census) {
+    const TProcessorRecord* p = CensusRecord(index);
+    return p && p->Leaves.hasCpuid;
+  }
   ProcessorBinding bound(index);
   return IsCPUIDAvailable();
 }
 
-void CPUIDOnProcessor(std::uint8_t index, std::uint32_t leaf, int count, TCPUIDRegisters& regs) {
+void CPUIDOnProcessor(std::uint32_t index, std::uint32_t leaf, int count, TCPUIDRegisters& regs) {
+  if (g_census) {
+    // A recorded answer is the answer of the last run, however often the leaf is to run.
+    if (count <= 0) return;
+    const TProcessorRecord* p = CensusRecord(index);
+    const platform::X86Registers r = p ? p->Leaves.Get(leaf) : platform::X86Registers{};
+    regs = {r.eax, r.ebx, r.ecx, r.edx};
+    return;
+  }
   ProcessorBinding bound(index);
   RepeatCPUID(leaf, count, regs);
 }
@@ -180,7 +210,7 @@ int LeafRange(std::uint32_t leaf) {
   return 0;
 }
 
-std::uint32_t MaxLeafOfRange(std::uint8_t index, int range) {
+std::uint32_t MaxLeafOfRange(std::uint32_t index, int range) {
   static constexpr std::uint32_t kFirstLeaf[] = {0x00000000u, 0x80000000u, 0x80860000u};
   if (range < 0 || range > 2) return 0;
   TCPUIDRegisters regs;
@@ -188,7 +218,7 @@ std::uint32_t MaxLeafOfRange(std::uint8_t index, int range) {
   return regs.EAX;
 }
 
-bool IsLeafSupported(std::uint8_t index, std::uint32_t leaf) { return leaf <= MaxLeafOfRange(index, LeafRange(leaf)); }
+bool IsLeafSupported(std::uint32_t index, std::uint32_t leaf) { return leaf <= MaxLeafOfRange(index, LeafRange(leaf)); }
 
 std::string RegisterToText(std::uint32_t value) {
   std::string s(4, '\0');
@@ -201,16 +231,19 @@ std::string SplitSerialGroup(const std::string& s) {
 }
 
 std::uint8_t GetProcessorCount() {
-  platform::SystemInfo info;
-  Api().GetSystemInfo(info);
-  return static_cast<std::uint8_t>(info.dwNumberOfProcessors & 0xFF);
+  // Held to the byte's largest value rather than wrapped: 256 processors are not none.
+  return static_cast<std::uint8_t>(std::min<std::uint32_t>(LogicalProcessorCount(), 255));
+}
+
+std::uint32_t LogicalProcessorCount() {
+  if (g_census) return static_cast<std::uint32_t>(g_census->Processors.size());
+  return Api().LogicalProcessorCount();
 }
 
 std::uint8_t CountPhysicalProcessors() {
-  const int count = GetProcessorCount();
-  std::uint8_t physical = 0;
-  for (int i = 0; i < count; ++i) {
-    const auto index = static_cast<std::uint8_t>(i);
+  const std::uint32_t count = LogicalProcessorCount();
+  std::uint32_t physical = 0;
+  for (std::uint32_t index = 0; index < count; ++index) {
     std::uint8_t apicId = 255, logicalPerPackage = 1;
     // A processor without CPUID cannot say it shares a package: it counts as one.
     if (ProcessorHasCPUID(index)) {
@@ -222,7 +255,7 @@ std::uint8_t CountPhysicalProcessors() {
     SplitApicId(apicId, logicalPerPackage, logicalId, physicalId);
     if (logicalId == 0) ++physical;
   }
-  return physical;
+  return static_cast<std::uint8_t>(std::min<std::uint32_t>(physical, 255));
 }
 
 bool HasFDIVBug() {
@@ -262,8 +295,38 @@ void TKyvex_CPU::CollectData() {
   FFamily = FModel = FStepping = 0;
   FFamilyEx = FModelEx = FSteppingEx = 0;
   FExtendedFamily = FExtendedModel = 0;
+
+  std::shared_ptr<const TProcessorCensus> census = FCensus;
+  if (!census) {
+    auto own = std::make_shared<TProcessorCensus>(ReadProcessorCensus());
+    MeasureClocks(*own, FCPUIndex);
+    census = std::move(own);
+  }
+  ActiveCensus active(*census);
+  const TProcessorRecord* own = CensusRecord(FCPUIndex);
+  if (!own) {
+    // Nothing of another processor may stand for this one: every value empty, the counts
+    // of the system kept.
+    ResetValues();
+    FVendor = cvNone;
+  }
+  FProcessorAvailable = own != nullptr;
+
+  FLogicalProcessorCount = kyvex::LogicalProcessorCount();
   FCPUCount = GetProcessorCount();
+  const TTopology topology = CountTopology(*census);
+  FPackageCount = topology.Packages;
+  FCoresPerPackage = topology.CoresPerPackage;
+  FThreadsPerCore = topology.ThreadsPerCore;
+  FTopologySource = topology.Source;
+  FPlace = FCPUIndex < topology.Places.size() ? topology.Places[FCPUIndex] : TProcessorPlace{};
   FCPUPhysicalCount = CountPhysicalProcessors();
+  // A hypervisor that hands the host's APIC IDs to its virtual processors can leave no
+  // processor with the first logical number of its package: the topology still counts the
+  // packages, and there is always at least one.
+  if (FCPUPhysicalCount == 0)
+    FCPUPhysicalCount = static_cast<std::uint8_t>(std::clamp<std::uint32_t>(FPackageCount, 1, 255));
+  if (!FProcessorAvailable) return;
 
   bool leaf1Read = false;
   FCPUIDSupported = ProcessorHasCPUID(FCPUIndex);
@@ -273,8 +336,9 @@ void TKyvex_CPU::CollectData() {
     CollectFeatures();
     CollectSerialNumber();
   }
-  CollectFrequency(leaf1Read);
-  if (!leaf1Read) ReadRegistryDescription();
+  CollectFrequency(leaf1Read, *own);
+  // The registry describes this machine's processors, not a recording's.
+  if (!leaf1Read && !census->Recorded) ReadRegistryDescription();
   FIntelBrand = ComputeIntelBrand(*this);
   NameProcessor();
   FFDIVBug = HasFDIVBug();
@@ -370,17 +434,16 @@ void TKyvex_CPU::CollectSerialNumber() {
                     SplitSerialGroup(Hex8(regs.ECX));
 }
 
-void TKyvex_CPU::CollectFrequency(bool leaf1Read) {
+void TKyvex_CPU::CollectFrequency(bool leaf1Read, const TProcessorRecord& own) {
   // RDTSC faults on a processor without a time-stamp counter, and one without CPUID cannot
-  // say whether it has one.
+  // say whether it has one: the reading measures only where leaf 1 says there is one.
   const bool hasTimeStampCounter = leaf1Read && (FStandardRegisters.EDX & (1u << 4));
-  if (!hasTimeStampCounter) {
+  if (!hasTimeStampCounter || !own.ClockKnown) {
     FFrequencyInfo = {};
     FFrequency = 0;
     return;
   }
-  ProcessorBinding bound(FCPUIndex);
-  FFrequencyInfo = MeasureFrequency();
+  FFrequencyInfo = own.Clock;
   FFrequency = FFrequencyInfo.NormalizedFrequency;
 }
 

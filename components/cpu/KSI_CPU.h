@@ -11,6 +11,7 @@
 #include "cpu/KSI_CPUCache.h"
 #include "cpu/KSI_CPUClock.h"
 #include "cpu/KSI_CPUFeatures.h"
+#include "cpu/KSI_CPUProcessors.h"
 #include "cpu/KSI_CPUTypes.h"
 
 namespace kyvex {
@@ -26,8 +27,8 @@ class TKyvex_CPU : public TKyvex_KSIC_Component {
   const TCPUCache& Cache() const { return *FCache; }
   const TCPUFeatures& Features() const { return *FFeatures; }
   // The logical processor described (0-based). Setting it does not refresh.
-  std::uint8_t CPUIndex() const { return FCPUIndex; }
-  void SetCPUIndex(std::uint8_t index) { FCPUIndex = index; }
+  std::uint32_t CPUIndex() const { return FCPUIndex; }
+  void SetCPUIndex(std::uint32_t index) { FCPUIndex = index; }
   bool CPUIDSupported() const { return FCPUIDSupported; }
   TCpuVendor Vendor() const { return FVendor; }
   int CPUType() const { return FCPUType; }
@@ -68,6 +69,22 @@ class TKyvex_CPU : public TKyvex_KSIC_Component {
   int DisplayModel() const;
   // The details of the clock measurement whose normalized value became `Frequency`.
   const TFrequencyInfo& FrequencyInfo() const { return FFrequencyInfo; }
+  // Every logical processor of the system; CPUCount stops at 255.
+  std::uint32_t LogicalProcessorCount() const { return FLogicalProcessorCount; }
+  // False where the refresh could not run on the processor at CPUIndex (one outside the
+  // process's CPU set, or no such processor): its values are then empty, never another's.
+  bool ProcessorAvailable() const { return FProcessorAvailable; }
+  // The packages, cores and threads counted over all processors, and this processor's place.
+  std::uint32_t PackageCount() const { return FPackageCount; }
+  std::uint32_t CoresPerPackage() const { return FCoresPerPackage; }
+  std::uint32_t ThreadsPerCore() const { return FThreadsPerCore; }
+  const std::string& TopologySource() const { return FTopologySource; }
+  const TProcessorPlace& Place() const { return FPlace; }
+
+  // One reading of the machine's processors for the refreshes that follow, so that a walk
+  // over all of them reads (and measures) each processor once; null: every refresh reads the
+  // machine afresh and measures the clock of its own processor.
+  void UseProcessorCensus(std::shared_ptr<const TProcessorCensus> census) { FCensus = std::move(census); }
 
   // --- Unpublished state -----------------------------------------------------------------
   const TCPUIDRegisters& StandardRegisters() const { return FStandardRegisters; }
@@ -99,7 +116,7 @@ class TKyvex_CPU : public TKyvex_KSIC_Component {
   void CollectCaches();
   void CollectFeatures();
   void CollectSerialNumber();
-  void CollectFrequency(bool leaf1Read);
+  void CollectFrequency(bool leaf1Read, const TProcessorRecord& own);
   void ReadRegistryDescription();
   void NameProcessor();
 
@@ -122,7 +139,7 @@ class TKyvex_CPU : public TKyvex_KSIC_Component {
   std::uint8_t FCPUPhysicalCount = 1;
   std::unique_ptr<TCPUCache> FCache;
   std::unique_ptr<TCPUFeatures> FFeatures;
-  std::uint8_t FCPUIndex = 0;
+  std::uint32_t FCPUIndex = 0;
   bool FCPUIDSupported = false;
   TCpuVendor FVendor = cvNone;
   int FCPUType = 0;
@@ -139,6 +156,12 @@ class TKyvex_CPU : public TKyvex_KSIC_Component {
   std::string FVendorID;
   int FExtendedFamily = 0, FExtendedModel = 0;
   TFrequencyInfo FFrequencyInfo;
+  std::uint32_t FLogicalProcessorCount = 0;
+  bool FProcessorAvailable = false;
+  std::uint32_t FPackageCount = 0, FCoresPerPackage = 0, FThreadsPerCore = 0;
+  std::string FTopologySource;
+  TProcessorPlace FPlace;
+  std::shared_ptr<const TProcessorCensus> FCensus;
 
   TCPUIDRegisters FStandardRegisters, FExtendedRegisters, FPowerRegisters;
   TDescriptorSlots FDescriptors{};
@@ -146,7 +169,9 @@ class TKyvex_CPU : public TKyvex_KSIC_Component {
 
 // --- Unit-level CPUID access and processor binding ----------------------------------------
 // They keep two unit-level values, the leaf to execute and the affinity mask saved by the
-// last binding, so two components must not refresh at the same time.
+// last binding, so two components must not refresh at the same time. During a refresh the
+// per-processor calls answer from the refresh's reading of the processors (see
+// TProcessorCensus) and bind nothing.
 
 bool IsCPUIDAvailable();
 // CPUID with the unit's current leaf (sub-leaf 0).
@@ -154,20 +179,23 @@ void ExecuteCPUID(TCPUIDRegisters& regs);
 // Sets the current leaf and executes it `count` times into `regs`; 0 or less executes nothing.
 void RepeatCPUID(std::uint32_t leaf, int count, TCPUIDRegisters& regs);
 // Binds the whole process to one logical processor (index 32 and above: nothing happens).
-void SelectProcessor(std::uint8_t index);
+void SelectProcessor(std::uint32_t index);
 // Re-applies the affinity saved by the last SelectProcessor.
 void RestoreProcessorAffinity();
-bool ProcessorHasCPUID(std::uint8_t index);
-void CPUIDOnProcessor(std::uint8_t index, std::uint32_t leaf, int count, TCPUIDRegisters& regs);
+bool ProcessorHasCPUID(std::uint32_t index);
+void CPUIDOnProcessor(std::uint32_t index, std::uint32_t leaf, int count, TCPUIDRegisters& regs);
 // 1 for 0x80000000..0x80000008, 2 for 0x80860000..0x80860007, 0 otherwise.
 int LeafRange(std::uint32_t leaf);
-std::uint32_t MaxLeafOfRange(std::uint8_t index, int range);
-bool IsLeafSupported(std::uint8_t index, std::uint32_t leaf);
+std::uint32_t MaxLeafOfRange(std::uint32_t index, int range);
+bool IsLeafSupported(std::uint32_t index, std::uint32_t leaf);
 // The four bytes of a register as characters, low byte first; zero bytes are kept.
 std::string RegisterToText(std::uint32_t value);
 // "12345678" -> "1234-5678".
 std::string SplitSerialGroup(const std::string& s);
+// The system's processors, at most 255 (the width the stored count has).
 std::uint8_t GetProcessorCount();
+// The system's processors, any number.
+std::uint32_t LogicalProcessorCount();
 std::uint8_t CountPhysicalProcessors();
 bool HasFDIVBug();
 

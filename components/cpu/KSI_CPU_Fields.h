@@ -73,6 +73,20 @@ void TKyvex_CPU::FieldList(Self& c, TCPUCacheRecords& k, Visitor&& v) {
   v(TField{.Name = "Technology", .Label = "Technology"}, c.FTechnology);
   v(TField{.Name = "SerialNumber", .Label = "Identification"}, c.FSerialNumber);
   v(TField{.Name = "FDIVBug"}, c.FFDIVBug);
+  // What a refresh counts over all processors beyond the stored byte-wide counts.
+  v(TField{.Name = "LogicalProcessorCount", .Stored = kNotStored}, c.FLogicalProcessorCount);
+  v(TField{.Name = "ProcessorAvailable", .Stored = kNotStored}, c.FProcessorAvailable);
+  v(TField{.Name = "Topology.Packages", .Stored = kNotStored}, c.FPackageCount);
+  v(TField{.Name = "Topology.CoresPerPackage", .Stored = kNotStored}, c.FCoresPerPackage);
+  v(TField{.Name = "Topology.ThreadsPerCore", .Stored = kNotStored}, c.FThreadsPerCore);
+  v(TField{.Name = "Topology.Source", .Stored = kNotStored}, c.FTopologySource);
+  v(TField{.Name = "Topology.ApicID", .Stored = kNotStored}, c.FPlace.ApicId);
+  v(TField{.Name = "Topology.PackageID", .Stored = kNotStored}, c.FPlace.Package);
+  v(TField{.Name = "Topology.CoreID", .Stored = kNotStored}, c.FPlace.Core);
+  v(TField{.Name = "Topology.ThreadID", .Stored = kNotStored}, c.FPlace.Thread);
+  v(TField{.Name = "CoreType", .Stored = kNotStored, .Text = CoreTypeText, .Json = TJsonStyle::Enumeration,
+           .Names = CoreTypeNames, .Fallback = ctUnknown},
+    c.FPlace.CoreType);
   VisitCacheFields(k.Level1Data,
                    {"Cache.Level1.Data.Size", "Cache.Level1.Data.LineSize", "Cache.Level1.Data.Associativity"}, v);
   VisitCacheFields(k.Level1Code,

@@ -73,14 +73,28 @@ void TKyvex_CPU::ResetValues() {
 void TKyvex_CPU::SaveToStorageFile(const std::string& FileName) {
   TKyvex_KSIC_Component::SaveToStorageFile(FileName);
   SaveComponentStorage(FileName, kStorageName, [this](TStructuredSTorage& own) {
-    // The machine's own count, not the property: after a load the property is another
-    // machine's, and saving that many would store processor 0 under every missing index.
-    const std::uint8_t count = GetProcessorCount();
-    for (unsigned i = 0; i < count; ++i) {
-      FCPUIndex = static_cast<std::uint8_t>(i);
-      CollectData();
-      SaveProcessorStorage(own, std::to_string(i));
+    // The machine's own processors, not the property: after a load the property is another
+    // machine's, and saving that many would store processor 0 under every missing index. They
+    // are read (and their clocks measured) once for the whole walk, unless the caller gave
+    // a reading to use.
+    const auto shared = FCensus;
+    if (!shared) {
+      auto census = std::make_shared<TProcessorCensus>(ReadProcessorCensus());
+      MeasureClocks(*census);
+      UseProcessorCensus(census);
     }
+    const std::size_t count = FCensus->Processors.size();
+    try {
+      for (std::uint32_t i = 0; i < count; ++i) {
+        FCPUIndex = i;
+        CollectData();
+        SaveProcessorStorage(own, std::to_string(i));
+      }
+    } catch (...) {
+      UseProcessorCensus(shared);
+      throw;
+    }
+    UseProcessorCensus(shared);
   });
 }
 

@@ -6,6 +6,9 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <mutex>
+#include <set>
+#include <thread>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -37,8 +40,14 @@ class FakeProcessor : public ProcessorApi {
   std::uint32_t processAffinity = 0;      // 0: every processor (the start-up value)
   std::vector<std::uint32_t> affinityCalls;  // every mask SetProcessAffinityMask was given
   int bindLookups = 0;                    // calls of BindProcessAffinitySetter
-  // The processor the calling thread runs on: the lowest processor the affinity allows.
+  // The processor the calling thread runs on: the one it was bound to, else the lowest
+  // processor the process's affinity allows.
   std::size_t CurrentCpu() const;
+
+  // --- Binding threads, any number of processors -------------------------------------------
+  std::set<std::uint32_t> unbindable;         // processors outside the process's CPU set
+  std::vector<std::uint32_t> threadBindings;  // every processor BindThreadToProcessor was asked for
+  int threadReleases = 0;                     // ReleaseThreadBinding calls that undid a binding
 
   // --- Thread priority --------------------------------------------------------------------
   int threadPriority = kThreadPriorityNormal;
@@ -79,6 +88,9 @@ class FakeProcessor : public ProcessorApi {
   bool GetProcessAffinityMask(Handle process, std::uint32_t& processMask, std::uint32_t& systemMask) override;
   bool BindProcessAffinitySetter() override;
   bool SetProcessAffinityMask(Handle process, std::uint32_t mask) override;
+  std::uint32_t LogicalProcessorCount() override;
+  bool BindThreadToProcessor(std::uint32_t index) override;
+  void ReleaseThreadBinding() override;
   int GetThreadPriority(Handle thread) override;
   bool SetThreadPriority(Handle thread, int priority) override;
   bool CanToggleIdFlag() override;
@@ -90,6 +102,10 @@ class FakeProcessor : public ProcessorApi {
   void Sleep(std::uint32_t milliseconds) override;
 
  private:
+  // Threads may measure their processors' clocks side by side: every call takes the lock, and
+  // all of them share the one virtual time.
+  mutable std::recursive_mutex mutex_;
+  std::map<std::thread::id, std::uint32_t> boundThreads_;
   std::uint32_t Count() const;
   std::uint32_t SystemMask() const;
 };

@@ -11,6 +11,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <mutex>
 #include <string>
@@ -78,6 +79,20 @@ thread_local int t_baseNice = 0;
 thread_local bool t_savedKnown = false;
 thread_local cpu_set_t t_savedSet;
 thread_local std::uint32_t t_savedMask = 0;
+// The thread's CPU set before its first BindThreadToProcessor, in the kernel's size.
+thread_local std::vector<unsigned char> t_unboundSet;
+
+// CPU sets sized for CPU numbers up to `highest`, at least the kernel's default of 1024, as
+// sched_getaffinity refuses a buffer smaller than the kernel's own mask.
+struct CpuSet {
+  explicit CpuSet(int highest) : count(std::max(highest + 1, CPU_SETSIZE)), bytes(CPU_ALLOC_SIZE(count)) {
+    storage.assign(bytes, 0);
+  }
+  cpu_set_t* get() { return reinterpret_cast<cpu_set_t*>(storage.data()); }
+  int count;
+  std::size_t bytes;
+  std::vector<unsigned char> storage;
+};
 
 class LinuxProcessor : public ProcessorApi {
  public:
@@ -145,6 +160,30 @@ class LinuxProcessor : public ProcessorApi {
       }
     }
     return sched_setaffinity(0, sizeof set, &set) == 0;
+  }
+
+  std::uint32_t LogicalProcessorCount() override { return static_cast<std::uint32_t>(OnlineCpus().size()); }
+
+  bool BindThreadToProcessor(std::uint32_t index) override {
+    const auto cpus = OnlineCpus();
+    if (index >= cpus.size()) return false;
+    const int cpu = cpus[index];
+    CpuSet set(std::max(cpu, cpus.back()));
+    if (t_unboundSet.empty()) {
+      CpuSet before(set.count - 1);
+      // A thread whose set cannot be read could not be given it back: it is not moved.
+      if (sched_getaffinity(0, before.bytes, before.get()) != 0) return false;
+      t_unboundSet = std::move(before.storage);
+    }
+    CPU_SET_S(static_cast<std::size_t>(cpu), set.bytes, set.get());
+    // The kernel refuses a CPU outside the task's cpuset (EINVAL): the thread stays where it was.
+    return sched_setaffinity(0, set.bytes, set.get()) == 0;
+  }
+
+  void ReleaseThreadBinding() override {
+    if (t_unboundSet.empty()) return;
+    sched_setaffinity(0, t_unboundSet.size(), reinterpret_cast<cpu_set_t*>(t_unboundSet.data()));
+    t_unboundSet.clear();
   }
 
   int GetThreadPriority(Handle thread) override {

@@ -108,7 +108,7 @@ rc, out, err = run("report", "--json")
 expect("report exit code", rc == 0, err)
 if rc == 0:
     listed = json.loads(out).get("CPU", [])
-    count = listed[0]["CPUCount"] if listed else 0
+    count = listed[0]["LogicalProcessorCount"] if listed else 0
     expect("report processors", count > 0 and [c["CPUIndex"] for c in listed] == list(range(count)),
            repr([c.get("CPUIndex") for c in listed]))
 

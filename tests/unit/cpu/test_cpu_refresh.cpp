@@ -275,7 +275,8 @@ TEST(CPURefresh, ClockIsMeasuredOnTheProcessorWhenItHasATimeStampCounter) {
     EXPECT_EQ(cpu.Frequency(), tsc ? 2990u : 0u);
     EXPECT_EQ(cpu.FrequencyInfo().RawFrequency, tsc ? 2993u : 0u);
     if (tsc) {
-      EXPECT_EQ(fake.processor.affinityCalls.back(), 0b11u) << "the binding is undone after the measurement";
+      EXPECT_EQ(fake.processor.threadBindings.back(), 1u) << "measured on processor 1 itself";
+      EXPECT_EQ(fake.processor.CurrentCpu(), 0u) << "the binding is undone after the measurement";
       EXPECT_GT(fake.processor.timeCriticalRaises, 2);
       EXPECT_EQ(fake.processor.threadPriority, 0) << "the priority is back";
     } else {

@@ -80,7 +80,9 @@ TEST_F(CpuReport, JsonNamesEveryValueAndLeavesWhatAFileDoesNotHoldNull) {
 
   // The loaded processor has every key; what the file holds is equal, the rest null.
   const std::set<std::string> notInFile = {"VendorID",     "ExtendedFamily", "ExtendedModel",
-                                           "DisplayFamily", "DisplayModel",   "FrequencyMeasurement"};
+                                           "DisplayFamily", "DisplayModel",   "FrequencyMeasurement",
+                                           "LogicalProcessorCount", "ProcessorAvailable", "Topology",
+                                           "CoreType"};
   const Json loaded = report::CpuJson(loaded_);
   EXPECT_EQ(KeysOf(loaded), KeysOf(live));
   for (const auto& [key, value] : live.items()) {
@@ -117,7 +119,9 @@ TEST_F(CpuReport, LoadedProcessorShowsTheLiveRowsButWhatOnlyThisMachineTold) {
   EXPECT_EQ(loadedRows["Vendor"], "Intel Corporation");
   EXPECT_EQ(loadedRows["Clock"], "2790 MHz");
   EXPECT_EQ(loadedRows["Data"], "loaded from " + file_);
-  for (const char* onlyLive : {"Vendor", "Clock"}) {
+  EXPECT_EQ(liveRows["Topology"], "1 package, 1 core, 1 thread per core; this one: package 0, core 0, thread 0 (from leaf 1)")
+      << "one processor running: hyper-threading announced but not enabled";
+  for (const char* onlyLive : {"Vendor", "Clock", "Topology"}) {
     liveRows.erase(onlyLive);
     loadedRows.erase(onlyLive);
   }

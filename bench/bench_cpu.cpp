@@ -1,20 +1,24 @@
 // Processor refresh speed.
 //
 // A refresh of this machine's processor is the clock measurement (a 200 ms sleep and at least
-// three counter passes) plus everything else: a few dozen bindings of the process to the
-// processor, each with its CPUID executions. The benchmarks show the two parts apart:
+// three counter passes) plus the reading of every processor's leaves, one binding each:
 //   BM_ClockMeasurement        the measurement alone, bound to processor 0: the floor;
 //   BM_RefreshLive             a whole refresh of processor 0;
-//   BM_RefreshLiveWithoutClock the same refresh with real bindings, CPUID and priorities but
-//                              a clock that costs nothing: what a refresh adds to the floor.
-// Saving a component refreshes every processor in turn, and every refresh counts the
-// physical processors by binding to each of them once more, so part of the work of saving
-// grows with the square of the processor count: BM_RefreshEveryProcessor/N shows the
-// refreshes of a save on fake machines of N processors with an instant clock (processors
-// from the 33rd on are not bound, as a 32-bit mask has no bit for them).
+//   BM_RefreshLiveWithoutClock the same refresh with real bindings and CPUID but a clock that
+//                              costs nothing: what a refresh adds to the floor.
+// A walk over every processor (the save, `kyvex cpu --all`, the report) reads them once and
+// measures their clocks together:
+//   BM_WalkEveryProcessor/N    the walk on fake machines of N processors, instant clock: the
+//                              decoding's share, which grows with N only linearly;
+//   BM_WalkWithSleepingClock/N/invariant  the walk on a fake of N processors whose sleeps take
+//                              real time; "ratio" is its time over one measurement's (the
+//                              measurements run side by side, or once where the counters are
+//                              invariant), so it should stay near 1 whatever N is.
 #include <benchmark/benchmark.h>
 
+#include <chrono>
 #include <memory>
+#include <thread>
 
 #include "cpu/KSI_CPU.h"
 #include "platform/ProcessorApi.h"
@@ -26,10 +30,11 @@ using namespace kyvex;
 using namespace kyvex::platform;
 
 void BM_ClockMeasurement(benchmark::State& state) {
+  auto& api = Current().Processor();
   for (auto _ : state) {
-    SelectProcessor(0);
+    api.BindThreadToProcessor(0);
     benchmark::DoNotOptimize(MeasureFrequency());
-    RestoreProcessorAffinity();
+    api.ReleaseThreadBinding();
   }
 }
 BENCHMARK(BM_ClockMeasurement)->Unit(benchmark::kMillisecond)->Iterations(5);
@@ -100,35 +105,79 @@ void BM_RefreshLiveWithoutClock(benchmark::State& state) {
 }
 BENCHMARK(BM_RefreshLiveWithoutClock)->Unit(benchmark::kMillisecond);
 
-void BM_RefreshEveryProcessor(benchmark::State& state) {
-  FakePlatform fake;
+// A Pentium 4 with hyper-threading, or with `invariant` a processor whose time-stamp counter
+// runs at one rate everywhere, repeated `count` times.
+FakePlatform& ManyProcessors(FakePlatform& fake, int count, bool invariant) {
   std::string error;
-  // A Pentium 4 with hyper-threading, repeated: two logical processors a package.
   const std::string dump =
       "0x00000000 0x00: eax=0x00000002 ebx=0x756e6547 ecx=0x6c65746e edx=0x49656e69\n"
       "0x00000001 0x00: eax=0x00000f29 ebx=0x00020809 ecx=0x00004400 edx=0xbfebfbff\n"
-      "0x00000002 0x00: eax=0x665b5001 ebx=0x00000000 ecx=0x00000000 edx=0x007b7040\n";
+      "0x00000002 0x00: eax=0x665b5001 ebx=0x00000000 ecx=0x00000000 edx=0x007b7040\n"
+      "0x80000000 0x00: eax=0x80000007 ebx=0x00000000 ecx=0x00000000 edx=0x00000000\n";
   fake.processor.LoadCpuidDump(dump, error);
-  const FakeCpu one = fake.processor.cpus[0];
-  fake.processor.cpus.assign(static_cast<std::size_t>(state.range(0)), one);
-  fake.processor.counterStep = 5000;
+  FakeCpu one = fake.processor.cpus[0];
+  if (invariant) one.Set(0x80000007, {0, 0, 0, 1u << 8});
+  fake.processor.cpus.assign(static_cast<std::size_t>(count), one);
+  fake.processor.counterStep = 5000;  // two reads end a measuring window
   fake.processor.tscMHz = 2800;
-  ScopedPlatform use(fake);
+  return fake;
+}
+
+// What the save and `kyvex cpu --all` do: one reading, every clock, every processor decoded.
+void WalkEveryProcessor() {
+  auto census = std::make_shared<TProcessorCensus>(ReadProcessorCensus());
+  MeasureClocks(*census);
   TKyvex_CPU cpu;
+  cpu.UseProcessorCensus(census);
+  for (std::uint32_t i = 0; i < census->Processors.size(); ++i) {
+    cpu.SetCPUIndex(i);
+    cpu.CollectData();
+  }
+}
+
+void ClearLogs(FakePlatform& fake) {
+  // The fake's logs would grow without bound.
+  fake.processor.cpuidCalls.clear();
+  fake.processor.affinityCalls.clear();
+  fake.processor.threadBindings.clear();
+  fake.processor.idFlagTests.clear();
+  fake.processor.priorityCalls.clear();
+  fake.processor.sleeps.clear();
+}
+
+void BM_WalkEveryProcessor(benchmark::State& state) {
+  FakePlatform fake;
+  ManyProcessors(fake, static_cast<int>(state.range(0)), false);
+  ScopedPlatform use(fake);
   for (auto _ : state) {
-    for (int i = 0; i < state.range(0); ++i) {
-      cpu.SetCPUIndex(static_cast<std::uint8_t>(i));
-      cpu.CollectData();
-    }
-    // The fake's logs would grow without bound.
-    fake.processor.cpuidCalls.clear();
-    fake.processor.affinityCalls.clear();
-    fake.processor.idFlagTests.clear();
-    fake.processor.priorityCalls.clear();
-    fake.processor.sleeps.clear();
+    WalkEveryProcessor();
+    ClearLogs(fake);
   }
   state.SetComplexityN(state.range(0));
 }
-BENCHMARK(BM_RefreshEveryProcessor)->RangeMultiplier(2)->Range(1, 64)->Complexity()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_WalkEveryProcessor)->RangeMultiplier(4)->Range(1, 256)->Complexity()->Unit(benchmark::kMillisecond);
+
+void BM_WalkWithSleepingClock(benchmark::State& state) {
+  FakePlatform fake;
+  ManyProcessors(fake, static_cast<int>(state.range(0)), state.range(1) != 0);
+  fake.processor.onSleep = [](std::uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); };
+  ScopedPlatform use(fake);
+  const auto start = std::chrono::steady_clock::now();
+  MeasureFrequency();
+  const double one = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  double walks = 0;
+  for (auto _ : state) {
+    const auto t0 = std::chrono::steady_clock::now();
+    WalkEveryProcessor();
+    walks += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    ClearLogs(fake);
+  }
+  state.counters["ratio"] = walks / static_cast<double>(state.iterations()) / one;
+}
+BENCHMARK(BM_WalkWithSleepingClock)
+    ->ArgsProduct({{1, 64, 256}, {0, 1}})
+    ->ArgNames({"processors", "invariant"})
+    ->Iterations(2)
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -314,18 +314,23 @@ void TKyvex_CPU::CollectData() {
 
   FLogicalProcessorCount = kyvex::LogicalProcessorCount();
   FCPUCount = GetProcessorCount();
-  const TTopology topology = CountTopology(*census);
-  FPackageCount = topology.Packages;
-  FCoresPerPackage = topology.CoresPerPackage;
-  FThreadsPerCore = topology.ThreadsPerCore;
-  FTopologySource = topology.Source;
-  FPlace = FCPUIndex < topology.Places.size() ? topology.Places[FCPUIndex] : TProcessorPlace{};
-  FCPUPhysicalCount = CountPhysicalProcessors();
+  // Counted once per reading: a walk over all processors refreshes from the same one.
+  if (census != FCountedCensus) {
+    FTopology = CountTopology(*census);
+    FLeaf1PhysicalCount = CountPhysicalProcessors();
+    FCountedCensus = census;
+  }
+  FPackageCount = FTopology.Packages;
+  FCoresPerPackage = FTopology.CoresPerPackage;
+  FThreadsPerCore = FTopology.ThreadsPerCore;
+  FTopologySource = FTopology.Source;
+  FPlace = FCPUIndex < FTopology.Places.size() ? FTopology.Places[FCPUIndex] : TProcessorPlace{};
   // A hypervisor that hands the host's APIC IDs to its virtual processors can leave no
   // processor with the first logical number of its package: the topology still counts the
   // packages, and there is always at least one.
-  if (FCPUPhysicalCount == 0)
-    FCPUPhysicalCount = static_cast<std::uint8_t>(std::clamp<std::uint32_t>(FPackageCount, 1, 255));
+  FCPUPhysicalCount = FLeaf1PhysicalCount != 0
+                          ? FLeaf1PhysicalCount
+                          : static_cast<std::uint8_t>(std::clamp<std::uint32_t>(FPackageCount, 1, 255));
   if (!FProcessorAvailable) return;
 
   bool leaf1Read = false;

@@ -162,6 +162,10 @@ class TKyvex_CPU : public TKyvex_KSIC_Component {
   std::string FTopologySource;
   TProcessorPlace FPlace;
   std::shared_ptr<const TProcessorCensus> FCensus;
+  // The counts of the reading last counted, kept for the refreshes that share it.
+  std::shared_ptr<const TProcessorCensus> FCountedCensus;
+  TTopology FTopology;
+  std::uint8_t FLeaf1PhysicalCount = 0;
 
   TCPUIDRegisters FStandardRegisters, FExtendedRegisters, FPowerRegisters;
   TDescriptorSlots FDescriptors{};

@@ -308,7 +308,7 @@ void MeasureClocks(TProcessorCensus& census, std::optional<std::uint32_t> only) 
   if (wanted.empty()) return;
 
   const bool invariant =
-      std::all_of(all.begin(), all.end(), [](const TProcessorRecord& p) { return !p.Bound || HasInvariantCounter(p); });
+      std::all_of(wanted.begin(), wanted.end(), [&all](std::uint32_t i) { return HasInvariantCounter(all[i]); });
   if (wanted.size() == 1 || invariant) {
     // One rate for all: the first processor that can be measured gives it.
     for (std::uint32_t i : wanted) {

@@ -57,6 +57,27 @@ TEST(LinuxProcessor, BindsEachProcessorAndRestoresTheWholeSet) {
   EXPECT_TRUE(CPU_EQUAL(&before, &after));
 }
 
+TEST(LinuxProcessor, BindsTheThreadToAnyProcessorItMayUseAndGivesItsSetBack) {
+  LinuxPlatform native;
+  auto& api = native.Processor();
+  const std::uint32_t n = api.LogicalProcessorCount();
+  ASSERT_GT(n, 0u);
+  const cpu_set_t before = ThreadAffinity();
+  std::uint32_t bound = 0;
+  for (std::uint32_t i = 0; i < n; ++i) {
+    if (!api.BindThreadToProcessor(i)) continue;  // outside this process's CPU set
+    ++bound;
+    const cpu_set_t now = ThreadAffinity();
+    EXPECT_EQ(CPU_COUNT(&now), 1) << i;
+    EXPECT_TRUE(CPU_ISSET(sched_getcpu(), &now)) << "the thread runs there at once";
+  }
+  EXPECT_GE(bound, 1u);
+  EXPECT_FALSE(api.BindThreadToProcessor(n)) << "no such processor";
+  api.ReleaseThreadBinding();
+  const cpu_set_t after = ThreadAffinity();
+  EXPECT_TRUE(CPU_EQUAL(&before, &after));
+}
+
 TEST(LinuxProcessor, ProcessorsAreTheOnlineCpusWithoutHoles) {
   const auto root = std::filesystem::temp_directory_path() / ("kyvex-cpu-" + std::to_string(getpid()));
   std::filesystem::create_directories(root / "sys/devices/system/cpu");
@@ -66,6 +87,7 @@ TEST(LinuxProcessor, ProcessorsAreTheOnlineCpusWithoutHoles) {
   fixture.Processor().GetSystemInfo(info);
   EXPECT_EQ(info.dwNumberOfProcessors, 4u);
   EXPECT_EQ(info.dwActiveProcessorMask, 0xFu);
+  EXPECT_EQ(fixture.Processor().LogicalProcessorCount(), 4u);
   std::filesystem::remove_all(root);
 }
 

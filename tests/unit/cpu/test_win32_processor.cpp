@@ -1,5 +1,7 @@
 // The Windows layer's processor services, on the system the test runs on (Wine here).
 #ifdef _WIN32
+#include <windows.h>
+
 #include <gtest/gtest.h>
 
 #include "cpu/KSI_CPU.h"
@@ -31,6 +33,32 @@ TEST(Win32Processor, BindsEachProcessorAndRestoresTheMask) {
   std::uint32_t after = 0;
   ASSERT_TRUE(api.GetProcessAffinityMask(process, after, system));
   EXPECT_EQ(after, before);
+}
+
+// The thread's own affinity, read by setting it to what it is.
+DWORD_PTR ThreadMask() {
+  const DWORD_PTR process = [] {
+    DWORD_PTR p = 0, s = 0;
+    ::GetProcessAffinityMask(::GetCurrentProcess(), &p, &s);
+    return p;
+  }();
+  const DWORD_PTR old = ::SetThreadAffinityMask(::GetCurrentThread(), process);
+  ::SetThreadAffinityMask(::GetCurrentThread(), old);
+  return old;
+}
+
+TEST(Win32Processor, BindsTheThreadToAnyProcessorAndGivesItsAffinityBack) {
+  auto& api = Native().Processor();
+  const std::uint32_t n = api.LogicalProcessorCount();
+  ASSERT_GT(n, 0u);
+  const DWORD_PTR before = ThreadMask();
+  for (std::uint32_t i = 0; i < n && i < sizeof(DWORD_PTR) * 8; ++i) {
+    ASSERT_TRUE(api.BindThreadToProcessor(i)) << i;
+    EXPECT_EQ(ThreadMask(), DWORD_PTR{1} << i);
+  }
+  EXPECT_FALSE(api.BindThreadToProcessor(n)) << "no such processor";
+  api.ReleaseThreadBinding();
+  EXPECT_EQ(ThreadMask(), before);
 }
 
 TEST(Win32Processor, PriorityCountersAndInstructions) {

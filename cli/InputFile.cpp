@@ -1,4 +1,5 @@
 // Files named on the command line.
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
@@ -18,9 +19,15 @@ bool ReadInputFile(const std::string& name, std::size_t limit, std::string& cont
     error = std::filesystem::exists(path, ec) ? "cannot be opened" : "no such file";
     return false;
   }
-  content.assign(limit, '\0');
-  f.read(content.data(), static_cast<std::streamsize>(content.size()));
-  content.resize(static_cast<std::size_t>(f.gcount()));
+  // Read in pieces up to the limit: the memory taken follows the file, not the limit (a
+  // buffer of the limit's size, zero-filled first, cost more than the decoding).
+  content.clear();
+  char piece[1 << 16];
+  while (content.size() < limit && f) {
+    const std::size_t want = std::min(sizeof piece, limit - content.size());
+    f.read(piece, static_cast<std::streamsize>(want));
+    content.append(piece, static_cast<std::size_t>(f.gcount()));
+  }
   if (f.bad()) {
     error = "cannot be read";
     return false;

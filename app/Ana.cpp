@@ -102,16 +102,18 @@ TFileActionResult TMainForm::SaveDataToFile(const std::string& FileName) {
     return {false, "Kaydedilmedi: " + FileName + " bir depolama dosyası değil; üzerine yazılmaz."};
   bool refreshed = false;
   // The processor save walks every processor and leaves the component on the last one.
-  const std::uint8_t shownProcessor = Kyvex_CPU1->CPUIndex();
+  const std::uint32_t shownProcessor = Kyvex_CPU1->CPUIndex();
   try {
     if (ShowingFileData()) {
       RefreshLiveData();
       refreshed = true;
     }
     // Each save refreshes the shared header and replaces only its own storage, so one file
-    // ends up holding all three.
+    // ends up holding all three; they reach the disk together, in one replacement.
+    TStorageFileSave once(FileName);
     TKyvex_KSIC_Component* order[] = {Kyvex_Storage1, Kyvex_SMBIOS1, Kyvex_CPU1};
     for (auto* component : order) component->SaveToStorageFile(FileName);
+    once.Commit();
   } catch (const std::exception& e) {
     RestoreProcessor(shownProcessor);
     return {false, "Kaydedilemedi: " + FileName + " — " + e.what()};
@@ -120,7 +122,7 @@ TFileActionResult TMainForm::SaveDataToFile(const std::string& FileName) {
   return {true, "Kaydedildi: " + FileName + (refreshed ? " (canlı veriler yeniden toplandı)" : "")};
 }
 
-void TMainForm::RestoreProcessor(std::uint8_t index) {
+void TMainForm::RestoreProcessor(std::uint32_t index) {
   if (Kyvex_CPU1->CPUIndex() == index) return;
   // Back on the processor the pages show, with its data: the pages are not redrawn, they
   // already show it.
@@ -157,6 +159,8 @@ TFileActionResult TMainForm::LoadDataFromFile(const std::string& FileName) {
 
   // The window has no processor selector: a file's first processor stands for the machine.
   Kyvex_CPU1->SetCPUIndex(0);
+  // Every part from one reading of the file.
+  TStorageFileImage image(FileName);
   std::vector<std::string> missing, unreadable;
   bool anyLoaded = false;
   TStorageInfoRecord origin;

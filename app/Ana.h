@@ -92,7 +92,7 @@ class TMainForm : public TComponent {
  private:
   void SetActivePage(int page);
   void RefreshLiveData();
-  void RestoreProcessor(std::uint8_t index);
+  void RestoreProcessor(std::uint32_t index);
   TMainFormView& FView;
   std::string FVersionText;
   std::string FCaption;

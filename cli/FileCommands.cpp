@@ -38,6 +38,8 @@ constexpr std::uint32_t kMaxStoredProcessors = 8192;
 
 FileContents LoadFile(const std::string& file) {
   FileContents c;
+  // Every part from one reading of the file: one replaced meanwhile cannot mix in.
+  TStorageFileImage image(file);
   auto load = [&c](const std::string& what, TKyvex_KSIC_Component& component, const std::string& f,
                    bool* damaged = nullptr) {
     try {
@@ -85,15 +87,20 @@ CLI::App* AddSaveCommand(CLI::App& app, std::function<int()>& run) {
       std::cerr << "kyvex: " << *file << " is not a storage file; it was left as it is (--force replaces it)\n";
       return 1;
     }
-    // The window's refresh order; each save also renews the file's header.
+    // The window's refresh order; each save also renews the file's header. Everything is
+    // collected into one image of the file, which replaces the file once at the end.
     TKyvex_Storage storage;
-    storage.CollectData();
-    storage.SaveToStorageFile(*file);
     TKyvex_SMBIOS smbios;
-    smbios.CollectData();
-    smbios.SaveToStorageFile(*file);
     TKyvex_CPU cpu;
-    cpu.SaveToStorageFile(*file);  // refreshes each processor as it saves it
+    {
+      TStorageFileSave once(*file);
+      storage.CollectData();
+      storage.SaveToStorageFile(*file);
+      smbios.CollectData();
+      smbios.SaveToStorageFile(*file);
+      cpu.SaveToStorageFile(*file);  // refreshes each processor as it saves it
+      once.Commit();
+    }
     std::cout << "Saved " << *file << ": " << Held(cpu.LogicalProcessorCount(), "processor", "processors") << ", "
               << (smbios.TableSource() == tsNone ? std::string("no SMBIOS table")
                                                  : "SMBIOS " + smbios.Version() + " (" +

@@ -1,6 +1,9 @@
 #include "common/KSI_Common.h"
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 
 #include "common/Kyvex_Routines.h"
 #include "common/KSI_Persist.h"
@@ -74,7 +77,59 @@ std::int64_t DaysSince1899(int y, unsigned m, unsigned d) {
   return era * 146097 + static_cast<std::int64_t>(doe) - 719468 + 25569;  // 25569: 1899-12-30 to 1970-01-01
 }
 
+// The root of a batched save: everything passes to the file's root but the writing, which
+// waits for the batch's own commit.
+class DeferredCommitStorage : public ole::IStorage {
+ public:
+  explicit DeferredCommitStorage(std::shared_ptr<ole::IStorage> inner) : inner_(std::move(inner)) {}
+  ole::HRESULT CreateStorage(std::u16string_view name, ole::DWORD mode, ole::DWORD r1, ole::DWORD r2,
+                             std::shared_ptr<ole::IStorage>* out) override {
+    return inner_->CreateStorage(name, mode, r1, r2, out);
+  }
+  ole::HRESULT OpenStorage(std::u16string_view name, ole::IStorage* priority, ole::DWORD mode,
+                           const std::u16string* exclude, ole::DWORD reserved,
+                           std::shared_ptr<ole::IStorage>* out) override {
+    return inner_->OpenStorage(name, priority, mode, exclude, reserved, out);
+  }
+  ole::HRESULT DestroyElement(std::u16string_view name) override { return inner_->DestroyElement(name); }
+  ole::HRESULT EnumElements(ole::DWORD r1, void* r2, ole::DWORD r3, std::shared_ptr<ole::IEnumSTATSTG>* out) override {
+    return inner_->EnumElements(r1, r2, r3, out);
+  }
+  ole::HRESULT Stat(ole::STATSTG* st, ole::DWORD flags) override { return inner_->Stat(st, flags); }
+  ole::HRESULT StatElement(std::u16string_view name, ole::STATSTG* st) override { return inner_->StatElement(name, st); }
+  ole::HRESULT Commit(ole::DWORD) override { return ole::S_OK; }
+  // A component's failed save fails the whole batch, which then writes nothing.
+  ole::HRESULT Revert() override { return ole::S_OK; }
+  ole::HRESULT QueryPropertySetStorage(std::shared_ptr<ole::IPropertySetStorage>* out) override {
+    return inner_->QueryPropertySetStorage(out);
+  }
+
+ private:
+  std::shared_ptr<ole::IStorage> inner_;
+};
+
+thread_local TStorageFileSave::State* t_save = nullptr;
+thread_local TStorageFileImage::State* t_image = nullptr;
+
+}  // namespace
+
+struct TStorageFileSave::State {
+  std::string fileName;
+  std::shared_ptr<ole::IStorage> file;
+  std::shared_ptr<ole::IStorage> deferred;
+  bool committed = false;
+};
+
+struct TStorageFileImage::State {
+  std::string fileName;
+  ole::HRESULT kind = ole::S_FALSE;
+  std::vector<std::uint8_t> bytes;
+};
+
+namespace {
+
 std::shared_ptr<ole::IStorage> OpenForWriting(const std::string& FileName) {
+  if (t_save && t_save->fileName == FileName) return t_save->deferred;
   std::shared_ptr<ole::IStorage> storage;
   if (ole::StgIsStorageFile(FileName) == ole::S_OK)
     OleCheck(ole::StgOpenStorage(FileName, nullptr, kModeWrite, nullptr, 0, &storage), "opening " + FileName);
@@ -83,7 +138,58 @@ std::shared_ptr<ole::IStorage> OpenForWriting(const std::string& FileName) {
   return storage;
 }
 
+// The file's root for a load: none when it is no storage file (or none at all), the
+// container error when it is one that cannot be opened. Read from the thread's image of the
+// file where one is taken.
+std::shared_ptr<ole::IStorage> OpenForReading(const std::string& FileName) {
+  std::shared_ptr<ole::IStorage> storage;
+  if (t_image && t_image->fileName == FileName) {
+    if (t_image->kind != ole::S_OK) return nullptr;
+    OleCheck(ole::StgOpenStorageOnMemory(t_image->bytes, &storage), "opening " + FileName);
+    return storage;
+  }
+  if (ole::StgIsStorageFile(FileName) != ole::S_OK) return nullptr;
+  OleCheck(ole::StgOpenStorage(FileName, nullptr, kModeRead, nullptr, 0, &storage), "opening " + FileName);
+  return storage;
+}
+
 }  // namespace
+
+TStorageFileSave::TStorageFileSave(const std::string& FileName)
+    : state_(std::make_unique<State>()) {
+  state_->fileName = FileName;
+  state_->file = OpenForWriting(FileName);
+  state_->deferred = std::make_shared<DeferredCommitStorage>(state_->file);
+  t_save = state_.get();
+}
+
+TStorageFileSave::~TStorageFileSave() {
+  if (t_save == state_.get()) t_save = nullptr;
+  // Without a commit the file keeps what it held: the changes are dropped before the last
+  // reference, whose closing would otherwise write them.
+  if (!state_->committed && state_->file) (void)state_->file->Revert();
+}
+
+void TStorageFileSave::Commit() {
+  OleCheck(state_->file->Commit(ole::STGC_DEFAULT), "writing " + state_->fileName);
+  state_->committed = true;
+}
+
+TStorageFileImage::TStorageFileImage(const std::string& FileName)
+    : state_(std::make_unique<State>()) {
+  state_->fileName = FileName;
+  state_->kind = ole::StgIsStorageFile(FileName);
+  if (state_->kind == ole::S_OK) {
+    std::ifstream f(std::filesystem::path(std::u8string(FileName.begin(), FileName.end())), std::ios::binary);
+    state_->bytes.assign(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+    if (f.bad()) OleCheck(ole::STG_E_READFAULT, "reading " + FileName);
+  }
+  t_image = state_.get();
+}
+
+TStorageFileImage::~TStorageFileImage() {
+  if (t_image == state_.get()) t_image = nullptr;
+}
 
 TDateTime SystemTimeToDateTime(const platform::SystemTime& t) {
   const double time = (t.wHour * 3600000.0 + t.wMinute * 60000.0 + t.wSecond * 1000.0 + t.wMilliseconds) / 86400000.0;
@@ -129,9 +235,8 @@ void TKyvex_KSIC_Component::SaveToStorageFile(const std::string& FileName) {
 bool TKyvex_KSIC_Component::LoadFromStorageFile(const std::string& FileName) {
   FStorageFileName = FileName;
   SetLiveData(false);
-  if (ole::StgIsStorageFile(FileName) != ole::S_OK) return false;
-  std::shared_ptr<ole::IStorage> storage;
-  OleCheck(ole::StgOpenStorage(FileName, nullptr, kModeRead, nullptr, 0, &storage), "opening " + FileName);
+  std::shared_ptr<ole::IStorage> storage = OpenForReading(FileName);
+  if (!storage) return false;
   TStructuredSTorage root(nullptr, storage);
   // A header that is there but cannot be read is an error, not an empty header.
   auto set = OpenValuesIfPresent(root, FMTID_SummaryInformation);
@@ -154,9 +259,8 @@ void TKyvex_KSIC_Component::SaveComponentStorage(const std::string& FileName, co
 
 bool TKyvex_KSIC_Component::LoadComponentStorage(const std::string& FileName, const std::string& StorageName,
                                                  const std::function<void(TStructuredSTorage&)>& read) {
-  if (ole::StgIsStorageFile(FileName) != ole::S_OK) return false;
-  std::shared_ptr<ole::IStorage> storage;
-  OleCheck(ole::StgOpenStorage(FileName, nullptr, kModeRead, nullptr, 0, &storage), "opening " + FileName);
+  std::shared_ptr<ole::IStorage> storage = OpenForReading(FileName);
+  if (!storage) return false;
   TStructuredSTorage root(nullptr, storage);
   // None when the file holds nothing of this component; the container error when it holds a
   // storage of that name that cannot be opened.

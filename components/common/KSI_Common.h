@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -89,6 +90,41 @@ TStorageInfoRecord CurrentStorageInfo();
 
 class TKyvex_KSIC_Component;
 class TStructuredSTorage;
+
+// One write for the saves of several components. While one lives on this thread, every
+// component's save to its file goes into the one storage it opened, and nothing reaches the
+// disk before Commit, which replaces the file once: the file holds the whole new save, or (an
+// error, a kill, no Commit) what it held before, never a mix.
+class TStorageFileSave {
+ public:
+  explicit TStorageFileSave(const std::string& FileName);
+  ~TStorageFileSave();
+  TStorageFileSave(const TStorageFileSave&) = delete;
+  TStorageFileSave& operator=(const TStorageFileSave&) = delete;
+  // Writes the file; raises EOleSysError when that fails (the file then is as it was).
+  void Commit();
+
+  struct State;
+
+ private:
+  std::unique_ptr<State> state_;
+};
+
+// One image of a storage file for the loads of several components. While one lives on this
+// thread, every component's load from its file reads the bytes the file held when the image
+// was taken: a file replaced meanwhile cannot mix into what is read, and the file is read once.
+class TStorageFileImage {
+ public:
+  explicit TStorageFileImage(const std::string& FileName);
+  ~TStorageFileImage();
+  TStorageFileImage(const TStorageFileImage&) = delete;
+  TStorageFileImage& operator=(const TStorageFileImage&) = delete;
+
+  struct State;
+
+ private:
+  std::unique_ptr<State> state_;
+};
 using TOnDebugEvent = std::function<void(TKyvex_KSIC_Component* Sender, std::string Msg)>;
 
 // The author text the storage-file header carries.

@@ -142,22 +142,11 @@ TEST_F(StorageFileOnce, ALoadReadsTheImageTakenWhenItBegan) {
 // Saves killed at random moments: whatever loads afterwards is one save's, never the header of
 // one beside the processors of another.
 TEST_F(StorageFileOnce, KilledSavesLeaveOneSavesData) {
-  // How long a save takes here, to kill within it.
-  const auto t0 = std::chrono::steady_clock::now();
-  {
-    ScopedPlatform use(alpha_);
-    SaveWhole(file_);
-  }
-  const auto span = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - t0);
-  std::mt19937 random(20261211);
-  std::uniform_int_distribution<long> when(0, std::max<long>(span.count() * 3 / 2, 1));
-  int completed = 0;
-  for (int i = 0; i < 200; ++i) {
-    FakePlatform& next = i % 2 ? alpha_ : beta_;
+  // Saves of alternating machines in child processes, killed after a random wait.
+  auto saveInChild = [this](FakePlatform& machine) {
     const pid_t child = fork();
-    ASSERT_GE(child, 0);
     if (child == 0) {
-      ScopedPlatform use(next);
+      ScopedPlatform use(machine);
       try {
         SaveWhole(file_);
       } catch (...) {
@@ -165,6 +154,20 @@ TEST_F(StorageFileOnce, KilledSavesLeaveOneSavesData) {
       }
       _exit(0);
     }
+    return child;
+  };
+  // How long one such save takes here, from the fork to its end, to kill within it.
+  const auto t0 = std::chrono::steady_clock::now();
+  const pid_t timed = saveInChild(alpha_);
+  ASSERT_GE(timed, 0);
+  waitpid(timed, nullptr, 0);
+  const auto span = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - t0);
+  std::mt19937 random(20261211);
+  std::uniform_int_distribution<long> when(0, std::max<long>(span.count() * 3 / 2, 1));
+  int completed = 0;
+  for (int i = 0; i < 200; ++i) {
+    const pid_t child = saveInChild(i % 2 ? alpha_ : beta_);
+    ASSERT_GE(child, 0);
     usleep(static_cast<useconds_t>(when(random)));
     kill(child, SIGKILL);
     int status = 0;

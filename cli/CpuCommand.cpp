@@ -38,10 +38,12 @@ void AddCpuReport(FullReport& report) {
   TKyvex_CPU cpu;
   Json all = Json::array();
   ForEveryProcessor(cpu, MachineProcessors(), [&](const TKyvex_CPU& c) {
-    all.push_back(CpuJson(c));
-    report.Text += "\n" + FormatSections(CpuSections(c));
+    if (report.AsJson)
+      all.push_back(CpuJson(c));
+    else
+      report.Text += "\n" + FormatSections(CpuSections(c));
   });
-  report.Json["CPU"] = all;
+  if (report.AsJson) report.Json["CPU"] = all;
 }
 
 namespace {

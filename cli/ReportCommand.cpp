@@ -7,8 +7,10 @@ using namespace report;
 
 void AddSystemReport(FullReport& report) {
   const auto summary = CollectSystemSummary();
-  report.Json["System"] = ToJson(summary);
-  report.Text += FormatSections({{"System", SummaryLines(summary)}});
+  if (report.AsJson)
+    report.Json["System"] = ToJson(summary);
+  else
+    report.Text += FormatSections({{"System", SummaryLines(summary)}});
 }
 
 }  // namespace kyvex::cli

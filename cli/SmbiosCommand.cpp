@@ -12,9 +12,11 @@ using namespace report;
 void AddSmbiosReport(FullReport& report) {
   TKyvex_SMBIOS smbios;
   smbios.CollectData();
-  report.Json["SMBIOS"] = SmbiosJson(smbios);
-  report.Text += "\n" + FormatSections(SmbiosSystemSections(smbios)) + "\n" +
-                 FormatSections(SmbiosDeviceSections(smbios));
+  if (report.AsJson)
+    report.Json["SMBIOS"] = SmbiosJson(smbios);
+  else
+    report.Text += "\n" + FormatSections(SmbiosSystemSections(smbios)) + "\n" +
+                   FormatSections(SmbiosDeviceSections(smbios));
 }
 
 namespace {

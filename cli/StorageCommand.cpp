@@ -43,8 +43,10 @@ int RunIdentify(const std::string& file, bool json) {
 void AddStorageReport(FullReport& report) {
   TKyvex_Storage storage;
   storage.CollectData();
-  report.Json["Storage"] = StorageJson(storage);
-  report.Text += "\n" + StorageText(storage);
+  if (report.AsJson)
+    report.Json["Storage"] = StorageJson(storage);
+  else
+    report.Text += "\n" + StorageText(storage);
 }
 
 CLI::App* AddStorageCommand(CLI::App& app, std::function<int()>& run) {

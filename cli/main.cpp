@@ -16,6 +16,7 @@ namespace {
 
 int RunReport(bool json) {
   kyvex::report::FullReport report;
+  report.AsJson = json;
   kyvex::cli::AddSystemReport(report);
   kyvex::cli::AddCpuReport(report);
   kyvex::cli::AddSmbiosReport(report);

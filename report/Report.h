@@ -65,8 +65,10 @@ using Sections = std::vector<Section>;
 // Each section as its title, then its lines indented.
 std::string FormatSections(const Sections& sections);
 
-// The whole report: JSON and text, built up by the components in turn.
+// The whole report, built up by the components in turn: the JSON or the text, whichever is
+// printed (AsJson), not both.
 struct FullReport {
+  bool AsJson = false;
   nlohmann::ordered_json Json = nlohmann::ordered_json::object();
   std::string Text;
 };

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "common/Kyvex_Routines.h"
+#include "cpu/KSI_CPU.h"
 #include "platform/Text.h"
 
 namespace kyvex::report {
@@ -36,6 +37,12 @@ SystemSummary CollectSystemSummary() {
   s.AccountType = IsAdmin() ? "Admin" : "NON-Admin";
   s.VMWare = IsVMWare();
   s.VPC = IsVirtualPC();
+  if (ProcessorHasCPUID(0)) {
+    const THypervisorInfo h = DecodeHypervisor(ReadDecoderLeaves(0));
+    s.HypervisorPresent = h.Present;
+    s.HypervisorSignature = h.Signature;
+    s.Hypervisor = HypervisorText(h);
+  }
   return s;
 }
 
@@ -57,6 +64,9 @@ nlohmann::ordered_json ToJson(const SystemSummary& s) {
       {"AccountType", s.AccountType},
       {"VMWare", s.VMWare},
       {"VPC", s.VPC},
+      {"HypervisorPresent", s.HypervisorPresent},
+      {"HypervisorSignature", Readable(s.HypervisorSignature)},
+      {"Hypervisor", Readable(s.Hypervisor)},
   };
 }
 
@@ -71,8 +81,14 @@ std::string VersionText(const SystemSummary& s) {
   return v;
 }
 
+std::string VirtualMachineText(const SystemSummary& s) {
+  std::string vm = s.VMWare ? "VMware" : s.VPC ? "Virtual PC" : "";
+  if (s.HypervisorPresent && s.Hypervisor != vm) vm += (vm.empty() ? "" : "; CPUID: ") + Shown(s.Hypervisor);
+  return vm.empty() ? "none detected" : vm;
+}
+
 Lines SummaryLines(const SystemSummary& s) {
-  std::string vm = s.VMWare ? "VMware" : s.VPC ? "Virtual PC" : "none detected";
+  const std::string vm = VirtualMachineText(s);
   return {
       {"Operating system", s.OSName},
       {"Edition", s.Edition.empty() ? "-" : s.Edition},

@@ -27,6 +27,11 @@ struct SystemSummary {
   std::string AccountType;   // "Admin" or "NON-Admin"
   bool VMWare = false;
   bool VPC = false;
+  // What CPUID says beside the two probes: leaf 1 ECX bit 31, the signature of leaf
+  // 0x40000000 and the hypervisor it names (its text as the processor report gives it).
+  bool HypervisorPresent = false;
+  std::string HypervisorSignature;
+  std::string Hypervisor;
 };
 
 // The system summary of the current platform.
@@ -43,6 +48,10 @@ std::string FullOSName(const SystemSummary& s);
 
 // "5.1.2600 Service Pack 3"
 std::string VersionText(const SystemSummary& s);
+
+// The probes' answer ("VMware", "Virtual PC"), then the hypervisor CPUID names where it is
+// another ("Virtual PC; CPUID: Microsoft Hyper-V"); "none detected" where neither finds one.
+std::string VirtualMachineText(const SystemSummary& s);
 
 // Lines of (label, value) pairs, for text output and the window's pages alike.
 using Lines = std::vector<std::pair<std::string, std::string>>;

@@ -174,6 +174,36 @@ void CPUIDOnProcessor(std::uint8_t index, std::uint32_t leaf, int count, TCPUIDR
   RepeatCPUID(leaf, count, regs);
 }
 
+// PROVISIONAL: stands in for the per-refresh snapshot of the processor's leaves; the decoders
+// read nothing else, so only this function goes when the snapshot comes.
+platform::CpuidLeaves ReadDecoderLeaves(std::uint8_t index) {
+  platform::CpuidLeaves leaves;
+  ProcessorBinding bound(index);
+  auto& api = Api();
+  auto read = [&](std::uint32_t leaf, std::uint32_t subLeaf = 0) {
+    const platform::X86Registers r = api.Cpuid(leaf, subLeaf);
+    leaves.Set(leaf, r, subLeaf);
+    return r;
+  };
+  auto readCaches = [&](std::uint32_t leaf) {
+    for (std::uint32_t sub = 0; sub < kMaxCacheSubLeaves; ++sub)
+      if ((read(leaf, sub).eax & 0x1F) == 0) break;
+  };
+  const std::uint32_t maxLeaf = read(0).eax;
+  const std::uint32_t leaf1Ecx = maxLeaf >= 1 ? read(1).ecx : 0;
+  if (maxLeaf >= 4) readCaches(4);
+  std::uint32_t maxExtended = read(0x80000000).eax;
+  if ((maxExtended & 0xFFFF0000u) != 0x80000000u) maxExtended = 0;
+  for (std::uint32_t leaf : {0x80000001u, 0x80000005u, 0x80000006u})
+    if (maxExtended >= leaf) read(leaf);
+  if (maxExtended >= 0x8000001Du) readCaches(0x8000001D);
+  // Without the hypervisor bit these leaves answer as the last standard leaf does on Intel's
+  // processors: nothing worth the calls.
+  if (leaf1Ecx & (1u << 31))
+    for (std::uint32_t leaf = kHypervisorFirstLeaf; leaf < kHypervisorLeafEnd; leaf += kHypervisorLeafStep) read(leaf);
+  return leaves;
+}
+
 int LeafRange(std::uint32_t leaf) {
   if (leaf >= 0x80000000u && leaf <= 0x80000008u) return 1;
   if (leaf >= 0x80860000u && leaf <= 0x80860007u) return 2;
@@ -265,11 +295,17 @@ void TKyvex_CPU::CollectData() {
   FCPUCount = GetProcessorCount();
   FCPUPhysicalCount = CountPhysicalProcessors();
 
+  // What only this refresh can tell is never left from another processor's.
+  FCacheList.clear();
+  FHypervisor = {};
+
   bool leaf1Read = false;
   FCPUIDSupported = ProcessorHasCPUID(FCPUIndex);
   if (FCPUIDSupported) {
+    const platform::CpuidLeaves leaves = ReadDecoderLeaves(FCPUIndex);
     CollectVendorAndSignature(leaf1Read);
-    CollectCaches();
+    CollectCaches(leaves);
+    FHypervisor = DecodeHypervisor(leaves);
     CollectFeatures();
     CollectSerialNumber();
   }

@@ -6,12 +6,16 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "common/KSI_Common.h"
 #include "cpu/KSI_CPUCache.h"
+#include "cpu/KSI_CPUCacheLeaves.h"
 #include "cpu/KSI_CPUClock.h"
 #include "cpu/KSI_CPUFeatures.h"
+#include "cpu/KSI_CPUHypervisor.h"
 #include "cpu/KSI_CPUTypes.h"
+#include "platform/CpuidSnapshot.h"
 
 namespace kyvex {
 
@@ -68,6 +72,12 @@ class TKyvex_CPU : public TKyvex_KSIC_Component {
   int DisplayModel() const;
   // The details of the clock measurement whose normalized value became `Frequency`.
   const TFrequencyInfo& FrequencyInfo() const { return FFrequencyInfo; }
+  // Every cache the deterministic cache leaves describe (leaf 4, or 0x8000001D on AMD's
+  // processors), with its exact ways and the logical processors sharing it; empty where
+  // neither leaf does. `Cache` takes from it what its own method leaves empty.
+  const std::vector<TCacheInfo>& CacheList() const { return FCacheList; }
+  // The hypervisor CPUID reports (see cpu/KSI_CPUHypervisor.h).
+  const THypervisorInfo& HypervisorInfo() const { return FHypervisor; }
 
   // --- Unpublished state -----------------------------------------------------------------
   const TCPUIDRegisters& StandardRegisters() const { return FStandardRegisters; }
@@ -96,7 +106,7 @@ class TKyvex_CPU : public TKyvex_KSIC_Component {
 
  private:
   void CollectVendorAndSignature(bool& leaf1Read);
-  void CollectCaches();
+  void CollectCaches(const platform::CpuidLeaves& leaves);
   void CollectFeatures();
   void CollectSerialNumber();
   void CollectFrequency(bool leaf1Read);
@@ -139,6 +149,8 @@ class TKyvex_CPU : public TKyvex_KSIC_Component {
   std::string FVendorID;
   int FExtendedFamily = 0, FExtendedModel = 0;
   TFrequencyInfo FFrequencyInfo;
+  std::vector<TCacheInfo> FCacheList;
+  THypervisorInfo FHypervisor;
 
   TCPUIDRegisters FStandardRegisters, FExtendedRegisters, FPowerRegisters;
   TDescriptorSlots FDescriptors{};
@@ -159,6 +171,11 @@ void SelectProcessor(std::uint8_t index);
 void RestoreProcessorAffinity();
 bool ProcessorHasCPUID(std::uint8_t index);
 void CPUIDOnProcessor(std::uint8_t index, std::uint32_t leaf, int count, TCPUIDRegisters& regs);
+// Provisional, until a refresh reads each processor's leaves once into a snapshot: on the
+// processor `index`, bound once, the leaves the cache-leaf and hypervisor decoders read (0, 1,
+// every sub-leaf of 4 and 0x8000001D up to the first of type 0, 0x80000000, 0x80000001,
+// 0x80000005, 0x80000006, and with the hypervisor bit the bases 0x40000000..0x4000FF00).
+platform::CpuidLeaves ReadDecoderLeaves(std::uint8_t index);
 // 1 for 0x80000000..0x80000008, 2 for 0x80860000..0x80860007, 0 otherwise.
 int LeafRange(std::uint32_t leaf);
 std::uint32_t MaxLeafOfRange(std::uint8_t index, int range);

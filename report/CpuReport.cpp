@@ -46,7 +46,8 @@ std::string CacheText(const TCPUCacheDetails& c, bool trace = false) {
 // "Level 1 data", "Level 2": the kind is named where a level is not one unified cache.
 std::string CacheLabel(const TCacheInfo& c) {
   std::string s = "Level " + std::to_string(c.Level);
-  if (c.Kind != ckUnified || c.Level == 1) s += std::string(" ") + (c.Kind == ckCode ? "code" : c.Kind == ckData ? "data" : "unified");
+  if (c.Kind != ckUnified || c.Level == 1)
+    s += c.Kind == ckCode ? " code" : c.Kind == ckData ? " data" : " unified";
   return s;
 }
 

@@ -40,8 +40,8 @@ const char* CacheKindName(TCacheKind kind) {
 
 std::uint32_t DeterministicCacheLeaf(const platform::CpuidLeaves& leaves) {
   const std::string vendor = VendorText(leaves);
-  const bool amdLeaves = MaxExtendedLeaf(leaves) >= kAmdCacheLeaf &&
-                         (leaves.Get(0x80000001).ecx & kTopologyExtensions) && !DecodeCacheLeaf(leaves, kAmdCacheLeaf).empty();
+  const bool amdLeaves = MaxExtendedLeaf(leaves) >= kAmdCacheLeaf && (leaves.Get(0x80000001).ecx & kTopologyExtensions) &&
+                         !DecodeCacheLeaf(leaves, kAmdCacheLeaf).empty();
   if (vendor == "AuthenticAMD" || vendor == "HygonGenuine") return amdLeaves ? kAmdCacheLeaf : 0;
   if (leaves.Get(0).eax >= kIntelCacheLeaf && !DecodeCacheLeaf(leaves, kIntelCacheLeaf).empty()) return kIntelCacheLeaf;
   return amdLeaves ? kAmdCacheLeaf : 0;

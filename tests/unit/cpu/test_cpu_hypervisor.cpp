@@ -22,7 +22,8 @@ namespace {
 // A hypervisor leaf: its largest leaf in EAX, 12 signature bytes in EBX, ECX, EDX.
 X86Registers SignatureLeaf(std::uint32_t maxLeaf, const char (&s)[13]) {
   std::uint32_t r[3] = {};
-  for (int i = 0; i < 12; ++i) r[i / 4] |= static_cast<std::uint32_t>(static_cast<unsigned char>(s[i])) << (8 * (i % 4));
+  for (int i = 0; i < 12; ++i)
+    r[i / 4] |= static_cast<std::uint32_t>(static_cast<unsigned char>(s[i])) << (8 * (i % 4));
   return {maxLeaf, r[0], r[1], r[2]};
 }
 

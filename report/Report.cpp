@@ -37,12 +37,7 @@ SystemSummary CollectSystemSummary() {
   s.AccountType = IsAdmin() ? "Admin" : "NON-Admin";
   s.VMWare = IsVMWare();
   s.VPC = IsVirtualPC();
-  if (ProcessorHasCPUID(0)) {
-    const THypervisorInfo h = DecodeHypervisor(ReadDecoderLeaves(0));
-    s.HypervisorPresent = h.Present;
-    s.HypervisorSignature = h.Signature;
-    s.Hypervisor = HypervisorText(h);
-  }
+  if (ProcessorHasCPUID(0)) s.Hypervisor = DecodeHypervisor(ReadDecoderLeaves(0));
   return s;
 }
 
@@ -64,9 +59,11 @@ nlohmann::ordered_json ToJson(const SystemSummary& s) {
       {"AccountType", s.AccountType},
       {"VMWare", s.VMWare},
       {"VPC", s.VPC},
-      {"HypervisorPresent", s.HypervisorPresent},
-      {"HypervisorSignature", Readable(s.HypervisorSignature)},
-      {"Hypervisor", Readable(s.Hypervisor)},
+      // As the processor's values of the same names.
+      {"HypervisorPresent", s.Hypervisor.Present},
+      {"HypervisorSignature", Readable(s.Hypervisor.Signature)},
+      {"Hypervisor", s.Hypervisor.Name},
+      {"HypervisorLeaf", s.Hypervisor.Leaf},
   };
 }
 
@@ -83,7 +80,8 @@ std::string VersionText(const SystemSummary& s) {
 
 std::string VirtualMachineText(const SystemSummary& s) {
   std::string vm = s.VMWare ? "VMware" : s.VPC ? "Virtual PC" : "";
-  if (s.HypervisorPresent && s.Hypervisor != vm) vm += (vm.empty() ? "" : "; CPUID: ") + Shown(s.Hypervisor);
+  const std::string hypervisor = Shown(HypervisorText(s.Hypervisor));
+  if (!hypervisor.empty() && hypervisor != vm) vm += (vm.empty() ? "" : "; CPUID: ") + hypervisor;
   return vm.empty() ? "none detected" : vm;
 }
 

@@ -10,6 +10,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "cpu/KSI_CPUHypervisor.h"
+
 namespace kyvex::report {
 
 struct SystemSummary {
@@ -27,11 +29,9 @@ struct SystemSummary {
   std::string AccountType;   // "Admin" or "NON-Admin"
   bool VMWare = false;
   bool VPC = false;
-  // What CPUID says beside the two probes: leaf 1 ECX bit 31, the signature of leaf
-  // 0x40000000 and the hypervisor it names (its text as the processor report gives it).
-  bool HypervisorPresent = false;
-  std::string HypervisorSignature;
-  std::string Hypervisor;
+  // What CPUID says beside the two probes (processor 0's leaves; every processor of a
+  // virtual machine answers them alike).
+  THypervisorInfo Hypervisor;
 };
 
 // The system summary of the current platform.

@@ -136,14 +136,15 @@ TEST(Hypervisor, VirtualMachineLine) {
       {true, false, true, "VMware", "VMware"},
       {false, true, true, "Microsoft Hyper-V", "Virtual PC; CPUID: Microsoft Hyper-V"},
       {true, false, false, "", "VMware"},
-      {false, false, true, "unnamed hypervisor", "unnamed hypervisor"},
+      {false, false, true, "", "unnamed hypervisor"},
   };
   for (const auto& c : cases) {
     report::SystemSummary s;
     s.VMWare = c.vmware;
     s.VPC = c.vpc;
-    s.HypervisorPresent = c.present;
-    s.Hypervisor = c.name;
+    s.Hypervisor.Present = c.present;
+    s.Hypervisor.Name = c.name;
+    s.Hypervisor.Leaf = *c.name ? kHypervisorFirstLeaf : 0;
     EXPECT_EQ(report::VirtualMachineText(s), c.expected);
   }
 }

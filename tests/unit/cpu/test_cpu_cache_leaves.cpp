@@ -160,6 +160,18 @@ TEST(CacheLeaves, LeavesAreReadOnlyWhereTheProcessorOffersThem) {
   }
 }
 
+// Split level-1 caches never stand in for a unified one; a level 2 or 3 given with another
+// type is still that level's cache.
+TEST(CacheLeaves, WhichCacheFillsWhichProperty) {
+  const std::vector<TCacheInfo> caches = {
+      {.Level = 1, .Kind = ckData}, {.Level = 1, .Kind = ckCode}, {.Level = 2, .Kind = ckData}};
+  EXPECT_EQ(FindCache(caches, 1, ckData), &caches[0]);
+  EXPECT_EQ(FindCache(caches, 1, ckCode), &caches[1]);
+  EXPECT_EQ(FindCache(caches, 1, ckUnified), nullptr);
+  EXPECT_EQ(FindCache(caches, 2, ckUnified), &caches[2]);
+  EXPECT_EQ(FindCache(caches, 3, ckUnified), nullptr);
+}
+
 TEST(CacheLeaves, WaysTheEnumerationCannotExpressAreNone) {
   struct Case {
     int ways;

@@ -9,6 +9,7 @@
 #include "cpu/KSI_CPUCacheLeaves.h"
 #include "platform/CpuidSnapshot.h"
 #include "tests/unit/cpu/CpuTestSupport.h"
+#include "unit/compound/CompoundTestSupport.h"
 
 using namespace kyvex;
 using namespace kyvex::cputest;
@@ -276,6 +277,27 @@ TEST(CacheLeaves, UnknownVendors) {
     EXPECT_EQ(cpu.Cache().Level3().Size(), c.level3);
     EXPECT_EQ(cpu.Cache().Trace().Size(), 0);
   }
+}
+
+// A file keeps neither the list nor the hypervisor: after a load, nothing of the machine the
+// component last refreshed on stands beside the file's processor.
+TEST(CacheLeaves, ALoadKeepsNothingOfTheLastRefresh) {
+  FakePlatform fake;
+  LoadDump(fake, "AuthenticAMD0800F12_K17_Zen_CPUID4.txt");  // recorded under Hyper-V
+  ScopedPlatform use(fake);
+  kyvex::testing::TempDir dir;
+  const std::string file = dir.File("zen.kyx");
+  TKyvex_CPU cpu;
+  cpu.SaveToStorageFile(file);
+  ASSERT_EQ(cpu.CacheList().size(), 4u);
+  ASSERT_EQ(cpu.HypervisorInfo().Name, "Microsoft Hyper-V");
+  const TCPUCacheRecords before = cpu.Cache().Records();
+
+  ASSERT_TRUE(cpu.LoadFromStorageFile(file));
+  EXPECT_TRUE(cpu.CacheList().empty());
+  EXPECT_EQ(cpu.HypervisorInfo(), THypervisorInfo{});
+  EXPECT_EQ(cpu.Cache().Level2().Size(), before.Level2.Size);
+  EXPECT_EQ(cpu.Cache().Level1().Code().Size(), before.Level1Code.Size);
 }
 
 }  // namespace

@@ -43,6 +43,14 @@ std::string CacheText(const TCPUCacheDetails& c, bool trace = false) {
   return s;
 }
 
+// "Level 1 data", "Level 2": the kind is named where a level is not one unified cache.
+std::string CacheLabel(const TCacheInfo& c) {
+  std::string s = "Level " + std::to_string(c.Level);
+  if (c.Kind != ckUnified || c.Level == 1)
+    s += c.Kind == ckCode ? " code" : c.Kind == ckData ? " data" : " unified";
+  return s;
+}
+
 const char* CPUTypeText(int type) {
   switch (type) {
     case 0: return "primary processor";
@@ -167,9 +175,13 @@ Sections CpuSections(const TKyvex_CPU& cpu) {
     // Counted over every processor on this machine; a file keeps none of it.
     id.insert(id.end() - 2, {"Topology", TopologyText(cpu)});
     if (cpu.Place().CoreType != ctUnknown) id.insert(id.end() - 2, {"Core type", CoreTypeText(cpu.Place().CoreType)});
-  } else {
-    id.push_back({"Data", "loaded from " + cpu.StorageFileName()});
   }
+  // A file's processor ran on another machine: what CPUID said of a hypervisor there is not kept.
+  if (cpu.LiveData() && cpu.CPUIDSupported()) {
+    const std::string hypervisor = HypervisorText(cpu.HypervisorInfo());
+    id.push_back({"Hypervisor", hypervisor.empty() ? "none reported" : Shown(hypervisor)});
+  }
+  if (!cpu.LiveData()) id.push_back({"Data", "loaded from " + cpu.StorageFileName()});
   out.push_back({"Processor " + std::to_string(cpu.CPUIndex()), id});
 
   const auto& c = cpu.Cache();
@@ -179,6 +191,11 @@ Sections CpuSections(const TKyvex_CPU& cpu) {
   caches.push_back({"Level 3", CacheText(c.Level3())});
   caches.push_back({"Trace", CacheText(c.Trace(), true)});
   out.push_back({"Caches", caches});
+  if (cpu.LiveData() && !cpu.CacheList().empty()) {
+    Lines all;
+    for (const auto& k : cpu.CacheList()) all.push_back({CacheLabel(k), CacheInfoText(k)});
+    out.push_back({"Cache hierarchy", all});
+  }
 
   static constexpr const char* kSources[] = {"", "leaf 1 EDX", "leaf 1 ECX", "leaf 80000001h EDX",
                                              "leaf 80000001h ECX", "leaf 80000007h EDX"};
@@ -205,6 +222,25 @@ nlohmann::ordered_json CpuJson(const TKyvex_CPU& cpu) {
   for (std::uint8_t g = fgStandard1; g <= fgPowerManagement; ++g)
     features[FeatureGroupName(g)] = FeaturesJson(cpu.Features().Group(g));
   j["Features"] = features;
+  // Not kept in a file, as the values a refresh alone finds.
+  if (live) {
+    Json caches = Json::array();
+    for (const auto& k : cpu.CacheList())
+      caches.push_back({{"Level", k.Level},
+                        {"Type", CacheKindName(k.Kind)},
+                        {"Size", k.Size},
+                        {"Ways", k.Ways},
+                        {"FullyAssociative", k.FullyAssociative},
+                        {"Associativity", CacheAssociativityName(AssociativityOfWays(k.Ways, k.FullyAssociative))},
+                        {"LineSize", k.LineSize},
+                        {"Partitions", k.Partitions},
+                        {"Sets", k.Sets},
+                        {"SharedBy", k.SharedBy},
+                        {"Inclusive", k.Inclusive}});
+    j["CacheList"] = caches;
+  } else {
+    j["CacheList"] = nullptr;
+  }
   j["LiveData"] = live;
   return j;
 }

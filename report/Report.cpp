@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "common/Kyvex_Routines.h"
+#include "cpu/KSI_CPU.h"
 #include "platform/Text.h"
 
 namespace kyvex::report {
@@ -36,6 +37,10 @@ SystemSummary CollectSystemSummary() {
   s.AccountType = IsAdmin() ? "Admin" : "NON-Admin";
   s.VMWare = IsVMWare();
   s.VPC = IsVirtualPC();
+  // Every processor of a virtual machine reports the same hypervisor: the one this thread
+  // runs on answers for all.
+  if (const platform::CpuidLeaves leaves = ReadProcessorLeaves(); leaves.hasCpuid)
+    s.Hypervisor = DecodeHypervisor(leaves);
   return s;
 }
 
@@ -57,6 +62,11 @@ nlohmann::ordered_json ToJson(const SystemSummary& s) {
       {"AccountType", s.AccountType},
       {"VMWare", s.VMWare},
       {"VPC", s.VPC},
+      // As the processor's values of the same names.
+      {"HypervisorPresent", s.Hypervisor.Present},
+      {"HypervisorSignature", Readable(s.Hypervisor.Signature)},
+      {"Hypervisor", s.Hypervisor.Name},
+      {"HypervisorLeaf", s.Hypervisor.Leaf},
   };
 }
 
@@ -71,8 +81,15 @@ std::string VersionText(const SystemSummary& s) {
   return v;
 }
 
+std::string VirtualMachineText(const SystemSummary& s) {
+  std::string vm = s.VMWare ? "VMware" : s.VPC ? "Virtual PC" : "";
+  const std::string hypervisor = Shown(HypervisorText(s.Hypervisor));
+  if (!hypervisor.empty() && hypervisor != vm) vm += (vm.empty() ? "" : "; CPUID: ") + hypervisor;
+  return vm.empty() ? "none detected" : vm;
+}
+
 Lines SummaryLines(const SystemSummary& s) {
-  std::string vm = s.VMWare ? "VMware" : s.VPC ? "Virtual PC" : "none detected";
+  const std::string vm = VirtualMachineText(s);
   return {
       {"Operating system", s.OSName},
       {"Edition", s.Edition.empty() ? "-" : s.Edition},

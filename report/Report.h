@@ -10,6 +10,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "cpu/KSI_CPUHypervisor.h"
+
 namespace kyvex::report {
 
 struct SystemSummary {
@@ -27,6 +29,9 @@ struct SystemSummary {
   std::string AccountType;   // "Admin" or "NON-Admin"
   bool VMWare = false;
   bool VPC = false;
+  // What CPUID says beside the two probes (processor 0's leaves; every processor of a
+  // virtual machine answers them alike).
+  THypervisorInfo Hypervisor;
 };
 
 // The system summary of the current platform.
@@ -43,6 +48,10 @@ std::string FullOSName(const SystemSummary& s);
 
 // "5.1.2600 Service Pack 3"
 std::string VersionText(const SystemSummary& s);
+
+// The probes' answer ("VMware", "Virtual PC"), then the hypervisor CPUID names where it is
+// another ("Virtual PC; CPUID: Microsoft Hyper-V"); "none detected" where neither finds one.
+std::string VirtualMachineText(const SystemSummary& s);
 
 // Lines of (label, value) pairs, for text output and the window's pages alike.
 using Lines = std::vector<std::pair<std::string, std::string>>;

@@ -333,11 +333,16 @@ void TKyvex_CPU::CollectData() {
                           : static_cast<std::uint8_t>(std::clamp<std::uint32_t>(FPackageCount, 1, 255));
   if (!FProcessorAvailable) return;
 
+  // What only this refresh can tell is never left from another processor's.
+  FCacheList.clear();
+  FHypervisor = {};
+
   bool leaf1Read = false;
   FCPUIDSupported = ProcessorHasCPUID(FCPUIndex);
   if (FCPUIDSupported) {
     CollectVendorAndSignature(leaf1Read);
-    CollectCaches();
+    CollectCaches(own->Leaves);
+    FHypervisor = DecodeHypervisor(own->Leaves);
     CollectFeatures();
     CollectSerialNumber();
   }

@@ -6,13 +6,17 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "common/KSI_Common.h"
 #include "cpu/KSI_CPUCache.h"
+#include "cpu/KSI_CPUCacheLeaves.h"
 #include "cpu/KSI_CPUClock.h"
 #include "cpu/KSI_CPUFeatures.h"
 #include "cpu/KSI_CPUProcessors.h"
+#include "cpu/KSI_CPUHypervisor.h"
 #include "cpu/KSI_CPUTypes.h"
+#include "platform/CpuidSnapshot.h"
 
 namespace kyvex {
 
@@ -85,6 +89,12 @@ class TKyvex_CPU : public TKyvex_KSIC_Component {
   // over all of them reads (and measures) each processor once; null: every refresh reads the
   // machine afresh and measures the clock of its own processor.
   void UseProcessorCensus(std::shared_ptr<const TProcessorCensus> census) { FCensus = std::move(census); }
+  // Every cache the deterministic cache leaves describe (leaf 4, or 0x8000001D on AMD's
+  // processors), with its exact ways and the logical processors sharing it; empty where
+  // neither leaf does. `Cache` takes from it what its own method leaves empty.
+  const std::vector<TCacheInfo>& CacheList() const { return FCacheList; }
+  // The hypervisor CPUID reports (see cpu/KSI_CPUHypervisor.h).
+  const THypervisorInfo& HypervisorInfo() const { return FHypervisor; }
 
   // --- Unpublished state -----------------------------------------------------------------
   const TCPUIDRegisters& StandardRegisters() const { return FStandardRegisters; }
@@ -113,7 +123,7 @@ class TKyvex_CPU : public TKyvex_KSIC_Component {
 
  private:
   void CollectVendorAndSignature(bool& leaf1Read);
-  void CollectCaches();
+  void CollectCaches(const platform::CpuidLeaves& leaves);
   void CollectFeatures();
   void CollectSerialNumber();
   void CollectFrequency(bool leaf1Read, const TProcessorRecord& own);
@@ -166,6 +176,8 @@ class TKyvex_CPU : public TKyvex_KSIC_Component {
   std::shared_ptr<const TProcessorCensus> FCountedCensus;
   TTopology FTopology;
   std::uint8_t FLeaf1PhysicalCount = 0;
+  std::vector<TCacheInfo> FCacheList;
+  THypervisorInfo FHypervisor;
 
   TCPUIDRegisters FStandardRegisters, FExtendedRegisters, FPowerRegisters;
   TDescriptorSlots FDescriptors{};

@@ -1,6 +1,7 @@
 #include "cpu/KSI_CPUCache.h"
 
 #include "cpu/KSI_CPU.h"
+#include "cpu/KSI_CPUCacheLeaves.h"
 
 namespace kyvex {
 
@@ -208,37 +209,57 @@ bool IDTLevel1StyleLevel2(TCpuVendor vendor, int family, int model) {
   return vendor == cvIDT && family == 6 && (model == 7 || model == 8);
 }
 
-void TKyvex_CPU::CollectCaches() {
-  // Hygon's processors are AMD's design and describe their caches in AMD's leaves; read in
-  // the descriptor layout they would give a level 2 of 128 KB where there are 512.
-  const bool extended = CPUVendors[FVendor].CacheMethod == 1 || FVendorID == "HygonGenuine";
+namespace {
+
+// The extended-leaf method: level 1 from 0x80000005, level 2 from 0x80000006.
+void ReadExtendedLeafCaches(const TKyvex_CPU& cpu, TCacheLevelRecord& code, TCacheLevelRecord& data,
+                            TCacheLevelRecord& level2) {
   TCPUIDRegisters regs;
+  CPUIDOnProcessor(cpu.CPUIndex(), 0x80000005, 1, regs);
+  code = ExtendedLevel1(regs.EDX);
+  data = ExtendedLevel1(regs.ECX);
+
+  CPUIDOnProcessor(cpu.CPUIndex(), 0x80000006, 1, regs);
+  if (IDTLevel1StyleLevel2(cpu.Vendor(), cpu.Family(), cpu.Model())) {
+    level2 = ExtendedLevel1(regs.ECX);
+  } else {
+    level2.Size = static_cast<int>(regs.ECX >> 16);
+    level2.LineSize = static_cast<int>(regs.ECX & 0xFF);
+    // The 4-bit code sits in bits 15..12; bits 23..16 are the size's low byte.
+    level2.Associativity = cpu.Vendor() == cvAmd && cpu.Family() == 6
+                               ? ca16Way
+                               : AMDAssociativity(static_cast<std::uint8_t>((regs.ECX >> 12) & 0xF));
+  }
+}
+
+bool IsEmpty(const TCacheLevelRecord& r) { return r.Size == 0 && r.LineSize == 0 && r.Associativity == caNone; }
+
+// A cache its method left empty is taken from the deterministic leaves. Its descriptor slots
+// are cleared: the values were not decoded from them.
+void FillEmpty(TCacheLevelRecord& r, const TCacheInfo* from) {
+  if (from && IsEmpty(r)) r = CacheRecordOf(*from);
+}
+
+}  // namespace
+
+void TKyvex_CPU::CollectCaches(const platform::CpuidLeaves& leaves) {
+  FCacheList = DeterministicCaches(leaves);
   TCacheLevelRecord code, data, unified, level2, level3, trace;
 
+  // A vendor the table does not know gets no descriptor decoding: its leaves 0x80000005 and
+  // 0x80000006 are not Intel's descriptors (Hygon's level 2 read so gave 128 KB for 512).
+  // Its caches come from the deterministic leaves, else from the extended leaves where their
+  // layout is known to be AMD's, else stay empty.
+  const bool unknownVendor = FVendor == cvUnknown || FVendor >= kCpuVendorCount;
+  const bool extended = unknownVendor ? FCacheList.empty() && HasAmdCacheLayout(FVendorID)
+                                      : CPUVendors[FVendor].CacheMethod == 1;
   if (extended) {
-    CPUIDOnProcessor(FCPUIndex, 0x80000005, 1, regs);
-    code = ExtendedLevel1(regs.EDX);
-    data = ExtendedLevel1(regs.ECX);
-  } else {
+    ReadExtendedLeafCaches(*this, code, data, level2);
+  } else if (!unknownVendor) {
     FetchDescriptors(*this, 0x80000005);
     code = DecodeDescriptors(*this, cdkLevel1Code);
     data = DecodeDescriptors(*this, cdkLevel1Data);
     unified = DecodeDescriptors(*this, cdkLevel1Unified);
-  }
-
-  if (extended) {
-    CPUIDOnProcessor(FCPUIndex, 0x80000006, 1, regs);
-    if (IDTLevel1StyleLevel2(FVendor, FFamily, FModel)) {
-      level2 = ExtendedLevel1(regs.ECX);
-    } else {
-      level2.Size = static_cast<int>(regs.ECX >> 16);
-      level2.LineSize = static_cast<int>(regs.ECX & 0xFF);
-      // The 4-bit code sits in bits 15..12; bits 23..16 are the size's low byte.
-      level2.Associativity = FVendor == cvAmd && FFamily == 6
-                                 ? ca16Way
-                                 : AMDAssociativity(static_cast<std::uint8_t>((regs.ECX >> 12) & 0xF));
-    }
-  } else {
     FetchDescriptors(*this, 0x80000006);
     level2 = DecodeDescriptors(*this, cdkLevel2);
     FetchDescriptors(*this, 0x80000006);
@@ -246,6 +267,14 @@ void TKyvex_CPU::CollectCaches() {
     FetchDescriptors(*this, 0x80000006);
     trace = DecodeDescriptors(*this, cdkTrace);
   }
+
+  // Descriptors that leaf 2 gives as 0xFF ("see leaf 4") or that the table does not hold leave
+  // their level empty, and the extended-leaf method reads no level 3 at all.
+  FillEmpty(code, FindCache(FCacheList, 1, ckCode));
+  FillEmpty(data, FindCache(FCacheList, 1, ckData));
+  FillEmpty(unified, FindCache(FCacheList, 1, ckUnified));
+  FillEmpty(level2, FindCache(FCacheList, 2, ckUnified));
+  FillEmpty(level3, FindCache(FCacheList, 3, ckUnified));
 
   FCache->SetCacheLevels(code, data, unified, level2, level3, trace);
 }

@@ -7,6 +7,7 @@
 #include <thread>
 #include <utility>
 
+#include "cpu/KSI_CPUHypervisor.h"
 #include "platform/ProcessorApi.h"
 
 namespace kyvex {
@@ -276,7 +277,8 @@ platform::CpuidLeaves ReadProcessorLeaves() {
   // Hypervisors answer from 40000000h; Xen may sit further up, leaving the first range to an
   // emulated Hyper-V. Without the hypervisor bit the range is not theirs to read.
   if (maxStandard >= 1 && (out.Get(1).ecx & (1u << 31)))
-    for (std::uint32_t base = 0x40000000; base <= 0x40000F00; base += 0x100) reader.ReadRange(base, false);
+    for (std::uint32_t base = kHypervisorFirstLeaf; base < kHypervisorLeafEnd; base += kHypervisorLeafStep)
+      reader.ReadRange(base, false);
   reader.ReadRange(0x80000000, true);
   reader.ReadRange(0x80860000, false);
   reader.ReadRange(0xC0000000, false);

@@ -87,6 +87,11 @@ void TKyvex_CPU::FieldList(Self& c, TCPUCacheRecords& k, Visitor&& v) {
   v(TField{.Name = "CoreType", .Stored = kNotStored, .Text = CoreTypeText, .Json = TJsonStyle::Enumeration,
            .Names = CoreTypeNames, .Fallback = ctUnknown},
     c.FPlace.CoreType);
+  // What CPUID says of a hypervisor describes the machine the refresh ran on.
+  v(TField{.Name = "HypervisorPresent", .Stored = kNotStored}, c.FHypervisor.Present);
+  v(TField{.Name = "HypervisorSignature", .Stored = kNotStored}, c.FHypervisor.Signature);
+  v(TField{.Name = "Hypervisor", .Stored = kNotStored}, c.FHypervisor.Name);
+  v(TField{.Name = "HypervisorLeaf", .Stored = kNotStored}, c.FHypervisor.Leaf);
   VisitCacheFields(k.Level1Data,
                    {"Cache.Level1.Data.Size", "Cache.Level1.Data.LineSize", "Cache.Level1.Data.Associativity"}, v);
   VisitCacheFields(k.Level1Code,

@@ -67,6 +67,7 @@ struct CPU_StoredFeatures {
 
 void TKyvex_CPU::ResetValues() {
   ChangeFields(TFieldReset{});
+  FCacheList.clear();
   CPU_StoredFeatures::ReadFeatures(*this, nullptr);
 }
 
@@ -134,6 +135,7 @@ bool TKyvex_CPU::LoadProcessorStorage(TStructuredSTorage& cpuStorage, const std:
   // What a refresh finds beyond the stored values would describe this machine beside the
   // file's processor: none of it is kept.
   ChangeFields(TFieldReset{});
+  FCacheList.clear();
   const PropertyStorage ps = set ? set->PropertyStorage() : nullptr;
   if (ps) ChangeFields(CPUFieldReader{{ps}});
   CPU_StoredFeatures::ReadFeatures(*this, ps);

@@ -59,6 +59,22 @@ rc, out, err = run("cpu", "--json", "--cpuid-dump", f"{data}/GenuineIntel00206A7
 cpu = json.loads(out)
 expect("sandy bridge JSON names", (cpu["CPUName"], cpu["CodeName"], cpu["Technology"]) == ("Core", "Sandy Bridge", "32 nm"), repr(cpu["CPUName"]))
 expect("sandy bridge JSON model", (cpu["Model"], cpu["DisplayModel"]) == (10, 42))
+# Its leaf 2 only points to leaf 4: the caches come from there, with their sharing.
+level3 = cpu["Cache"]["Level3"]
+expect("sandy bridge JSON level 3", (level3["Size"], level3["LineSize"], level3["Associativity"]["Name"]) == (6144, 64, "ca12Way"),
+       repr(level3))
+listed = [(c["Level"], c["Type"], c["Size"], c["Ways"], c["LineSize"], c["SharedBy"]) for c in cpu.get("CacheList") or []]
+expect("sandy bridge JSON cache list", listed == [(1, "Data", 32, 8, 64, 2), (1, "Code", 32, 8, 64, 2),
+                                                  (2, "Unified", 256, 8, 64, 2), (3, "Unified", 6144, 12, 64, 16)],
+       repr(listed))
+
+# A guest of the bhyve hypervisor, recorded on one of our build machines.
+rc, out, err = run("cpu", "--json", "--cpuid-dump", f"{data}/AuthenticAMD0B00F21_Turin_bhyve_CPUID.txt")
+expect("bhyve exit code", rc == 0, err)
+if rc == 0:
+    cpu = json.loads(out)
+    expect("bhyve JSON", (cpu["HypervisorPresent"], cpu["HypervisorSignature"], cpu["Hypervisor"]) == (True, "bhyve bhyve ", "bhyve"),
+           repr((cpu.get("HypervisorPresent"), cpu.get("HypervisorSignature"), cpu.get("Hypervisor"))))
 
 # The all-processors form: every processor, or the one asked for.
 epyc = f"{data}/AuthenticAMD0A10F11_EPYC_2cpus_CPUID.txt"

@@ -2,8 +2,8 @@
 """Runs `kyvex cpu --all --json` (optionally through a runner such as Wine) and compares every
 processor with an independent reading of the same instruction, made by the cpuid tool
 (`cpuid -r`) right before and right after: vendor, signature, brand string, initial APIC ID,
-the identification text and every feature bit. The clock is compared with the time-stamp
-counter's rate as the kernel calibrated it.
+the identification text, every feature bit and the hypervisor's signature. The clock is
+compared with the time-stamp counter's rate as the kernel calibrated it.
 
 The kernel's /proc/cpuinfo is not the reference for what CPUID says: it is the view of boot
 time. A virtual machine restored on another host answers CPUID for the new host while the
@@ -73,6 +73,13 @@ def facts(leaves):
     f["DisplayModel"] = (ext_model << 4) + model if family in (0x6, 0xF) else model
     f["SerialNumber"] = "-".join(f"{v >> 16:04X}-{v & 0xFFFF:04X}" for v in (l1["eax"], l1["edx"], l1["ecx"]))
     f["APICID"] = l1["ebx"] >> 24
+    # Hypervisors set leaf 1 ECX bit 31 and sign leaf 0x40000000 (compared without the blanks
+    # around it, as every text here).
+    f["HypervisorPresent"] = (l1["ecx"] >> 31) & 1 == 1
+    if f["HypervisorPresent"] and (0x40000000, 0) in leaves:
+        h = leaves[(0x40000000, 0)]
+        raw = b"".join(h[r].to_bytes(4, "little") for r in ("ebx", "ecx", "edx"))
+        f["HypervisorSignature"] = raw.rstrip(b"\0").decode("latin-1").strip()
     top_ext = leaves.get((0x80000000, 0), {}).get("eax", 0)
     if top_ext >= 0x80000004:
         raw = b"".join(leaves[(leaf, 0)][r].to_bytes(4, "little")

@@ -52,7 +52,7 @@ TEST(RecordedProcessors, EndToEnd) {
        "Opteron", "Sledgehammer", "SH7-B3", "0.13 µm",
        {64, 64, ca2Way}, {64, 64, ca2Way}, {1024, 64, ca16Way}, 1400, 1400},
       {"GenuineIntel00206A7_SandyBridge_CPUID.txt", cvIntel, 6, 10, 7, 0, "Intel(R) Core(TM) i5-2400 CPU @ 3.10GHz",
-       "Core", "Sandy Bridge", "", "32 nm", {0, 0, caNone}, {0, 0, caNone}, {0, 0, caNone}, 3092.9, 3090},
+       "Core", "Sandy Bridge", "", "32 nm", {32, 64, ca8Way}, {32, 64, ca8Way}, {256, 64, ca8Way}, 3092.9, 3090},
       {"GenuineTMx860000543_Crusoe_CPUID.txt", cvTransmeta, 5, 4, 3, 0, "",
        "Crusoe", "TM5600/TM5800", "", "", {64, 64, ca8Way}, {64, 32, ca16Way}, {512, 128, ca4Way}, 0, 0},
       {"CentaurHauls0000673_C5B_Samuel2_CPUID.txt", cvIDT, 6, 7, 3, 0, "VIA Samuel 2",

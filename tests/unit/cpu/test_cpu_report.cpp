@@ -79,10 +79,11 @@ TEST_F(CpuReport, JsonNamesEveryValueAndLeavesWhatAFileDoesNotHoldNull) {
   EXPECT_EQ(live["LiveData"], true);
 
   // The loaded processor has every key; what the file holds is equal, the rest null.
-  const std::set<std::string> notInFile = {"VendorID",     "ExtendedFamily", "ExtendedModel",
-                                           "DisplayFamily", "DisplayModel",   "FrequencyMeasurement",
-                                           "LogicalProcessorCount", "ProcessorAvailable", "Topology",
-                                           "CoreType"};
+  const std::set<std::string> notInFile = {"VendorID",      "ExtendedFamily",      "ExtendedModel",
+                                           "DisplayFamily", "DisplayModel",        "FrequencyMeasurement",
+                                           "CacheList",     "HypervisorPresent",   "HypervisorSignature",
+                                           "Hypervisor",    "HypervisorLeaf",      "LogicalProcessorCount",
+                                           "ProcessorAvailable", "Topology",       "CoreType"};
   const Json loaded = report::CpuJson(loaded_);
   EXPECT_EQ(KeysOf(loaded), KeysOf(live));
   for (const auto& [key, value] : live.items()) {
@@ -121,7 +122,9 @@ TEST_F(CpuReport, LoadedProcessorShowsTheLiveRowsButWhatOnlyThisMachineTold) {
   EXPECT_EQ(loadedRows["Data"], "loaded from " + file_);
   EXPECT_EQ(liveRows["Topology"], "1 package, 1 core, 1 thread per core; this one: package 0, core 0, thread 0 (from leaf 1)")
       << "one processor running: hyper-threading announced but not enabled";
-  for (const char* onlyLive : {"Vendor", "Clock", "Topology"}) {
+  EXPECT_EQ(liveRows["Hypervisor"], "none reported");
+  EXPECT_EQ(loadedRows.count("Hypervisor"), 0u) << "the file's machine may have had one";
+  for (const char* onlyLive : {"Vendor", "Clock", "Topology", "Hypervisor"}) {
     liveRows.erase(onlyLive);
     loadedRows.erase(onlyLive);
   }

@@ -342,6 +342,12 @@ void TKyvex_CPU::CollectData() {
   if (FCPUIDSupported) {
     CollectVendorAndSignature(leaf1Read);
     CollectCaches(own->Leaves);
+    // The leaves reserve APIC IDs for a cache's sharers; the processors there are say how
+    // many share it.
+    if (FPlace.Known)
+      for (TCacheInfo& c : FCacheList)
+        if (const std::uint32_t n = ProcessorsSharing(FTopology, FPlace.ApicId, static_cast<std::uint32_t>(c.SharedBy)))
+          c.SharedBy = static_cast<int>(n);
     FHypervisor = DecodeHypervisor(own->Leaves);
     CollectFeatures();
     CollectSerialNumber();

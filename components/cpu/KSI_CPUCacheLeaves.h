@@ -27,8 +27,9 @@ struct TCacheInfo {
   int LineSize = 0;        // bytes
   int Partitions = 0;      // physical line partitions
   std::uint32_t Sets = 0;
-  // Logical processors sharing the cache. Intel gives the number of APIC IDs reserved for the
-  // sharers, which on parts with fewer threads than IDs is more than the threads there are.
+  // Logical processors sharing the cache. The leaves give the number of APIC IDs reserved for
+  // the sharers, which on parts with fewer threads than IDs is more than the threads there
+  // are; a refresh that reads several processors counts those that share it.
   int SharedBy = 0;
   bool Inclusive = false;  // of the lower levels
   bool operator==(const TCacheInfo&) const = default;

@@ -399,4 +399,16 @@ TTopology CountTopology(const TProcessorCensus& census) {
   return t;
 }
 
+std::uint32_t ProcessorsSharing(const TTopology& topology, std::uint32_t apicId, std::uint32_t ids) {
+  const std::uint32_t shift = CeilLog2(std::max<std::uint32_t>(ids, 1));
+  auto group = [shift](std::uint32_t id) { return shift >= 32 ? 0 : id >> shift; };
+  std::uint32_t placed = 0, sharing = 0;
+  for (const TProcessorPlace& p : topology.Places) {
+    if (!p.Known) continue;
+    ++placed;
+    sharing += group(p.ApicId) == group(apicId);
+  }
+  return placed >= 2 ? sharing : 0;
+}
+
 }  // namespace kyvex

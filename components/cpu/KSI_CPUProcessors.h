@@ -84,4 +84,9 @@ struct TTopology {
 // processor (a one-processor dump) takes them from the counts the leaves announce.
 TTopology CountTopology(const TProcessorCensus& census);
 
+// How many of the processors placed share a cache with the one of APIC ID `apicId`, where the
+// cache's leaf reserves `ids` APIC IDs for its sharers (the IDs alike above their width); 0
+// where fewer than two processors are placed, so that the leaf's number stands.
+std::uint32_t ProcessorsSharing(const TTopology& topology, std::uint32_t apicId, std::uint32_t ids);
+
 }  // namespace kyvex

@@ -184,6 +184,24 @@ TEST(ProcessorTopology, CountsPackagesCoresAndThreadsAndNamesHybridCores) {
   }
 }
 
+TEST(ProcessorTopology, CacheSharersAreTheProcessorsThereNotTheIdsReserved) {
+  FakePlatform fake;
+  fake.processor.cpus = X2ApicMachine(4);
+  for (auto& p : fake.processor.cpus) {
+    // Level 1 data for the 2 IDs of a core, level 3 for 64 IDs, though 4 processors exist.
+    p.Set(4, {1u << 14 | 1 << 5 | 1, 0x01C0003F, 63, 0}, 0);
+    p.Set(4, {63u << 14 | 3 << 5 | 3, 0x03C0003F, 8191, 0}, 1);
+    p.Set(4, {0, 0, 0, 0}, 2);
+  }
+  ScopedPlatform use(fake);
+  TKyvex_CPU cpu;
+  cpu.SetCPUIndex(2);
+  cpu.CollectData();
+  ASSERT_EQ(cpu.CacheList().size(), 2u);
+  EXPECT_EQ(cpu.CacheList()[0].SharedBy, 2);
+  EXPECT_EQ(cpu.CacheList()[1].SharedBy, 4);
+}
+
 // Recorded with `cpuid -r` on a virtual machine whose hypervisor gives APIC IDs 209 and 243, a
 // count of 254 logical processors a package in leaf 1, and an empty leaf 8000001Eh.
 TEST(ProcessorTopology, RecordedGuestCountsOnePackageOfTwoCores) {

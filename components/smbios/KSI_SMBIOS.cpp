@@ -675,6 +675,7 @@ void TKyvex_SMBIOS::DecodeProcessor(const TSMBIOS_StructTable& e) {
   p.CoreCount2 = f.Word(0x2A);
   p.CoreEnabled2 = f.Word(0x2C);
   p.ThreadCount2 = f.Word(0x2E);
+  p.SocketType = f.String(0x32);
   if (Blank(p.Version)) p.Version = Numbered("Processor_", FProcessors.size());
   FProcessors.push_back(std::move(p));
 }

@@ -102,6 +102,7 @@ struct TSMBIOS_Processor {
   std::uint16_t CoreCount2 = 0;       // 2Ah (3.0+), for more than 254 cores
   std::uint16_t CoreEnabled2 = 0;     // 2Ch
   std::uint16_t ThreadCount2 = 0;     // 2Eh
+  std::string SocketType;             // string 32h (3.6+), where the upgrade code is FEh
   bool operator==(const TSMBIOS_Processor&) const = default;
 };
 

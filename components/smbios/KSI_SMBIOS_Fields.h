@@ -122,6 +122,7 @@ void VisitSMBIOSProcessorFields(Record& p, Visitor&& v) {
   v(TField{.Name = "CoreCount2", .Stored = kNotStored}, p.CoreCount2);
   v(TField{.Name = "CoreEnabled2", .Stored = kNotStored}, p.CoreEnabled2);
   v(TField{.Name = "ThreadCount2", .Stored = kNotStored}, p.ThreadCount2);
+  v(TField{.Name = "SocketType", .Stored = kNotStored, .Label = "Socket type", .OmitEmpty = true}, p.SocketType);
   v(TField{.Name = "Characteristics", .Stored = kNotStored, .Json = TJsonStyle::Set,
            .Names = SMBIOS_ProcessorCharacteristicNames, .Label = "Characteristics", .OmitEmpty = true},
     p.Characteristics);

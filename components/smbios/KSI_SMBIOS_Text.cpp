@@ -245,7 +245,11 @@ const TMoreNames kMoreUpgrades = {
     {63, "Socket LGA1700"}, {64, "Socket BGA1744"}, {65, "Socket BGA1781"}, {66, "Socket BGA1211"},
     {67, "Socket BGA2422"}, {68, "Socket LGA1211"}, {69, "Socket LGA2422"}, {70, "Socket LGA5773"},
     {71, "Socket BGA5773"}, {72, "Socket AM5"}, {73, "Socket SP5"}, {74, "Socket SP6"}, {75, "Socket BGA883"},
-    {76, "Socket BGA1190"}, {77, "Socket BGA4129"}, {78, "Socket LGA4710"}, {79, "Socket LGA7529"}};
+    {76, "Socket BGA1190"}, {77, "Socket BGA4129"}, {78, "Socket LGA4710"}, {79, "Socket LGA7529"},
+    {80, "Socket BGA1964"}, {81, "Socket BGA1792"}, {82, "Socket BGA2049"}, {83, "Socket BGA2551"},
+    {84, "Socket LGA1851"}, {85, "Socket BGA2114"}, {86, "Socket BGA2833"},
+    // FEh: the socket is named by the structure's own Socket Type string.
+    {253, "See socket type"}};
 // Slot type codes (not the stored Typ) that the slot type table has no row for.
 const TMoreNames kMoreSlotTypeCodes = {
     {0x14, "M.2 Socket 1-DP (Mechanical Key A)"},

@@ -418,6 +418,15 @@ TEST(DeviceRecords, WiderValuesOfNewerStructures) {
       EXPECT_EQ(cores, none) << c.what;
   }
 
+  // 3.6: an upgrade code of FEh leaves the socket to the Socket Type string at 32h.
+  {
+    TKyvex_SMBIOS s;
+    One(s, Structure(4, 0x04, Area(0x33).U8(0x04, 1).U8(0x19, 0xFE).U8(0x32, 2), {"CPU0", "LGA9999"}), 3, 6);
+    EXPECT_EQ(s.GetProcessor(0).SocketType, "LGA9999");
+    EXPECT_EQ(SMBIOS_UpgradeText(s.GetProcessor(0).Upgrade), "See socket type");
+    EXPECT_EQ(RowValue(report::SmbiosDeviceSections(s), "Processor 0", "Socket type"), "LGA9999");
+  }
+
   // Caches: bit 31 of the 32-bit sizes selects 64 KB units; a 3.0 structure has none, and
   // its 16-bit sizes are taken without the cut at 16 bits.
   for (std::uint8_t length : {0x13, 0x1B}) {

@@ -252,7 +252,10 @@ void TKyvex_SMBIOS::CollectData() {
     // Nothing decodes a table of an earlier refresh as if it were this one.
     FTableWindow->SetMemorySize(0);
     FTableWindow->LoadFromBuffer(nullptr, 0, 0, 0);
-    FTablesNeedRights = !IsAdmin();
+    // Windows 9x has no rights to lack.
+    const std::uint32_t platformId = PlatformSnapshot().PlatformId;
+    FTablesNeedRights = (platformId == platform::kPlatformWin32NT || platformId == platform::kPlatformLinux) &&
+                        !IsAdmin();
     IdentityFromRegistry();
     return;
   }

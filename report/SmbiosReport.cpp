@@ -1,8 +1,11 @@
 #include "report/SmbiosReport.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <string_view>
 
+#include "common/Kyvex_Routines.h"
+#include "platform/Platform.h"
 #include "platform/Text.h"
 #include "report/FieldReport.h"
 #include "smbios/KSI_SMBIOS_Fields.h"
@@ -21,7 +24,7 @@ std::string Hex(std::uint64_t v, int digits) {
 
 const char* SourceName(TSMBIOS_TableSource s) {
   static const char* const names[] = {"tsNone", "tsFirmwareArea", "tsPhysicalMemory", "tsFirmwareService",
-                                      "tsLoaded"};
+                                      "tsLoaded", "tsIdentityOnly"};
   return s < std::size(names) ? names[s] : "tsNone";
 }
 
@@ -31,6 +34,7 @@ std::string SourceText(TSMBIOS_TableSource s) {
     case tsPhysicalMemory: return "physical memory";
     case tsFirmwareService: return "firmware-table service";
     case tsLoaded: return "loaded table";
+    case tsIdentityOnly: return "none";
     default: return "none";
   }
 }
@@ -76,48 +80,83 @@ bool HasStructure(const TKyvex_SMBIOS& s, std::uint8_t type) {
 
 std::string Numbered(const char* what, std::uint32_t i) { return std::string(what) + " " + std::to_string(i); }
 
+// Puts a row after the row labelled `after` (at the end when there is none).
+void InsertRow(Lines& lines, const std::string& after, std::string label, std::string value) {
+  auto it = std::find_if(lines.begin(), lines.end(), [&](const auto& l) { return l.first == after; });
+  lines.insert(it == lines.end() ? it : it + 1, {std::move(label), std::move(value)});
+}
+
+// A count byte of FFh hands over to the word of SMBIOS 3.0.
+std::uint32_t Count(std::uint8_t byte, std::uint16_t word) { return byte == 0xFF && word ? word : byte; }
+
+bool OnLinux() { return PlatformSnapshot().PlatformId == platform::kPlatformLinux; }
+
+// What a reading without a table tells the user: whether more rights would help, and which
+// records only the tables hold.
+std::string NoTableText(const TKyvex_SMBIOS& s) {
+  if (s.TablesNeedRights())
+    return OnLinux() ? "not readable without root: memory devices, processors, caches, slots and ports need "
+                       "root (run it as root, for example with sudo)"
+                     : "not readable without administrator rights: memory devices, processors, caches, slots "
+                       "and ports need them (run it as administrator)";
+  return OnLinux() ? "none: this system offers no SMBIOS tables (/sys/firmware/dmi/tables, /dev/mem)"
+                   : "none: this system offers no SMBIOS tables";
+}
+
 }  // namespace
 
 Sections SmbiosSystemSections(const TKyvex_SMBIOS& s) {
   Sections out;
   Lines table;
   const bool loaded = !s.LiveData();
-  if (!loaded && s.TableSource() == tsNone) {
+  const bool identityOnly = !loaded && s.TableSource() == tsIdentityOnly;
+  if (!loaded && (s.TableSource() == tsNone || identityOnly)) {
     table.push_back({"Entry point", "none found"});
-    table.push_back({"Table", "none: this machine's SMBIOS tables could not be read"});
+    table.push_back({"Table", NoTableText(s)});
+    if (identityOnly)
+      table.push_back({"Values", OnLinux() ? "BIOS, system, main board and chassis from /sys/class/dmi/id, "
+                                             "without serial numbers and UUID"
+                                           : "BIOS, system and main board from the registry, without serial "
+                                             "numbers and UUID"});
     out.push_back({"SMBIOS", table});
-    return out;
-  }
-  table.push_back({"Version", s.Version().empty() ? "unknown" : s.Version()});
-  if (loaded) {
-    // A file keeps the decoded values only: the entry point's kind, the table's source and
-    // its structure list stay those of whatever this component collected before, if anything.
-    table.push_back({"Entry point", (s.SMBIOSAddress() ? "at " + Hex(s.SMBIOSAddress(), 5) + ", " : "") +
-                                        "revision " + (s.Revision().empty() ? "unknown" : s.Revision())});
-    if (s.StructStart()) table.push_back({"Table address", Hex(s.StructStart(), 8)});
-    table.push_back({"Table length", std::to_string(s.StructLength()) + " bytes"});
-    if (s.StructCount() != 0xFFFF) table.push_back({"Structures", std::to_string(s.StructCount()) + " announced"});
-    table.push_back({"Data", "loaded from " + s.StorageFileName()});
+    if (!identityOnly) return out;
   } else {
-    if (!s.EntryPointAnchor().empty())
-      table.push_back({"Entry point", "\"" + s.EntryPointAnchor() + "\"" +
-                                          (s.SMBIOSAddress() ? " at " + Hex(s.SMBIOSAddress(), 5) : "") +
-                                          ", revision " + s.Revision()});
-    table.push_back({"Table source", SourceText(s.TableSource())});
-    if (s.StructStart()) table.push_back({"Table address", Hex(s.StructStart(), 8)});
-    table.push_back({"Table length", std::to_string(s.StructLength()) + " bytes"});
-    table.push_back({"Structures", std::to_string(s.StructTables().size()) + " found" +
-                                       (s.StructCount() != 0xFFFF && s.StructCount() != s.StructTables().size()
-                                            ? ", " + std::to_string(s.StructCount()) + " announced"
-                                            : "")});
+    table.push_back({"Version", s.Version().empty() ? "unknown" : s.Version()});
+    if (loaded) {
+      // A file keeps the decoded values only: the entry point's kind, the table's source and
+      // its structure list stay those of whatever this component collected before, if anything.
+      table.push_back({"Entry point", (s.SMBIOSAddress() ? "at " + Hex(s.SMBIOSAddress(), 5) + ", " : "") +
+                                          "revision " + (s.Revision().empty() ? "unknown" : s.Revision())});
+      if (s.StructStart()) table.push_back({"Table address", Hex(s.StructStart(), 8)});
+      table.push_back({"Table length", std::to_string(s.StructLength()) + " bytes"});
+      if (s.StructCount() != 0xFFFF) table.push_back({"Structures", std::to_string(s.StructCount()) + " announced"});
+      table.push_back({"Data", "loaded from " + s.StorageFileName()});
+    } else {
+      if (!s.EntryPointAnchor().empty())
+        table.push_back({"Entry point", "\"" + s.EntryPointAnchor() + "\"" +
+                                            (s.SMBIOSAddress() ? " at " + Hex(s.SMBIOSAddress(), 5) : "") +
+                                            ", revision " + s.Revision()});
+      table.push_back({"Table source", SourceText(s.TableSource())});
+      if (s.StructStart()) table.push_back({"Table address", Hex(s.StructStart(), 8)});
+      table.push_back({"Table length", std::to_string(s.StructLength()) + " bytes"});
+      table.push_back({"Structures", std::to_string(s.StructTables().size()) + " found" +
+                                         (s.StructCount() != 0xFFFF && s.StructCount() != s.StructTables().size()
+                                              ? ", " + std::to_string(s.StructCount()) + " announced"
+                                              : "")});
+    }
+    out.push_back({"SMBIOS", table});
   }
-  out.push_back({"SMBIOS", table});
-  out.push_back({"BIOS", GroupRows(s, "BIOS")});
+  Lines bios = GroupRows(s, "BIOS");
+  if (s.BIOSExtendedSize())
+    for (auto& l : bios)
+      if (l.first == "ROM size") l.second = SMBIOS_MegabytesText(s.BIOSExtendedSize());
+  out.push_back({"BIOS", bios});
   out.push_back({"System", GroupRows(s, "System")});
   out.push_back({"Main board", GroupRows(s, "MainBoard")});
   // Without a chassis structure the type is no more than the cleared value; a file keeps no
   // structure list, so loaded data show theirs.
-  const std::string chassisType = !loaded && !HasStructure(s, 3) ? "" : SMBIOS_ChassisText(s.ChassisModel());
+  const bool chassisKnown = loaded || HasStructure(s, 3) || (identityOnly && s.IdentityChassisType());
+  const std::string chassisType = chassisKnown ? SMBIOS_ChassisText(s.ChassisModel()) : "";
   out.push_back({"Chassis", GroupRows(s, "Chassis", {{"Type", chassisType}})});
   return out;
 }
@@ -133,6 +172,13 @@ Sections SmbiosDeviceSections(const TKyvex_SMBIOS& s) {
   for (std::uint32_t i = 0; i < s.MemoryDeviceCount(); ++i) {
     const auto m = s.GetMemoryDevice(i);
     Lines lines = RecordRows(m, SMBIOS_MemoryDeviceFields);
+    // The newer values where the structure has them; a loaded file has only the older ones.
+    InsertRow(lines, "Part number", "Size",
+              m.ExtendedSize ? SMBIOS_MegabytesText(m.ExtendedSize) : SMBIOS_MemoryDeviceSizeText(m.Size));
+    InsertRow(lines, "Part number", "Speed",
+              m.SpeedMTs ? SMBIOS_MegatransfersText(m.SpeedMTs) : SMBIOS_NanosecondsText(m.Speed));
+    if (m.ConfiguredSpeedMTs)
+      InsertRow(lines, "Speed", "Configured speed", SMBIOS_MegatransfersText(m.ConfiguredSpeedMTs));
     lines.push_back({"Width", std::to_string(m.DataWidth) + " bits (" + std::to_string(m.TotalWidth) + " total)"});
     out.push_back({Numbered("Memory device", i), lines});
   }
@@ -142,10 +188,24 @@ Sections SmbiosDeviceSections(const TKyvex_SMBIOS& s) {
     const auto p = s.GetProcessor(i);
     Lines lines = RecordRows(p, SMBIOS_ProcessorFields);
     lines.push_back({"Voltage", p.Voltage > 0 ? Volts(p.Voltage) : "Unknown"});
+    if (const std::uint32_t cores = Count(p.CoreCount, p.CoreCount2))
+      lines.push_back({"Cores", std::to_string(cores) + (p.CoreEnabled ? " (" +
+                                                                            std::to_string(Count(p.CoreEnabled, p.CoreEnabled2)) +
+                                                                            " enabled)"
+                                                                      : "")});
+    if (const std::uint32_t threads = Count(p.ThreadCount, p.ThreadCount2))
+      lines.push_back({"Threads", std::to_string(threads)});
     out.push_back({Numbered("Processor", i), lines});
   }
-  for (std::uint32_t i = 0; i < s.CacheCount(); ++i)
-    out.push_back({Numbered("Cache", i), RecordRows(s.GetCache(i), SMBIOS_CacheFields)});
+  for (std::uint32_t i = 0; i < s.CacheCount(); ++i) {
+    const auto c = s.GetCache(i);
+    Lines lines = RecordRows(c, SMBIOS_CacheFields);
+    // The 32-bit sizes where the structure has them (64 MB and more do not fit the others).
+    InsertRow(lines, "SRAM type", "Maximum size", SMBIOS_KilobytesText(c.MaxSize2 ? c.MaxSize2 : c.MaxSize));
+    InsertRow(lines, "Maximum size", "Installed size",
+              SMBIOS_KilobytesText(c.InstalledSize2 ? c.InstalledSize2 : c.InstalledSize));
+    out.push_back({Numbered("Cache", i), lines});
+  }
   for (std::uint32_t i = 0; i < s.SystemSlotCount(); ++i)
     out.push_back({Numbered("System slot", i), RecordRows(s.GetSystemSlot(i), SMBIOS_SystemSlotFields)});
   for (std::uint32_t i = 0; i < s.PortCount(); ++i)
@@ -159,7 +219,7 @@ Sections SmbiosDeviceSections(const TKyvex_SMBIOS& s) {
   for (std::uint32_t i = 0; i < s.TemperatureProbeCount(); ++i)
     out.push_back(
         {Numbered("Temperature probe", i), RecordRows(s.GetTemperatureProbe(i), SMBIOS_TemperatureProbeFields)});
-  if (out.empty()) out.push_back({"Devices", {{"Records", "none"}}});
+  if (out.empty()) out.push_back({"Devices", {{"Records", s.TablesNeedRights() ? NoTableText(s) : "none"}}});
   return out;
 }
 
@@ -167,6 +227,7 @@ Json SmbiosJson(const TKyvex_SMBIOS& s) {
   Json j = FieldsJson(s, SMBIOS_Fields);
   // Where the last reading found the table; a file does not keep it.
   j["TableSource"] = SourceName(s.TableSource());
+  if (s.TablesNeedRights()) j["TablesNeedRights"] = true;
 
   j["ProcessorCount"] = s.ProcessorCount();
   j["MemoryModuleCount"] = s.MemoryModuleCount();

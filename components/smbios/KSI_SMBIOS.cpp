@@ -63,6 +63,7 @@ class Fields {
   std::uint8_t Length() const { return length_; }
   std::uint8_t Byte(unsigned offset) const { return offset < length_ ? w_.ReadByte(q_ + offset) : 0; }
   std::uint16_t Word(unsigned offset) const { return offset + 2 <= length_ ? w_.ReadWord(q_ + offset) : 0; }
+  std::uint32_t DWord(unsigned offset) const { return offset + 4 <= length_ ? w_.ReadDWord(q_ + offset) : 0; }
   // The string whose number is in the byte at `offset`; empty when the number is 0.
   std::string String(unsigned offset) const { return StringNumber(Byte(offset)); }
   std::string StringNumber(std::uint8_t number) const {
@@ -146,6 +147,8 @@ void TKyvex_SMBIOS::ClearDecoded() {
   FTableLength = 0;
   FCountFromWalk = false;
   FTableSource = tsNone;
+  FTablesNeedRights = false;
+  FIdentityChassisType = false;
 }
 
 void TKyvex_SMBIOS::LoadTable(const std::uint8_t* Table, std::size_t Size, std::uint8_t Major, std::uint8_t Minor) {
@@ -158,6 +161,7 @@ void TKyvex_SMBIOS::LoadTable(const std::uint8_t* Table, std::size_t Size, std::
   FMinorVersion = Minor;
   FRevision.clear();
   FEntryPointAnchor.clear();
+  FLoadedCount = kNoLoadedCount;
 }
 
 bool TKyvex_SMBIOS::LoadDumpImage(const std::vector<std::uint8_t>& Image, std::string& Error) {
@@ -172,6 +176,7 @@ bool TKyvex_SMBIOS::LoadDumpImage(const std::vector<std::uint8_t>& Image, std::s
   }
   std::uint8_t major = 0, minor = 0, revision = 0;
   std::uint32_t length = 0;
+  std::int32_t count = kCountByWalk;
   std::string anchor;
   if (at(0, "_SM3_")) {
     anchor = "_SM3_";
@@ -185,12 +190,14 @@ bool TKyvex_SMBIOS::LoadDumpImage(const std::vector<std::uint8_t>& Image, std::s
     minor = Image[7];
     revision = Image[0x1E];
     length = bytes::Get16(&Image[0x16]);
+    count = bytes::Get16(&Image[0x1C]);
   } else if (at(0, "_DMI_")) {
     anchor = "_DMI_";
     revision = Image[0x0E];
     major = revision >> 4;
     minor = revision & 0x0F;
     length = bytes::Get16(&Image[6]);
+    count = bytes::Get16(&Image[0x0C]);
   } else {
     Error = "no SMBIOS entry point at the start of the file (\"_SM_\", \"_SM3_\" or \"_DMI_\" expected, "
             "as dmidecode --dump-bin writes it)";
@@ -200,6 +207,7 @@ bool TKyvex_SMBIOS::LoadDumpImage(const std::vector<std::uint8_t>& Image, std::s
   LoadTable(Image.data() + kTableOffset, std::min<std::size_t>(length, available), major, minor);
   FRevision = BcdRevision(revision);
   FEntryPointAnchor = anchor;
+  FLoadedCount = count;
   FReadLocalMemory = false;
   return true;
 }
@@ -209,7 +217,11 @@ void TKyvex_SMBIOS::CollectData() {
   ClearDecoded();
   if (!FReadLocalMemory) {
     FStructStart = 0;
-    FStructCount = 0xFFFF;
+    // A dump keeps its entry point, and with it the count a 2.x entry point announces; a
+    // 64-bit one announces none, so the walk counts, as for a live table. A bare table has
+    // neither.
+    FStructCount = FLoadedCount >= 0 ? static_cast<std::uint16_t>(FLoadedCount) : 0xFFFF;
+    FCountFromWalk = FLoadedCount == kCountByWalk;
     FTableLength = FTableWindow->HoldsData() ? FTableWindow->MemorySize() : 0;
     FStructLength = static_cast<std::uint16_t>(std::min<std::uint32_t>(FTableLength, 0xFFFF));
     // The version the table is decoded by is known; say so.
@@ -219,21 +231,77 @@ void TKyvex_SMBIOS::CollectData() {
     return;
   }
 
+  // The routes in the order of their cost and side effects. The service's copies come
+  // first: its 'FIRM' regions (an entry point and, on older firmware, the table beside it),
+  // then its 'RSMB' table. Physical memory comes last, because on the NT family it ends in
+  // the segment dump, which writes a DOS program into the temporary folder and runs it
+  // through the command interpreter; a system whose service answers 'RSMB' (every UEFI
+  // machine, which has no 'FIRM' regions and refuses the physical-memory section) must never
+  // get that far.
   std::vector<std::uint8_t> area;
-  const bool fromService = ReadFirmwareArea(area);
-  bool haveTable = false;
-  if (FRomWindow->HoldsData() && FindEntryPoint()) haveTable = TableFromEntryPoint(fromService, area);
+  const bool fromService = ReadFirmwareAreaFromService(area);
+  const bool entryInArea = fromService && FindEntryPoint();
+  bool haveTable = entryInArea && TableFromArea(area);
   if (!haveTable) haveTable = TableFromService();
+  if (!haveTable && entryInArea) haveTable = TableFromPhysicalMemory();
+  if (!haveTable && !fromService) {
+    ReadFirmwareAreaFromMemory();
+    if (FRomWindow->HoldsData() && FindEntryPoint()) haveTable = TableFromPhysicalMemory();
+  }
   if (!haveTable) {
     // Nothing decodes a table of an earlier refresh as if it were this one.
     FTableWindow->SetMemorySize(0);
     FTableWindow->LoadFromBuffer(nullptr, 0, 0, 0);
+    // Windows 9x has no rights to lack.
+    const std::uint32_t platformId = PlatformSnapshot().PlatformId;
+    FTablesNeedRights = (platformId == platform::kPlatformWin32NT || platformId == platform::kPlatformLinux) &&
+                        !IsAdmin();
+    IdentityFromRegistry();
     return;
   }
   Decode();
 }
 
-bool TKyvex_SMBIOS::ReadFirmwareArea(std::vector<std::uint8_t>& area) {
+// Without a table, the system's own copy of the firmware's identity still names the BIOS,
+// the system, the board and the enclosure. Windows keeps it in the registry; the Linux layer
+// answers the same key from the kernel's files, which, unlike the tables, every user may
+// read. Serial numbers and the UUID are not among them.
+void TKyvex_SMBIOS::IdentityFromRegistry() {
+  static constexpr const char* kKey = "HARDWARE\\DESCRIPTION\\System\\BIOS";
+  const struct {
+    const char* value;
+    std::string TKyvex_SMBIOS::*field;
+  } rows[] = {{"BIOSVendor", &TKyvex_SMBIOS::FBIOSVendor},
+              {"BIOSVersion", &TKyvex_SMBIOS::FBIOSVersion},
+              {"BIOSReleaseDate", &TKyvex_SMBIOS::FBIOSDate},
+              {"SystemManufacturer", &TKyvex_SMBIOS::FSystemManufacturer},
+              {"SystemProductName", &TKyvex_SMBIOS::FSystemModel},
+              {"SystemVersion", &TKyvex_SMBIOS::FSystemVersion},
+              {"BaseBoardManufacturer", &TKyvex_SMBIOS::FMainBoardManufacturer},
+              {"BaseBoardProduct", &TKyvex_SMBIOS::FMainBoardModel},
+              {"BaseBoardVersion", &TKyvex_SMBIOS::FMainBoardVersion},
+              {"BaseBoardAssetTag", &TKyvex_SMBIOS::FMainBoardAssetTag},
+              {"ChassisManufacturer", &TKyvex_SMBIOS::FChassisManufacturer},
+              {"ChassisVersion", &TKyvex_SMBIOS::FChassisVersion},
+              {"ChassisAssetTag", &TKyvex_SMBIOS::FChassisAssetTag}};
+  auto& os = platform::Current();
+  bool any = false;
+  for (const auto& r : rows) {
+    const auto v = os.RegQueryValue(platform::RegRoot::LocalMachine, kKey, r.value);
+    if (!v || (v->type != platform::kRegSz && v->type != platform::kRegExpandSz) || v->text.empty()) continue;
+    this->*r.field = v->text;
+    any = true;
+  }
+  const auto chassis = os.RegQueryValue(platform::RegRoot::LocalMachine, kKey, "ChassisType");
+  if (chassis && chassis->type == platform::kRegDword && (chassis->dword & 0x7F) != 0) {
+    FChassisModel = static_cast<TSMBIOS_Chassis>(static_cast<std::uint8_t>((chassis->dword & 0x7F) - 1));
+    FIdentityChassisType = true;
+    any = true;
+  }
+  if (any) FTableSource = tsIdentityOnly;
+}
+
+bool TKyvex_SMBIOS::ReadFirmwareAreaFromService(std::vector<std::uint8_t>& area) {
   area.assign(kAreaSize, 0);
   if (ReadFirmwareRange(kAreaStart, kAreaSize, area.data())) {
     FRomWindow->SetStartAddress(0);
@@ -243,6 +311,13 @@ bool TKyvex_SMBIOS::ReadFirmwareArea(std::vector<std::uint8_t>& area) {
     return true;
   }
   area.clear();
+  // No firmware area from this refresh: an earlier one's must not be searched.
+  FRomWindow->SetMemorySize(0);
+  FRomWindow->LoadFromBuffer(nullptr, 0, 0, 0);
+  return false;
+}
+
+void TKyvex_SMBIOS::ReadFirmwareAreaFromMemory() {
   const std::uint32_t platformId = PlatformSnapshot().PlatformId;
   const bool ntFamily = platformId == platform::kPlatformWin32NT || platformId == platform::kPlatformLinux;
   if (ntFamily && !IsAdmin()) {
@@ -254,7 +329,6 @@ bool TKyvex_SMBIOS::ReadFirmwareArea(std::vector<std::uint8_t>& area) {
   }
   FRomWindow->SetEndAddress(0xFFFFF);
   FRomWindow->CollectData();
-  return false;
 }
 
 bool TKyvex_SMBIOS::FindEntryPoint() {
@@ -317,27 +391,34 @@ bool TKyvex_SMBIOS::FindEntryPoint() {
   return true;
 }
 
-bool TKyvex_SMBIOS::TableFromEntryPoint(bool fromService, const std::vector<std::uint8_t>& area) {
+// The table cut out of the service's copy of the firmware area, where it lies inside it.
+bool TKyvex_SMBIOS::TableFromArea(const std::vector<std::uint8_t>& area) {
+  if (FTableAddress == 0) return false;
+  FTableLength = std::min(FTableLength, kMaxTableLength);
+  if (FTableAddress < kAreaStart || FTableAddress - kAreaStart >= kAreaSize) return false;
+  const std::uint32_t length = FTableLength;
+  FTableWindow->SetStartAddress(0);
+  FTableWindow->SetEndAddress(length ? length - 1 : 0);
+  FTableWindow->SetMemorySize(length);
+  FTableWindow->LoadFromBuffer(area, static_cast<std::uint32_t>(FTableAddress - kAreaStart), length);
+  FStructStart = 0;
+  FTableSource = tsFirmwareArea;
+  return true;
+}
+
+// The table at the entry point's address in physical memory (the bytes after the entry point
+// in the service's copy are not the table).
+bool TKyvex_SMBIOS::TableFromPhysicalMemory() {
   if (FTableAddress == 0) return false;
   const std::uint32_t length = std::min(FTableLength, kMaxTableLength);
   FTableLength = length;
-  if (fromService && FTableAddress >= kAreaStart && FTableAddress - kAreaStart < kAreaSize) {
-    FTableWindow->SetStartAddress(0);
-    FTableWindow->SetEndAddress(length ? length - 1 : 0);
-    FTableWindow->SetMemorySize(length);
-    FTableWindow->LoadFromBuffer(area, static_cast<std::uint32_t>(FTableAddress - kAreaStart), length);
-    FStructStart = 0;
-    FTableSource = tsFirmwareArea;
-    return true;
-  }
-  // Outside the area the service handed out: only physical memory holds it (the bytes after
-  // the entry point are not the table).
   if (FTableAddress + length > 0x100000000ull) return false;
   FTableWindow->SetStartAddress(static_cast<std::uint32_t>(FTableAddress));
   FTableWindow->SetEndAddress(static_cast<std::uint32_t>(FTableAddress + (length ? length - 1 : 0)));
   FTableWindow->SetMemorySize(length);
   FTableWindow->CollectData();
   if (!FTableWindow->SourceAnswered()) return false;
+  FStructStart = static_cast<std::uint32_t>(FTableAddress);
   FTableSource = tsPhysicalMemory;
   return true;
 }
@@ -390,9 +471,16 @@ void TKyvex_SMBIOS::BuildStructTable() {
   const std::uint64_t s = FStructStart;
   const std::uint64_t e = s + FTableLength;
   if (!w.InWindow(FStructStart)) return;
-  auto record = [&](std::uint32_t pos) { AddStructEntry(pos, w.ReadByte(pos), w.ReadWord(pos + 2), w.ReadByte(pos + 1)); };
+  // A formatted area shorter than its own header is not a structure: the table is damaged
+  // or, as in zero-filled space a hypervisor leaves after its last structure, over. Taking it
+  // would decode phantoms out of zeros, and its length gives no way to the next one.
+  auto record = [&](std::uint32_t pos) {
+    if (w.ReadByte(pos + 1) < 4) return false;
+    AddStructEntry(pos, w.ReadByte(pos), w.ReadWord(pos + 2), w.ReadByte(pos + 1));
+    return true;
+  };
   std::uint64_t pos = s;
-  record(FStructStart);
+  if (!record(FStructStart)) return;
   bool seenBIOS = w.ReadByte(FStructStart) == 0;
   for (;;) {
     const std::uint64_t next = pos + w.ReadByte(static_cast<std::uint32_t>(pos + 1));
@@ -423,7 +511,7 @@ void TKyvex_SMBIOS::BuildStructTable() {
       pos = k + 1;
     }
     if (pos >= e || pos > 0xFFFFFFFFu || !w.InWindow(static_cast<std::uint32_t>(pos))) return;
-    record(static_cast<std::uint32_t>(pos));
+    if (!record(static_cast<std::uint32_t>(pos))) return;
     const std::uint8_t type = FStructTables.back().StructType;
     seenBIOS = seenBIOS || type == 0;
     if (type == 127) return;
@@ -486,6 +574,16 @@ void TKyvex_SMBIOS::DecodeBIOS(const TSMBIOS_StructTable& e) {
   const Fields f(*FTableWindow, e.Address);
   // Byte 09h holds n for a ROM of (n + 1) x 64 KB.
   FBIOSSize = (static_cast<std::uint32_t>(f.Byte(0x09)) + 1) * 64;
+  // FFh: 16 MB or more, given by the extended size word (bits 15:14 the unit, MB or GB).
+  if (f.Byte(0x09) == 0xFF && f.Length() >= 0x1A) {
+    const std::uint16_t ext = f.Word(0x18);
+    const std::uint32_t size = ext & 0x3FFF;
+    switch (ext >> 14) {
+      case 0: FBIOSExtendedSize = size; break;
+      case 1: FBIOSExtendedSize = size * 1024; break;
+      default: break;  // a unit the standard has not defined
+    }
+  }
   if (f.Byte(0x04)) FBIOSVendor = f.String(0x04);
   if (f.Byte(0x05)) FBIOSVersion = f.String(0x05);
   if (f.Byte(0x08)) FBIOSDate = f.String(0x08);
@@ -570,6 +668,17 @@ void TKyvex_SMBIOS::DecodeProcessor(const TSMBIOS_StructTable& e) {
     p.AssetTag = f.String(0x21);
     p.PartNumber = f.String(0x22);
   }
+  // FEh: the family is in the Processor Family 2 word.
+  p.Family = f.Byte(0x06);
+  if (p.Family == 0xFE && f.Length() >= 0x2A) p.Family = f.Word(0x28);
+  p.CoreCount = f.Byte(0x23);
+  p.CoreEnabled = f.Byte(0x24);
+  p.ThreadCount = f.Byte(0x25);
+  p.Characteristics = f.Word(0x26);
+  p.CoreCount2 = f.Word(0x2A);
+  p.CoreEnabled2 = f.Word(0x2C);
+  p.ThreadCount2 = f.Word(0x2E);
+  p.SocketType = f.String(0x32);
   if (Blank(p.Version)) p.Version = Numbered("Processor_", FProcessors.size());
   FProcessors.push_back(std::move(p));
 }
@@ -611,6 +720,16 @@ void TKyvex_SMBIOS::DecodeCache(const TSMBIOS_StructTable& e) {
     c.Associativity = 1;
     c.Speed = 0;
   }
+  // The sizes in 32 bits: from the Size 2 dwords where the structure has them (bit 31
+  // selects 64 KB units), else from the words without the cut at 16 bits, which turns the
+  // 64 MB caches of older 3.x structures into 0.
+  auto size2 = [](std::uint32_t d) -> std::uint32_t {
+    const std::uint64_t kb = (d & 0x80000000u) ? static_cast<std::uint64_t>(d & 0x7FFFFFFFu) * 64u : d;
+    return static_cast<std::uint32_t>(std::min<std::uint64_t>(kb, 0xFFFFFFFFu));
+  };
+  auto wide = [](std::uint16_t w) -> std::uint32_t { return (w & 0x8000) ? (w & 0x7FFFu) * 64u : w; };
+  c.MaxSize2 = f.Length() >= 0x1B ? size2(f.DWord(0x13)) : wide(f.Word(0x07));
+  c.InstalledSize2 = f.Length() >= 0x1B ? size2(f.DWord(0x17)) : wide(f.Word(0x09));
   if (Blank(c.Designation)) c.Designation = Numbered("Cache_", FCaches.size());
   FCaches.push_back(std::move(c));
 }
@@ -634,6 +753,7 @@ void TKyvex_SMBIOS::DecodeSystemSlot(const TSMBIOS_StructTable& e) {
   TSMBIOS_SystemSlot s;
   s.Designation = f.String(0x04);
   const std::uint8_t t = f.Byte(0x05);
+  s.SlotType = t;
   if (t <= 0x13)
     s.Typ = static_cast<std::uint8_t>(t - 1);
   else if (t >= 0xA0 && t <= 0xA4)
@@ -680,6 +800,16 @@ void TKyvex_SMBIOS::DecodeMemoryDevice(const TSMBIOS_StructTable& e) {
     m.AssetTag = f.String(0x19);
     m.PartNumber = f.String(0x1A);
   }
+  // The speeds in MT/s (MHz before 3.1.1, the same number); FFFFh hands over to the
+  // extended dwords, whose bit 31 is reserved.
+  auto speed = [&](unsigned word, unsigned extended) -> std::uint32_t {
+    const std::uint16_t w = f.Word(word);
+    return w == 0xFFFF ? f.DWord(extended) & 0x7FFFFFFFu : w;
+  };
+  m.SpeedMTs = speed(0x15, 0x54);
+  m.ConfiguredSpeedMTs = speed(0x20, 0x58);
+  // 7FFFh: 32 GB less 1 MB or more, given in MB by the extended size.
+  if (m.Size == 0x7FFF) m.ExtendedSize = f.DWord(0x1C) & 0x7FFFFFFFu;
   FMemoryDevices.push_back(std::move(m));
 }
 

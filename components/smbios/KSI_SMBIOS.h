@@ -2,21 +2,23 @@
 // properties (firmware, system, board, enclosure, memory controller) and record lists (one
 // per kind of device).
 //
-// Where the table comes from, and how the entry-point values read in each case:
+// Where the table comes from, tried in this order, and how the entry-point values read:
 //
-//  - the legacy firmware area C0000h..FFFFFh, taken from the firmware-table service ('FIRM')
-//    or from physical memory, searched for "_SM_" with "_DMI_" 16 bytes on, then for a lone
-//    "_DMI_", then for the 64-bit "_SM3_" entry point. SMBIOSAddress is where the entry
-//    point lies: a physical address, or an offset from C0000h when the area came from the
-//    service (for a lone "_DMI_", 16 bytes before it). The table is cut out of the area when
-//    it lies inside it (StructStart then reads 0), else read from physical memory (StructStart
-//    is its physical address); when neither holds it, it is taken from the service's 'RSMB'
-//    table, and failing that nothing is decoded.
-//  - the firmware-table service's 'RSMB' table (on Linux: /sys/firmware/dmi/tables), used
-//    when the firmware area has no entry point. SMBIOSAddress and StructStart read 0 and the
-//    version comes from the service's header.
+//  1. the service's copy of the legacy firmware area C0000h..FFFFFh ('FIRM' regions),
+//     searched for "_SM_" with "_DMI_" 16 bytes on, then for a lone "_DMI_", then for the
+//     64-bit "_SM3_" entry point. SMBIOSAddress is the entry point's offset from C0000h (for a
+//     lone "_DMI_", 16 bytes before it). The table is cut out of the area when it lies inside
+//     it; StructStart then reads 0.
+//  2. the firmware-table service's 'RSMB' table (on Linux: /sys/firmware/dmi/tables).
+//     StructStart reads 0; without an entry point from step 1, SMBIOSAddress reads 0 too and
+//     the version comes from the service's header.
+//  3. physical memory: the table at the address of step 1's entry point, or else the firmware
+//     area read from physical memory (on the NT family, as a last resort, through the
+//     segment dump), searched as in step 1, and the table at its entry point's physical
+//     address (StructStart). Failing that nothing is decoded.
 //  - a raw table loaded by the caller (ReadLocalMemory false): LoadTable or LoadDumpImage.
-//    StructStart reads 0 and StructCount FFFFh.
+//    StructStart reads 0. StructCount is FFFFh for a bare table (LoadTable); a dump keeps
+//    its entry point's count as a live reading does.
 //
 // StructCount is the entry point's count where the entry point has one ("_SM_", "_DMI_");
 // for "_SM3_" and 'RSMB' tables, which carry none, it is the number of structures the walk
@@ -90,6 +92,17 @@ struct TSMBIOS_Processor {
   std::string SerialNumber;
   std::string AssetTag;
   std::string PartNumber;
+  // Values of newer structures that the fields above have no room for; a storage file does
+  // not hold them. Each is 0 where the structure is too short to hold it.
+  std::uint16_t Family = 0;           // family code; Processor Family 2 (28h) where byte 06h is FEh
+  std::uint8_t CoreCount = 0;         // 23h; FFh: see CoreCount2
+  std::uint8_t CoreEnabled = 0;       // 24h
+  std::uint8_t ThreadCount = 0;       // 25h
+  std::uint16_t Characteristics = 0;  // 26h, bit n as SMBIOS_ProcessorCharacteristicNames[n]
+  std::uint16_t CoreCount2 = 0;       // 2Ah (3.0+), for more than 254 cores
+  std::uint16_t CoreEnabled2 = 0;     // 2Ch
+  std::uint16_t ThreadCount2 = 0;     // 2Eh
+  std::string SocketType;             // string 32h (3.6+), where the upgrade code is FEh
   bool operator==(const TSMBIOS_Processor&) const = default;
 };
 
@@ -109,6 +122,11 @@ struct TSMBIOS_Cache {
   std::uint8_t Typ = 0;
   std::uint8_t Associativity = 0;
   std::uint16_t Speed = 0;  // ns
+  // The sizes in KB in 32 bits, which the 16-bit fields cannot hold from 64 MB on: Maximum
+  // and Installed Cache Size 2 (3.1+) where the structure has them, else the 16-bit fields'
+  // sizes uncut. Not stored.
+  std::uint32_t MaxSize2 = 0;
+  std::uint32_t InstalledSize2 = 0;
   bool operator==(const TSMBIOS_Cache&) const = default;
 };
 
@@ -128,6 +146,10 @@ struct TSMBIOS_SystemSlot {
   std::uint16_t ID = 0;
   std::uint8_t Usage = 0;
   std::uint8_t Length = 0;
+  // The slot type code as the structure holds it; Typ has no room for the codes of newer
+  // slots (M.2, PCI Express of each generation and width). Not stored: a load derives it
+  // from Typ where Typ can hold it.
+  std::uint8_t SlotType = 0;
   bool operator==(const TSMBIOS_SystemSlot&) const = default;
 };
 
@@ -152,6 +174,10 @@ struct TSMBIOS_MemoryDevice {
   std::string SerialNumber;
   std::string AssetTag;
   std::string PartNumber;
+  // Values Speed and Size cannot hold; not stored. 0 where the structure does not give them.
+  std::uint32_t SpeedMTs = 0;            // 15h, or the extended dword 54h (3.3+) where 15h is FFFFh
+  std::uint32_t ConfiguredSpeedMTs = 0;  // 20h (2.7+), or 58h where 20h is FFFFh
+  std::uint32_t ExtendedSize = 0;        // MB, 1Ch (2.7+), where the size word is 7FFFh
   bool operator==(const TSMBIOS_MemoryDevice&) const = default;
 };
 
@@ -174,7 +200,9 @@ enum TSMBIOS_TableSource : std::uint8_t {
   tsFirmwareArea,    // cut out of the firmware area
   tsPhysicalMemory,  // read from physical memory at the entry point's address
   tsFirmwareService, // the firmware-table service's 'RSMB' table
-  tsLoaded           // loaded by the caller (ReadLocalMemory false)
+  tsLoaded,          // loaded by the caller (ReadLocalMemory false)
+  tsIdentityOnly     // no table; the BIOS, system, board and chassis values from the system's
+                     // copy of them (registry; on Linux /sys/class/dmi/id)
 };
 
 // The list of the component's own values (KSI_SMBIOS_Fields.h).
@@ -227,6 +255,11 @@ class TKyvex_SMBIOS : public TKyvex_KSIC_Component {
   // "_SM_", "_DMI_", "_SM3_", or empty when no entry point was read.
   const std::string& EntryPointAnchor() const { return FEntryPointAnchor; }
   TSMBIOS_TableSource TableSource() const { return FTableSource; }
+  // No table was found and this process lacks the rights that reading one may need (root on
+  // Linux, where the kernel's copy of the tables is root's alone on most systems).
+  bool TablesNeedRights() const { return FTablesNeedRights; }
+  // The chassis type came from the system's identity values (tsIdentityOnly).
+  bool IdentityChassisType() const { return FIdentityChassisType; }
   const TKyvex_DMA& RomWindow() const { return *FRomWindow; }
   const TKyvex_DMA& TableWindow() const { return *FTableWindow; }
   // The structures the walk found, in table order.
@@ -242,6 +275,9 @@ class TKyvex_SMBIOS : public TKyvex_KSIC_Component {
   const std::string& BIOSVersion() const { return FBIOSVersion; }
   const std::string& BIOSDate() const { return FBIOSDate; }
   std::uint32_t BIOSSize() const { return FBIOSSize; }
+  // The Extended BIOS ROM Size (3.1+) in MB, where byte 09h is FFh (16 MB or more); 0
+  // otherwise. Not stored.
+  std::uint32_t BIOSExtendedSize() const { return FBIOSExtendedSize; }
   const std::string& MainBoardModel() const { return FMainBoardModel; }
   const std::string& MainBoardManufacturer() const { return FMainBoardManufacturer; }
   const std::string& MainBoardVersion() const { return FMainBoardVersion; }
@@ -305,9 +341,12 @@ class TKyvex_SMBIOS : public TKyvex_KSIC_Component {
   }
 
   void ClearDecoded();
-  bool ReadFirmwareArea(std::vector<std::uint8_t>& area);
+  bool ReadFirmwareAreaFromService(std::vector<std::uint8_t>& area);
+  void ReadFirmwareAreaFromMemory();
   bool FindEntryPoint();
-  bool TableFromEntryPoint(bool fromService, const std::vector<std::uint8_t>& area);
+  bool TableFromArea(const std::vector<std::uint8_t>& area);
+  bool TableFromPhysicalMemory();
+  void IdentityFromRegistry();
   bool TableFromService();
   void Decode();
   void BuildStructTable();
@@ -348,11 +387,18 @@ class TKyvex_SMBIOS : public TKyvex_KSIC_Component {
   std::uint64_t FTableAddress = 0;
   std::uint32_t FTableLength = 0;
   bool FCountFromWalk = false;
+  bool FTablesNeedRights = false;
+  bool FIdentityChassisType = false;
+  // The structure count of a loaded dump's entry point: the count, or one of these.
+  static constexpr std::int32_t kNoLoadedCount = -1;
+  static constexpr std::int32_t kCountByWalk = -2;
+  std::int32_t FLoadedCount = kNoLoadedCount;
   TSMBIOS_StructTables FStructTables;
 
   std::string FSystemModel, FSystemManufacturer, FSystemVersion, FSystemSerial, FSystemUUID;
   std::string FBIOSVendor, FBIOSVersion, FBIOSDate;
   std::uint32_t FBIOSSize = 0;
+  std::uint32_t FBIOSExtendedSize = 0;
   std::string FMainBoardModel, FMainBoardManufacturer, FMainBoardVersion, FMainBoardSerial, FMainBoardAssetTag,
       FMainBoardLocationInChassis;
   TSMBIOS_Chassis FChassisModel = smchUnknown;

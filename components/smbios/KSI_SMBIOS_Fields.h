@@ -60,6 +60,8 @@ void VisitSMBIOSFields(Component& c, Visitor&& v) {
   v(TField{.Name = "BIOSDate", .Label = "Date"}, c.FBIOSDate);
   // 0 where the table holds no BIOS structure, which always gives at least 64 KB.
   v(TField{.Name = "BIOSSize", .Text = SMBIOS_KilobytesText, .Label = "ROM size", .OmitEmpty = true}, c.FBIOSSize);
+  // The size BIOSSize cannot give (16 MB and more); the report shows it on BIOSSize's row.
+  v(TField{.Name = "BIOSExtendedSize", .Stored = kNotStored, .Text = SMBIOS_MegabytesText}, c.FBIOSExtendedSize);
   v(TField{.Name = "SystemModel", .Label = "Model"}, c.FSystemModel);
   v(TField{.Name = "SystemManufacturer", .Label = "Manufacturer"}, c.FSystemManufacturer);
   v(TField{.Name = "SystemVersion", .Label = "Version"}, c.FSystemVersion);
@@ -111,6 +113,19 @@ void VisitSMBIOSProcessorFields(Record& p, Visitor&& v) {
   v(TField{.Name = "ExternalClock", .Text = SMBIOS_MegahertzText, .Label = "External clock"}, p.ExternalClock);
   v(Coded("Upgrade", SMBIOS_UpgradeText, "Upgrade"), p.Upgrade);
   v(TField{.Name = "Voltage"}, p.Voltage);
+  // Newer values, not stored. The report shows the counts in effect (the 3.0 words where a
+  // byte is FFh) on rows of its own.
+  v(TField{.Name = "Family", .Stored = kNotStored, .Label = "Family code", .OmitEmpty = true}, p.Family);
+  v(TField{.Name = "CoreCount", .Stored = kNotStored}, p.CoreCount);
+  v(TField{.Name = "CoreEnabled", .Stored = kNotStored}, p.CoreEnabled);
+  v(TField{.Name = "ThreadCount", .Stored = kNotStored}, p.ThreadCount);
+  v(TField{.Name = "CoreCount2", .Stored = kNotStored}, p.CoreCount2);
+  v(TField{.Name = "CoreEnabled2", .Stored = kNotStored}, p.CoreEnabled2);
+  v(TField{.Name = "ThreadCount2", .Stored = kNotStored}, p.ThreadCount2);
+  v(TField{.Name = "SocketType", .Stored = kNotStored, .Label = "Socket type", .OmitEmpty = true}, p.SocketType);
+  v(TField{.Name = "Characteristics", .Stored = kNotStored, .Json = TJsonStyle::Set,
+           .Names = SMBIOS_ProcessorCharacteristicNames, .Label = "Characteristics", .OmitEmpty = true},
+    p.Characteristics);
 }
 
 template <class Record, class Visitor>
@@ -132,8 +147,10 @@ void VisitSMBIOSMemoryDeviceFields(Record& m, Visitor&& v) {
   v(TField{.Name = "SerialNumber", .Label = "Serial number"}, m.SerialNumber);
   v(TField{.Name = "AssetTag", .Label = "Asset tag"}, m.AssetTag);
   v(TField{.Name = "PartNumber", .Label = "Part number"}, m.PartNumber);
-  v(TField{.Name = "Speed", .Text = SMBIOS_NanosecondsText, .Label = "Speed"}, m.Speed);
-  v(Coded("Size", SMBIOS_MemoryDeviceSizeText, "Size"), m.Size);
+  // The report writes the speeds and the size on rows of its own, from the newer values
+  // where there are any.
+  v(TField{.Name = "Speed", .Text = SMBIOS_NanosecondsText}, m.Speed);
+  v(Coded("Size", SMBIOS_MemoryDeviceSizeText, nullptr), m.Size);
   v(TField{.Name = "TotalWidth"}, m.TotalWidth);
   v(TField{.Name = "DataWidth"}, m.DataWidth);
   v(Coded("FormFactor", SMBIOS_FormFactorText, "Form factor"), m.FormFactor);
@@ -143,6 +160,10 @@ void VisitSMBIOSMemoryDeviceFields(Record& m, Visitor&& v) {
   v(TField{.Name = "TypeDetailsText", .Stored = kNotStored, .Json = TJsonStyle::Set, .Names = SMBIOS_TypeDetailNames,
            .Label = "Type details"},
     m.TypeDetails);
+  v(TField{.Name = "SpeedMTs", .Stored = kNotStored, .Text = SMBIOS_MegatransfersText}, m.SpeedMTs);
+  v(TField{.Name = "ConfiguredSpeedMTs", .Stored = kNotStored, .Text = SMBIOS_MegatransfersText},
+    m.ConfiguredSpeedMTs);
+  v(TField{.Name = "ExtendedSize", .Stored = kNotStored, .Text = SMBIOS_MegabytesText}, m.ExtendedSize);
 }
 
 template <class Record, class Visitor>
@@ -151,10 +172,13 @@ void VisitSMBIOSCacheFields(Record& c, Visitor&& v) {
   v(TField{.Name = "Designation", .Label = "Designation"}, c.Designation);
   v(Coded("Typ", SMBIOS_CacheTypeText, "Type"), c.Typ);
   v(Coded("SRAMType", SMBIOS_SRAMTypeText, "SRAM type"), c.SRAMType);
-  v(TField{.Name = "MaxSize", .Text = SMBIOS_KilobytesText, .Label = "Maximum size"}, c.MaxSize);
-  v(TField{.Name = "InstalledSize", .Text = SMBIOS_KilobytesText, .Label = "Installed size"}, c.InstalledSize);
+  // The report writes the sizes on rows of its own, from the 32-bit values where there are any.
+  v(TField{.Name = "MaxSize", .Text = SMBIOS_KilobytesText}, c.MaxSize);
+  v(TField{.Name = "InstalledSize", .Text = SMBIOS_KilobytesText}, c.InstalledSize);
   v(TField{.Name = "Speed", .Text = SMBIOS_NanosecondsText, .Label = "Speed"}, c.Speed);
   v(Coded("Associativity", SMBIOS_AssociativityText, "Associativity"), c.Associativity);
+  v(TField{.Name = "MaxSize2", .Stored = kNotStored, .Text = SMBIOS_KilobytesText}, c.MaxSize2);
+  v(TField{.Name = "InstalledSize2", .Stored = kNotStored, .Text = SMBIOS_KilobytesText}, c.InstalledSize2);
 }
 
 template <class Record, class Visitor>
@@ -171,11 +195,15 @@ template <class Record, class Visitor>
 void VisitSMBIOSSystemSlotFields(Record& s, Visitor&& v) {
   using namespace smbios_fields;
   v(TField{.Name = "Designation", .Label = "Designation"}, s.Designation);
-  v(Coded("Typ", SMBIOS_SlotTypeText, "Type"), s.Typ);
+  // The type's row is the code's, which names the newer slots Typ cannot hold.
+  v(Coded("Typ", SMBIOS_SlotTypeText, nullptr), s.Typ);
   v(Coded("DataBus", SMBIOS_DataBusText, "Data bus"), s.DataBus);
   v(TField{.Name = "ID", .Label = "ID"}, s.ID);
   v(Coded("Usage", SMBIOS_SlotUsageText, "Usage"), s.Usage);
   v(Coded("Length", SMBIOS_SlotLengthText, "Length"), s.Length);
+  v(TField{.Name = "SlotType", .Stored = kNotStored, .Text = SMBIOS_SlotTypeCodeText, .Json = TJsonStyle::Text,
+           .Label = "Type"},
+    s.SlotType);
 }
 
 // The status has no plain row: the report names it "Enabled" or "Disabled".

@@ -90,11 +90,26 @@ struct SMBIOS_StoredLayout {
     // Reading a value cannot fail (a value that is not there reads empty).
     VisitSMBIOSFields(c, TFieldReader{set ? set->PropertyStorage() : nullptr});
     for (auto& t : take) t();
+    // Decoded values the file does not hold are not left from the last refresh; the slot
+    // type code follows from Typ wherever Typ could hold it.
+    c.FBIOSExtendedSize = 0;
+    for (auto& slot : c.FSystemSlots)
+      slot.SlotType = slot.Typ <= 18   ? static_cast<std::uint8_t>(slot.Typ + 1)
+                      : slot.Typ <= 23 ? static_cast<std::uint8_t>(0xA0 + slot.Typ - 19)
+                                       : 0;
   }
 };
 
 void TKyvex_SMBIOS::SaveToStorageFile(const std::string& FileName) {
   TKyvex_KSIC_Component::SaveToStorageFile(FileName);
+  // A table the caller loaded is stored with the count FFFFh, whatever its entry point
+  // announced: the same dump must give the same file as before the count was kept.
+  struct KeepCount {
+    std::uint16_t& count;
+    const std::uint16_t kept;
+    ~KeepCount() { count = kept; }
+  } keep{FStructCount, FStructCount};
+  if (LiveData() && FTableSource == tsLoaded) FStructCount = 0xFFFF;
   SaveComponentStorage(FileName, kStorageName,
                        [this](TStructuredSTorage& own) { SMBIOS_StoredLayout::Save(*this, own); });
 }

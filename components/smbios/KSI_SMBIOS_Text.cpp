@@ -204,6 +204,11 @@ const std::array<const char*, 14> SMBIOS_ProbeLocationNames = {
 const std::array<const char*, 6> SMBIOS_ProbeStatusNames = {"Other",    "Unknown",  "OK",
                                                             "Non-Critical", "Critical", "Non-Recoverable"};
 
+const std::array<const char*, 10> SMBIOS_ProcessorCharacteristicNames = {
+    "Reserved",           "Unknown",    "64-bit Capable",          "Multi-Core",
+    "Hardware Thread",    "Execute Protection", "Enhanced Virtualization", "Power/Performance Control",
+    "128-bit Capable",    "Arm64 SoC ID"};
+
 namespace {
 
 // Codes that newer firmware uses beyond the text tables above, by the value the component
@@ -240,7 +245,68 @@ const TMoreNames kMoreUpgrades = {
     {63, "Socket LGA1700"}, {64, "Socket BGA1744"}, {65, "Socket BGA1781"}, {66, "Socket BGA1211"},
     {67, "Socket BGA2422"}, {68, "Socket LGA1211"}, {69, "Socket LGA2422"}, {70, "Socket LGA5773"},
     {71, "Socket BGA5773"}, {72, "Socket AM5"}, {73, "Socket SP5"}, {74, "Socket SP6"}, {75, "Socket BGA883"},
-    {76, "Socket BGA1190"}, {77, "Socket BGA4129"}, {78, "Socket LGA4710"}, {79, "Socket LGA7529"}};
+    {76, "Socket BGA1190"}, {77, "Socket BGA4129"}, {78, "Socket LGA4710"}, {79, "Socket LGA7529"},
+    {80, "Socket BGA1964"}, {81, "Socket BGA1792"}, {82, "Socket BGA2049"}, {83, "Socket BGA2551"},
+    {84, "Socket LGA1851"}, {85, "Socket BGA2114"}, {86, "Socket BGA2833"},
+    // FEh: the socket is named by the structure's own Socket Type string.
+    {253, "See socket type"}};
+// Slot type codes (not the stored Typ) that the slot type table has no row for.
+const TMoreNames kMoreSlotTypeCodes = {
+    {0x14, "M.2 Socket 1-DP (Mechanical Key A)"},
+    {0x15, "M.2 Socket 1-SD (Mechanical Key E)"},
+    {0x16, "M.2 Socket 2 (Mechanical Key B)"},
+    {0x17, "M.2 Socket 3 (Mechanical Key M)"},
+    {0x18, "MXM Type I"},
+    {0x19, "MXM Type II"},
+    {0x1A, "MXM Type III (standard connector)"},
+    {0x1B, "MXM Type III (HE connector)"},
+    {0x1C, "MXM Type IV"},
+    {0x1D, "MXM 3.0 Type A"},
+    {0x1E, "MXM 3.0 Type B"},
+    {0x1F, "PCI Express Gen 2 SFF-8639 (U.2)"},
+    {0x20, "PCI Express Gen 3 SFF-8639 (U.2)"},
+    {0x21, "PCI Express Mini 52-pin with bottom-side keep-outs"},
+    {0x22, "PCI Express Mini 52-pin without bottom-side keep-outs"},
+    {0x23, "PCI Express Mini 76-pin"},
+    {0x24, "PCI Express Gen 4 SFF-8639 (U.2)"},
+    {0x25, "PCI Express Gen 5 SFF-8639 (U.2)"},
+    {0x26, "OCP NIC 3.0 Small Form Factor (SFF)"},
+    {0x27, "OCP NIC 3.0 Large Form Factor (LFF)"},
+    {0x28, "OCP NIC Prior to 3.0"},
+    {0x30, "CXL Flexbus 1.0"},
+    {0xA5, "PCI Express"},
+    {0xA6, "PCI Express x1"},
+    {0xA7, "PCI Express x2"},
+    {0xA8, "PCI Express x4"},
+    {0xA9, "PCI Express x8"},
+    {0xAA, "PCI Express x16"},
+    {0xAB, "PCI Express Gen 2"},
+    {0xAC, "PCI Express Gen 2 x1"},
+    {0xAD, "PCI Express Gen 2 x2"},
+    {0xAE, "PCI Express Gen 2 x4"},
+    {0xAF, "PCI Express Gen 2 x8"},
+    {0xB0, "PCI Express Gen 2 x16"},
+    {0xB1, "PCI Express Gen 3"},
+    {0xB2, "PCI Express Gen 3 x1"},
+    {0xB3, "PCI Express Gen 3 x2"},
+    {0xB4, "PCI Express Gen 3 x4"},
+    {0xB5, "PCI Express Gen 3 x8"},
+    {0xB6, "PCI Express Gen 3 x16"},
+    {0xB8, "PCI Express Gen 4"},
+    {0xB9, "PCI Express Gen 4 x1"},
+    {0xBA, "PCI Express Gen 4 x2"},
+    {0xBB, "PCI Express Gen 4 x4"},
+    {0xBC, "PCI Express Gen 4 x8"},
+    {0xBD, "PCI Express Gen 4 x16"},
+    {0xBE, "PCI Express Gen 5"},
+    {0xBF, "PCI Express Gen 5 x1"},
+    {0xC0, "PCI Express Gen 5 x2"},
+    {0xC1, "PCI Express Gen 5 x4"},
+    {0xC2, "PCI Express Gen 5 x8"},
+    {0xC3, "PCI Express Gen 5 x16"},
+    {0xC4, "PCI Express Gen 6 and Beyond"},
+    {0xC5, "EDSFF E1"},
+    {0xC6, "EDSFF E3"}};
 const TMoreNames kNone;
 
 std::string Unknown(std::uint64_t v) { return "Unknown (" + std::to_string(v) + ")"; }
@@ -281,6 +347,13 @@ std::string SMBIOS_OnBoardDeviceTypeText(std::uint64_t v) { return Named(SMBIOS_
 std::string SMBIOS_ProbeLocationText(std::uint64_t v) { return Named(SMBIOS_ProbeLocationNames, v); }
 std::string SMBIOS_ProbeStatusText(std::uint64_t v) { return Named(SMBIOS_ProbeStatusNames, v); }
 
+std::string SMBIOS_SlotTypeCodeText(std::uint64_t code) {
+  if (code >= 0x01 && code <= 0x13) return SMBIOS_SlotTypeNames[code - 1];
+  if (code >= 0xA0 && code <= 0xA4) return SMBIOS_SlotTypeNames[code - 0xA0 + 19];
+  auto it = kMoreSlotTypeCodes.find(code);
+  return it != kMoreSlotTypeCodes.end() ? it->second : Unknown(code);
+}
+
 // Connectors keep the raw code: rows 34..38 of the table name the PC-98 connectors, whose
 // codes A0h..A4h are stored as 160..164, while a stored 34 or 35 is a code of its own.
 std::string SMBIOS_ConnectorText(std::uint64_t v) {
@@ -308,6 +381,7 @@ std::string SMBIOS_MemoryDeviceSizeText(std::uint64_t w) {
 
 std::string SMBIOS_MegahertzText(std::uint64_t mhz) { return mhz ? WithUnit(mhz, "MHz") : "Unknown"; }
 std::string SMBIOS_NanosecondsText(std::uint64_t ns) { return ns ? WithUnit(ns, "ns") : "Unknown"; }
+std::string SMBIOS_MegatransfersText(std::uint64_t mts) { return mts ? WithUnit(mts, "MT/s") : "Unknown"; }
 
 std::string SMBIOS_ProbeTemperatureText(std::uint64_t w) {
   if (w == 0x8000) return "Unknown";

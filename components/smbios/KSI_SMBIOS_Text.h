@@ -37,6 +37,8 @@ extern const std::array<const char*, 8> SMBIOS_AssociativityNames;
 extern const std::array<const char*, 7> SMBIOS_OnBoardDeviceTypeNames;
 extern const std::array<const char*, 14> SMBIOS_ProbeLocationNames;
 extern const std::array<const char*, 6> SMBIOS_ProbeStatusNames;
+// Processor characteristics (word 26h), by bit.
+extern const std::array<const char*, 10> SMBIOS_ProcessorCharacteristicNames;
 
 // The row `index` of a text table, or nothing (null) when the index lies beyond it.
 template <std::size_t N>
@@ -65,6 +67,10 @@ std::string SMBIOS_AssociativityText(std::uint64_t value);
 std::string SMBIOS_OnBoardDeviceTypeText(std::uint64_t value);
 std::string SMBIOS_ProbeLocationText(std::uint64_t value);
 std::string SMBIOS_ProbeStatusText(std::uint64_t value);
+// A slot type by the code the structure holds (not by the stored Typ): the codes Typ knows
+// keep its texts, the newer ones (M.2, MXM, OCP, PCI Express by generation and width, EDSFF)
+// are named as the SMBIOS standard names them.
+std::string SMBIOS_SlotTypeCodeText(std::uint64_t code);
 
 // Sets: the names of the elements present, comma-separated, "none" for an empty set.
 std::string SMBIOS_MemorySpeedsText(std::uint64_t set);
@@ -81,6 +87,8 @@ std::string SMBIOS_MemoryDeviceSizeText(std::uint64_t word);
 // A clock in MHz or a cycle time in ns; 0 is not known.
 std::string SMBIOS_MegahertzText(std::uint64_t mhz);
 std::string SMBIOS_NanosecondsText(std::uint64_t ns);
+// A memory speed in MT/s; 0 is not known.
+std::string SMBIOS_MegatransfersText(std::uint64_t mts);
 // A temperature probe's word in tenths of a degree Celsius, 8000h where unknown. The nominal
 // value also reads 0 where the structure is too short to hold one.
 std::string SMBIOS_ProbeTemperatureText(std::uint64_t tenths);

@@ -124,6 +124,7 @@ bool FakeFirmware::RemoveDirectory(const std::string& path) {
 }
 
 std::uint32_t FakeFirmware::WriteNewFile(const std::string& path, const std::vector<std::uint8_t>& data) {
+  writtenFiles.push_back(path);
   files[Key(path)] = data;
   return static_cast<std::uint32_t>(data.size());
 }

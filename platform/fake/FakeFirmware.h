@@ -53,6 +53,7 @@ class FakeFirmware : public FirmwareApi {
   int openViews = 0;
   int firmwareTableCalls = 0;
   std::vector<std::string> createdDirectories;
+  std::vector<std::string> writtenFiles;  // every file created, also those deleted since
 
   // --- FirmwareApi ------------------------------------------------------------------------
   bool BindFirmwareTableService() override { return tableServicePresent; }

@@ -1,6 +1,8 @@
 // The firmware services on Linux. The firmware-table service's 'RSMB' table is answered from
-// the kernel's copy of the SMBIOS entry point and table (/sys/firmware/dmi/tables, readable
-// without root on most systems, both entry-point kinds); the physical-memory section is
+// the kernel's copy of the SMBIOS entry point and table (/sys/firmware/dmi/tables, both
+// entry-point kinds; root's alone on most systems, so without root there is no table, and
+// the registry layer answers the identity values from /sys/class/dmi/id instead); the
+// physical-memory section is
 // /dev/mem, opened where the system permits it. There is no 'FIRM' provider and no command
 // interpreter that runs DOS programs, so those requests fail as they would on a Windows that
 // lacks them.

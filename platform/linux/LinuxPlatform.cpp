@@ -73,6 +73,33 @@ std::string Unquote(std::string v) {
 const char* kComputerNameKey = "SYSTEM\\CURRENTCONTROLSET\\CONTROL\\COMPUTERNAME\\COMPUTERNAME";
 const char* kCurrentVersionKey = "SOFTWARE\\MICROSOFT\\WINDOWS NT\\CURRENTVERSION";
 const char* kCentralProcessorKey = "HARDWARE\\DESCRIPTION\\SYSTEM\\CENTRALPROCESSOR";
+const char* kBiosKey = "HARDWARE\\DESCRIPTION\\SYSTEM\\BIOS";
+
+// The firmware's identity as Windows keeps it under HARDWARE\DESCRIPTION\System\BIOS, from
+// the kernel's files of the same values, which every user may read (unlike the tables they
+// come from). The serial numbers and the UUID are root's alone and have no value there on
+// Windows either; the chassis values are this layer's own additions.
+struct DmiIdValue {
+  const char* file;
+  const char* value;
+};
+constexpr DmiIdValue kDmiIdValues[] = {
+    {"bios_vendor", "BIOSVendor"},
+    {"bios_version", "BIOSVersion"},
+    {"bios_date", "BIOSReleaseDate"},
+    {"sys_vendor", "SystemManufacturer"},
+    {"product_name", "SystemProductName"},
+    {"product_version", "SystemVersion"},
+    {"product_family", "SystemFamily"},
+    {"product_sku", "SystemSKU"},
+    {"board_vendor", "BaseBoardManufacturer"},
+    {"board_name", "BaseBoardProduct"},
+    {"board_version", "BaseBoardVersion"},
+    {"board_asset_tag", "BaseBoardAssetTag"},
+    {"chassis_vendor", "ChassisManufacturer"},
+    {"chassis_version", "ChassisVersion"},
+    {"chassis_asset_tag", "ChassisAssetTag"},
+};
 
 }  // namespace
 
@@ -209,6 +236,17 @@ std::map<std::string, RegistryValue> LinuxPlatform::RegistryKey(RegRoot root, co
     if (auto name = GetComputerName()) values["ComputerName"] = StringValue(*name);
   } else if (key == kCurrentVersionKey) {
     values["ProductName"] = StringValue(OsPrettyName());
+  } else if (key == kBiosKey) {
+    for (const auto& v : kDmiIdValues) {
+      std::string text = ReadTextFile(std::string("/sys/class/dmi/id/") + v.file);
+      if (!text.empty() && text.back() == '\n') text.pop_back();
+      if (text.empty()) continue;  // absent, unreadable by this user, or no string
+      values[v.value] = StringValue(text);
+    }
+    // The enclosure type code; the kernel has dropped the lock bit.
+    const std::string type = text::Trim(ReadTextFile("/sys/class/dmi/id/chassis_type"));
+    if (!type.empty() && type.size() <= 3 && type.find_first_not_of("0123456789") == std::string::npos)
+      values["ChassisType"] = DwordValue(static_cast<std::uint32_t>(std::stoul(type)));
   } else if (key.rfind(std::string(kCentralProcessorKey) + "\\", 0) == 0) {
     const std::string index = key.substr(std::string(kCentralProcessorKey).size() + 1);
     if (index.empty() || index.find_first_not_of("0123456789") != std::string::npos || index.size() > 4)

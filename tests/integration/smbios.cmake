@@ -23,6 +23,10 @@ add_test(NAME smbios_dump_bin_3x COMMAND kyvex_cli smbios --json --dump-bin ${KY
 set_tests_properties(smbios_dump_bin_3x PROPERTIES PASS_REGULAR_EXPRESSION
   "\"EntryPoint\": \"_SM3_\".*\"SystemModel\": \"Precision Tower 3620\".*\"DeviceText\": \"DDR4\"")
 
+# The count a 2.x entry point announces is kept for a dump.
+add_test(NAME smbios_dump_bin_count COMMAND kyvex_cli smbios --json --dump-bin ${KYVEX_SMBIOS_DATA}/hyperv-vm.bin)
+set_tests_properties(smbios_dump_bin_count PROPERTIES PASS_REGULAR_EXPRESSION "\"StructCount\": 5,")
+
 add_test(NAME smbios_dump_bin_missing COMMAND kyvex_cli smbios --dump-bin ${KYVEX_SMBIOS_DATA}/no-such-dump.bin)
 set_tests_properties(smbios_dump_bin_missing PROPERTIES WILL_FAIL TRUE)
 

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "report/Report.h"
 #include "smbios/KSI_SMBIOS.h"
 
 namespace smbios_test {
@@ -122,6 +123,16 @@ inline Bytes ReadFile(const std::string& path) {
 
 inline std::string DataFile(const std::string& name) {
   return std::string(KYVEX_SOURCE_DIR) + "/tests/data/smbios/" + name;
+}
+
+// The value of the row `label` in the section titled `title`; "(none)" when there is no such row.
+inline std::string RowValue(const kyvex::report::Sections& sections, const std::string& title,
+                            const std::string& label) {
+  for (const auto& section : sections)
+    if (section.Title == title)
+      for (const auto& [l, value] : section.Items)
+        if (l == label) return value;
+  return "(none)";
 }
 
 // --- Complete tables of typical machines ------------------------------------------------

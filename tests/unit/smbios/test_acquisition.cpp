@@ -99,6 +99,7 @@ TEST(Acquisition, TableAboveTheFirmwareAreaComesFromASourceThatHoldsIt) {
   };
   for (const Case& c : {Case{"physical memory", true, false, tsPhysicalMemory, 0x7FFE0000},
                         Case{"section refused: RSMB", false, true, tsFirmwareService, 0},
+                        Case{"RSMB before the section", true, true, tsFirmwareService, 0},
                         Case{"neither: nothing decoded", false, false, tsNone, 0x7FFE0000}}) {
     Machine m;
     Bytes entry = m.Entry(0x7FFE0000);
@@ -118,6 +119,38 @@ TEST(Acquisition, TableAboveTheFirmwareAreaComesFromASourceThatHoldsIt) {
     EXPECT_EQ(s.BIOSVendor(), c.source == tsNone ? "" : "Award Software") << c.what;
     if (c.source != tsNone) EXPECT_EQ(s.StructStart(), c.structStart) << c.what;
     if (c.source == tsNone) EXPECT_TRUE(s.StructTables().empty()) << c.what;
+    if (c.rsmb) EXPECT_TRUE(m.fake.firmware.sectionName.empty()) << c.what;
+  }
+}
+
+// A UEFI machine: the service has no 'FIRM' regions and the physical-memory section is
+// refused, as on every NT system since Server 2003 SP1. With 'RSMB' there, nothing is written
+// to the temporary folder and no process is started; without it, the segment dump is what
+// is left (the second case shows that the fake would have seen one).
+TEST(Acquisition, UefiMachineUsesRsmbWithoutTheSegmentDump) {
+  for (bool rsmb : {true, false}) {
+    Machine m;
+    m.fake.firmware.tableServicePresent = true;
+    m.fake.firmware.sectionStatus = platform::kStatusAccessDenied;
+    if (rsmb) m.fake.firmware.firmwareTables[platform::kProviderRSMB][0] = Rsmb(3, 4, LaptopTable());
+    ScopedPlatform use(m.fake);
+    TKyvex_SMBIOS s;
+    s.CollectData();
+    const auto& fw = m.fake.firmware;
+    if (rsmb) {
+      EXPECT_EQ(s.TableSource(), tsFirmwareService);
+      EXPECT_EQ(s.SystemVersion(), "ThinkPad T430");
+      EXPECT_TRUE(fw.writtenFiles.empty());
+      EXPECT_TRUE(fw.createdDirectories.empty());
+      EXPECT_TRUE(fw.commandLines.empty());
+      EXPECT_TRUE(fw.sectionName.empty()) << "the section is not even asked for";
+      EXPECT_EQ(s.RomWindow().MemorySize(), 0u) << "no firmware area was read";
+    } else {
+      EXPECT_EQ(s.TableSource(), tsNone);
+      EXPECT_FALSE(fw.writtenFiles.empty());
+      EXPECT_FALSE(fw.commandLines.empty());
+    }
+    EXPECT_EQ(fw.openHandles, 0);
   }
 }
 
@@ -269,6 +302,50 @@ TEST(Acquisition, NothingFoundReportsCleanlyAndForgetsTheLastTable) {
   EXPECT_EQ(report::SmbiosJson(s), report::SmbiosJson(never));
 }
 
+// A reading without a table says what more rights would give, in the words of the system it
+// runs on, and only where the process lacks them.
+TEST(Acquisition, NoTableReportTellsWhatNeedsRights) {
+  const char* const kKey = "HARDWARE\\DESCRIPTION\\System\\BIOS";
+  struct Case {
+    const char* what;
+    std::uint32_t platformId;
+    bool admin, identity;
+    const char* expected;     // in the text report
+    const char* notExpected;  // nor this
+  };
+  const Case cases[] = {
+      {"Linux, no root", platform::kPlatformLinux, false, true, "need root", "could not be read"},
+      {"Linux, no root, nothing at all", platform::kPlatformLinux, false, false, "need root", "Main board"},
+      {"Linux, root", platform::kPlatformLinux, true, false, "offers no SMBIOS tables", "need root"},
+      {"Windows, no administrator", platform::kPlatformWin32NT, false, true, "administrator rights", "root"},
+      {"Windows 98: no rights to lack", platform::kPlatformWin32Windows, false, false, "offers no SMBIOS tables",
+       "administrator"},
+  };
+  for (const auto& c : cases) {
+    Machine m;
+    m.Admin(c.admin);
+    m.fake.version.dwPlatformId = c.platformId;
+    m.fake.firmware.sectionStatus = platform::kStatusAccessDenied;
+    m.fake.firmware.environment.clear();
+    if (c.identity) {
+      m.fake.SetRegistryString(platform::RegRoot::LocalMachine, kKey, "SystemManufacturer", "LENOVO");
+      m.fake.SetRegistryString(platform::RegRoot::LocalMachine, kKey, "BaseBoardProduct", "20N2000RUS");
+    }
+    ScopedPlatform use(m.fake);
+    TKyvex_SMBIOS s;
+    s.CollectData();
+    const bool needRights = !c.admin && c.platformId != platform::kPlatformWin32Windows;
+    EXPECT_EQ(s.TablesNeedRights(), needRights) << c.what;
+    EXPECT_EQ(s.TableSource(), c.identity ? tsIdentityOnly : tsNone) << c.what;
+    const std::string text = report::FormatSections(report::SmbiosSystemSections(s)) +
+                             report::FormatSections(report::SmbiosDeviceSections(s));
+    EXPECT_NE(text.find(c.expected), std::string::npos) << c.what << "\n" << text;
+    EXPECT_EQ(text.find(c.notExpected), std::string::npos) << c.what << "\n" << text;
+    if (c.identity) EXPECT_EQ(s.MainBoardModel(), "20N2000RUS") << c.what;
+    EXPECT_EQ(report::SmbiosJson(s).value("TablesNeedRights", false), needRights) << c.what;
+  }
+}
+
 TEST(Acquisition, Windows9xCopiesTheAreaDirectly) {
   Machine m;
   m.fake.version.dwPlatformId = platform::kPlatformWin32Windows;
@@ -412,8 +489,66 @@ TEST(LinuxAcquisition, NoTablesAnywhereIsNoError) {
   EXPECT_EQ(s.ProcessorCount(), 0u);
 }
 
+// Without read access to the tables (here: the tree has none), the kernel's identity files
+// name the BIOS, system, board and chassis. The serial and UUID files are root's alone: the
+// layer never reads them, so that a root run does not show more than the tables would.
+TEST(LinuxAcquisition, IdentityFilesWhenTheTablesCannotBeRead) {
+  FixtureTree tree;
+  auto put = [&](const char* file, const std::string& text) {
+    tree.Write(std::string("/sys/class/dmi/id/") + file, Bytes(text.begin(), text.end()));
+  };
+  put("bios_vendor", "LENOVO\n");
+  put("bios_version", "N2IET98W (1.76 )\n");
+  put("bios_date", "10/19/2021\n");
+  put("sys_vendor", "LENOVO\n");
+  put("product_name", "20N2000RUS\n");
+  put("product_version", "ThinkPad T490\n");
+  put("board_vendor", "LENOVO\n");
+  put("board_name", "20N2000RUS\n");
+  put("board_version", "SDK0J40697 WIN\n");
+  put("board_asset_tag", "Not Available\n");
+  put("chassis_vendor", "LENOVO\n");
+  put("chassis_version", "None\n");
+  put("chassis_type", "10\n");
+  put("product_serial", "PF1ABCDE\n");
+  put("product_uuid", "12345678-1234-1234-1234-123456789abc\n");
+  put("board_serial", "L1HF9AB0123\n");
+  put("chassis_serial", "PF1ABCDE\n");
+  platform::LinuxPlatform layer(tree.root.string());
+  ScopedPlatform use(layer);
+  TKyvex_SMBIOS s;
+  s.CollectData();
+  EXPECT_EQ(s.TableSource(), tsIdentityOnly);
+  EXPECT_EQ(s.BIOSVendor(), "LENOVO");
+  EXPECT_EQ(s.BIOSVersion(), "N2IET98W (1.76 )");
+  EXPECT_EQ(s.BIOSDate(), "10/19/2021");
+  EXPECT_EQ(s.SystemManufacturer(), "LENOVO");
+  EXPECT_EQ(s.SystemModel(), "20N2000RUS");
+  EXPECT_EQ(s.SystemVersion(), "ThinkPad T490");
+  EXPECT_EQ(s.MainBoardManufacturer(), "LENOVO");
+  EXPECT_EQ(s.MainBoardModel(), "20N2000RUS");
+  EXPECT_EQ(s.MainBoardVersion(), "SDK0J40697 WIN");
+  EXPECT_EQ(s.MainBoardAssetTag(), "Not Available");
+  EXPECT_EQ(s.ChassisManufacturer(), "LENOVO");
+  EXPECT_EQ(s.ChassisModel(), smchNotebook);
+  EXPECT_TRUE(s.IdentityChassisType());
+  EXPECT_EQ(s.SystemSerial() + s.SystemUUID() + s.MainBoardSerial() + s.ChassisSerial(), "");
+  EXPECT_EQ(s.BIOSSize(), 0u) << "only the table knows the ROM size";
+  EXPECT_EQ(s.ProcessorCount() + s.MemoryDeviceCount() + s.CacheCount() + s.SystemSlotCount(), 0u);
+  EXPECT_EQ(s.Version(), "");
+  const std::string system = report::FormatSections(report::SmbiosSystemSections(s));
+  EXPECT_NE(system.find("Notebook"), std::string::npos) << system;
+  EXPECT_NE(system.find("/sys/class/dmi/id"), std::string::npos) << system;
+
+  // A chassis type file alone that holds no number is left out, not taken as code 0.
+  put("chassis_type", "\n");
+  s.CollectData();
+  EXPECT_FALSE(s.IdentityChassisType());
+  EXPECT_EQ(s.ChassisModel(), smchUnknown);
+}
+
 TEST(LinuxAcquisition, ThisMachine) {
-  if (fs::exists("/sys/firmware/dmi/tables/DMI") || fs::exists("/dev/mem"))
+  if (fs::exists("/sys/firmware/dmi/tables/DMI") || fs::exists("/dev/mem") || fs::exists("/sys/class/dmi/id"))
     GTEST_SKIP() << "this machine has firmware tables to read";
   TKyvex_SMBIOS s;
   s.CollectData();

@@ -2,6 +2,7 @@
 // the structure in question.
 #include <gtest/gtest.h>
 
+#include "report/SmbiosReport.h"
 #include "smbios/KSI_SMBIOS.h"
 #include "unit/smbios/SmbiosTables.h"
 
@@ -337,3 +338,154 @@ TEST(DeviceRecords, LargeListsAreCountedWholeAndIndexesArePassedSafely) {
 }
 
 }  // namespace
+
+// The newer values where the older field hands over to a wider one: each case a structure at
+// the edge (the marker value, and the structure one byte too short for the wider field).
+TEST(DeviceRecords, WiderValuesOfNewerStructures) {
+  struct MemoryCase {
+    const char* what;
+    std::uint8_t length;
+    std::uint16_t sizeWord, speedWord, configuredWord;
+    std::uint32_t extendedSize, extendedSpeed, extendedConfigured;
+    std::uint32_t sizeMB, speed, configured;
+  };
+  const MemoryCase memory[] = {
+      {"2.3: speed word only", 0x1B, 2048, 266, 0, 0, 0, 0, 0, 266, 0},
+      {"2.7: configured speed", 0x22, 8192, 1600, 1333, 0, 0, 0, 0, 1600, 1333},
+      {"7FFFh: extended size", 0x28, 0x7FFF, 3200, 3200, 65536, 0, 0, 65536, 3200, 3200},
+      {"7FFFh too short for the extended size", 0x1F, 0x7FFF, 3200, 0, 65536, 0, 0, 0, 3200, 0},
+      {"extended size's reserved bit 31", 0x28, 0x7FFF, 0, 0, 0x80008000, 0, 0, 0x8000, 0, 0},
+      {"3.3: FFFFh speeds in the dwords", 0x5C, 0x7FFF, 0xFFFF, 0xFFFF, 131072, 70000, 68000, 131072, 70000, 68000},
+      {"FFFFh without the dwords", 0x54, 16384, 0xFFFF, 0xFFFF, 0, 70000, 68000, 0, 0, 0},
+  };
+  for (const auto& c : memory) {
+    Area a(c.length);
+    a.U16(0x0C, c.sizeWord).U8(0x10, 1);
+    if (c.length >= 0x17) a.U16(0x15, c.speedWord);
+    if (c.length >= 0x20) a.U32(0x1C, c.extendedSize);
+    if (c.length >= 0x22) a.U16(0x20, c.configuredWord);
+    if (c.length >= 0x58) a.U32(0x54, c.extendedSpeed);
+    if (c.length >= 0x5C) a.U32(0x58, c.extendedConfigured);
+    TKyvex_SMBIOS s;
+    One(s, Structure(17, 0x11, a, {"DIMM"}), 3, 3);
+    ASSERT_EQ(s.MemoryDeviceCount(), 1u) << c.what;
+    const auto m = s.GetMemoryDevice(0);
+    EXPECT_EQ(m.Size, c.sizeWord) << c.what << ": the older field as it was";
+    EXPECT_EQ(m.ExtendedSize, c.sizeMB) << c.what;
+    EXPECT_EQ(m.SpeedMTs, c.speed) << c.what;
+    EXPECT_EQ(m.ConfiguredSpeedMTs, c.configured) << c.what;
+    EXPECT_EQ(m.DeviceLocator, "DIMM") << c.what;
+  }
+
+  struct ProcessorCase {
+    const char* what;
+    std::uint8_t length, familyByte;
+    std::uint16_t family2;
+    std::uint8_t cores, enabled, threads;
+    std::uint16_t cores2, enabled2, threads2;
+    std::uint16_t family;
+    std::uint32_t shownCores, shownThreads;
+  };
+  const ProcessorCase processors[] = {
+      {"2.3 structure: no counts", 0x23, 0xB3, 0, 8, 8, 16, 0, 0, 0, 0xB3, 0, 0},
+      {"2.5 counts", 0x28, 0xC6, 0, 8, 8, 16, 0, 0, 0, 0xC6, 8, 16},
+      {"FEh: Processor Family 2", 0x2A, 0xFE, 0x0100, 4, 4, 8, 0, 0, 0, 0x0100, 4, 8},
+      {"FEh in a structure without Family 2", 0x28, 0xFE, 0x0100, 4, 4, 8, 0, 0, 0, 0xFE, 4, 8},
+      {"FFh: the 3.0 words", 0x30, 0x6B, 0, 0xFF, 0xFF, 0xFF, 384, 380, 768, 0x6B, 384, 768},
+  };
+  for (const auto& c : processors) {
+    Area a(c.length);
+    a.U8(0x04, 1).U8(0x06, c.familyByte);
+    if (c.length >= 0x28) a.U8(0x23, c.cores).U8(0x24, c.enabled).U8(0x25, c.threads).U16(0x26, 0x00FC);
+    if (c.length >= 0x2A) a.U16(0x28, c.family2);
+    if (c.length >= 0x30) a.U16(0x2A, c.cores2).U16(0x2C, c.enabled2).U16(0x2E, c.threads2);
+    TKyvex_SMBIOS s;
+    One(s, Structure(4, 0x04, a, {"CPU0"}), 3, 0);
+    ASSERT_EQ(s.ProcessorCount(), 1u) << c.what;
+    const auto p = s.GetProcessor(0);
+    EXPECT_EQ(p.Family, c.family) << c.what;
+    EXPECT_EQ(p.CoreCount2, c.cores2) << c.what;
+    EXPECT_EQ(p.ThreadCount2, c.threads2) << c.what;
+    EXPECT_EQ(p.Characteristics, c.length >= 0x28 ? 0x00FC : 0) << c.what;
+    const auto sections = report::SmbiosDeviceSections(s);
+    const std::string none = "(none)";
+    EXPECT_EQ(RowValue(sections, "Processor 0", "Threads"), c.shownThreads ? std::to_string(c.shownThreads) : none)
+        << c.what;
+    const std::string cores = RowValue(sections, "Processor 0", "Cores");
+    if (c.shownCores)
+      EXPECT_EQ(cores.substr(0, cores.find(' ')), std::to_string(c.shownCores)) << c.what;
+    else
+      EXPECT_EQ(cores, none) << c.what;
+  }
+
+  // 3.6: an upgrade code of FEh leaves the socket to the Socket Type string at 32h.
+  {
+    TKyvex_SMBIOS s;
+    One(s, Structure(4, 0x04, Area(0x33).U8(0x04, 1).U8(0x19, 0xFE).U8(0x32, 2), {"CPU0", "LGA9999"}), 3, 6);
+    EXPECT_EQ(s.GetProcessor(0).SocketType, "LGA9999");
+    EXPECT_EQ(SMBIOS_UpgradeText(s.GetProcessor(0).Upgrade), "See socket type");
+    EXPECT_EQ(RowValue(report::SmbiosDeviceSections(s), "Processor 0", "Socket type"), "LGA9999");
+  }
+
+  // Caches: bit 31 of the 32-bit sizes selects 64 KB units; a 3.0 structure has none, and
+  // its 16-bit sizes are taken without the cut at 16 bits.
+  for (std::uint8_t length : {0x13, 0x1B}) {
+    Area a(length);
+    a.U8(0x04, 1).U16(0x07, 0x8400).U16(0x09, 0x8400);
+    if (length >= 0x1B) a.U32(0x13, 0x80000800).U32(0x17, 0x00020000);
+    TKyvex_SMBIOS s;
+    One(s, Structure(7, 0x07, a, {"L3"}), 3, 1);
+    const auto c = s.GetCache(0);
+    EXPECT_EQ(c.MaxSize, 0) << "1024 x 64 KB does not fit the 16-bit field";
+    EXPECT_EQ(c.MaxSize2, length >= 0x1B ? 0x800u * 64 : 65536u);
+    EXPECT_EQ(c.InstalledSize2, length >= 0x1B ? 0x20000u : 65536u);
+  }
+
+  // BIOS: FFh hands over to the extended size, in MB or GB.
+  struct BiosCase {
+    std::uint8_t length, sizeByte;
+    std::uint16_t extended;
+    std::uint32_t mb;
+  };
+  for (const auto& c : {BiosCase{0x1A, 0xFF, 0x0020, 32}, BiosCase{0x1A, 0xFF, 0x4002, 2048},
+                        BiosCase{0x1A, 0xFF, 0x8002, 0}, BiosCase{0x18, 0xFF, 0x0020, 0},
+                        BiosCase{0x1A, 0x3F, 0x0020, 0}}) {
+    Area a(c.length);
+    a.U8(0x09, c.sizeByte);
+    if (c.length >= 0x1A) a.U16(0x18, c.extended);
+    TKyvex_SMBIOS s;
+    Decode(s, Concat({Structure(0, 0, a), EndOfTable()}), 3, 1);
+    EXPECT_EQ(s.BIOSExtendedSize(), c.mb) << std::hex << c.extended;
+    EXPECT_EQ(s.BIOSSize(), (c.sizeByte + 1u) * 64) << "the older value as it was";
+  }
+}
+
+// Slot types by their code: the codes the stored type knows keep its texts; the newer ones
+// get the standard's names; a load gives the code back wherever the stored type holds it.
+TEST(DeviceRecords, SlotTypeCodes) {
+  const struct {
+    std::uint8_t code;
+    std::uint8_t typ;
+    const char* text;
+  } cases[] = {
+      {0x06, 5, "PCI"},
+      {0x13, 18, "AGP 8X"},
+      {0xA2, 21, "PC-98/E"},
+      {0x17, 0, "M.2 Socket 3 (Mechanical Key M)"},
+      {0xAA, 0, "PCI Express x16"},
+      {0xB6, 0, "PCI Express Gen 3 x16"},
+      {0xBD, 0, "PCI Express Gen 4 x16"},
+      {0xC3, 0, "PCI Express Gen 5 x16"},
+      {0xB7, 0, "Unknown (183)"},
+  };
+  for (const auto& c : cases) {
+    TKyvex_SMBIOS s;
+    One(s, Structure(9, 0x09, Area(0x11).U8(0x04, 1).U8(0x05, c.code).U8(0x06, 0x0D), {"SLOT"}), 3, 4);
+    ASSERT_EQ(s.SystemSlotCount(), 1u);
+    const auto slot = s.GetSystemSlot(0);
+    EXPECT_EQ(slot.Typ, c.typ) << c.text;
+    EXPECT_EQ(slot.SlotType, c.code) << c.text;
+    EXPECT_EQ(SMBIOS_SlotTypeCodeText(slot.SlotType), c.text);
+    EXPECT_EQ(SMBIOS_DataBusText(slot.DataBus), "16x or x16");
+  }
+}

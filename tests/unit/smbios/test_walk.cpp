@@ -52,16 +52,35 @@ TEST(StructureWalk, PaddingAfterTheBiosStructureIsSkipped) {
   EXPECT_EQ(s.SystemManufacturer(), "Maker");
 }
 
-TEST(StructureWalk, PaddingBeforeAnyBiosStructureEndsTheSetAtTheFirstDoubleZero) {
+TEST(StructureWalk, PaddingBeforeAnyBiosStructureEndsTheWalk) {
   TKyvex_SMBIOS s;
-  const Bytes system = kSystem;
-  Decode(s, Concat({system, Bytes(3, 0), Structure(2, 2, Area(8)), EndOfTable()}), 2, 3);
-  // The system structure's set ends at its own double zero; the padding byte after it is
-  // taken as a structure of type 0, and from there on padding is skipped.
-  EXPECT_EQ(Types(s), (std::vector<std::uint8_t>{1, 0, 2, 127}));
-  ASSERT_GE(s.StructTables().size(), 3u);
-  EXPECT_EQ(s.StructTables()[1].Address, system.size());
-  EXPECT_EQ(s.StructTables()[2].Address, system.size() + 3);
+  Decode(s, Concat({kSystem, Bytes(3, 0), Structure(2, 2, Area(8)), EndOfTable()}), 2, 3);
+  // The system structure's set ends at its own double zero; the zeros after it read as a
+  // header of length 0, which no structure has.
+  EXPECT_EQ(Types(s), (std::vector<std::uint8_t>{1}));
+  EXPECT_EQ(s.SystemManufacturer(), "Maker");
+}
+
+TEST(StructureWalk, HeaderShorterThanFourBytesEndsTheWalk) {
+  const Bytes board = Structure(2, 2, Area(8).U8(0x04, 1), {"Board maker"});
+  for (std::uint8_t length : {0, 1, 3}) {
+    // A header of that length with a plausible type and handle, then good structures.
+    const Bytes bad{17, length, 0x10, 0x00, 0x00, 0x00};
+    TKyvex_SMBIOS s;
+    Decode(s, Concat({kBiosNoStrings, kSystem, bad, board, EndOfTable()}), 2, 3);
+    EXPECT_EQ(Types(s), (std::vector<std::uint8_t>{0, 1})) << "length " << int(length);
+    EXPECT_EQ(s.MemoryDeviceCount(), 0u) << "length " << int(length);
+    EXPECT_EQ(s.MainBoardManufacturer(), "") << "length " << int(length);
+  }
+  // Four bytes is a structure of its header alone, and the walk goes on.
+  TKyvex_SMBIOS s;
+  Decode(s, Concat({kBiosNoStrings, kSystem, Structure(200, 0x10, Area(4)), board, EndOfTable()}), 2, 3);
+  EXPECT_EQ(Types(s), (std::vector<std::uint8_t>{0, 1, 200, 2, 127}));
+  EXPECT_EQ(s.MainBoardManufacturer(), "Board maker");
+
+  TKyvex_SMBIOS first;
+  Decode(first, Concat({Bytes{0, 0, 0, 0, 0, 0}, kSystem, EndOfTable()}), 2, 3);
+  EXPECT_TRUE(first.StructTables().empty()) << "nor is a table whose first header is short taken";
 }
 
 TEST(StructureWalk, FurtherBiosStructuresAreNotTakenForPadding) {
@@ -111,8 +130,8 @@ TEST(StructureWalk, DamagedTablesEndTheWalkInsideTheWindow) {
       {"header cut short", {0x00, 0x12}, 1},
       {"formatted area runs past the end", Concat({good, Bytes{0x04, 0xF0, 0x00, 0x01, 0x01}}), 3},
       {"string set without its double zero", Concat({good, noDoubleZero}), 3},
-      {"length byte 0 everywhere", Bytes(64, 0), 64},
-      {"length 1 and 2", Concat({good, Bytes{0x07, 0x01, 0x07, 0x02, 0x05, 0x02, 0x09}}), 8},
+      {"length byte 0 everywhere", Bytes(64, 0), 0},
+      {"length 1 and 2", Concat({good, Bytes{0x07, 0x01, 0x07, 0x02, 0x05, 0x02, 0x09}}), 2},
       {"all FF", Bytes(300, 0xFF), 300},
   };
   for (const auto& c : cases) {

@@ -102,14 +102,6 @@ struct SMBIOS_StoredLayout {
 
 void TKyvex_SMBIOS::SaveToStorageFile(const std::string& FileName) {
   TKyvex_KSIC_Component::SaveToStorageFile(FileName);
-  // A table the caller loaded is stored with the count FFFFh, whatever its entry point
-  // announced: the same dump must give the same file as before the count was kept.
-  struct KeepCount {
-    std::uint16_t& count;
-    const std::uint16_t kept;
-    ~KeepCount() { count = kept; }
-  } keep{FStructCount, FStructCount};
-  if (LiveData() && FTableSource == tsLoaded) FStructCount = 0xFFFF;
   SaveComponentStorage(FileName, kStorageName,
                        [this](TStructuredSTorage& own) { SMBIOS_StoredLayout::Save(*this, own); });
 }

@@ -27,6 +27,7 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <set>
 #include <mutex>
 #include <optional>
 #include <utility>
@@ -318,6 +319,9 @@ class LinuxDevice : public DeviceApi {
     std::vector<std::string> disks;                          // by PhysicalDrive number
     std::vector<std::pair<char, std::string>> letters;       // letter, mounted block device
     std::map<std::string, Mounted> mounts;                   // by mounted block device
+    // The optical and tape drives there are: the callers ask for CdRom0..255 and Tape0..255
+    // in turn, and one listing answers them all.
+    std::set<std::string> optical, tapes;
   };
 
   // The enumeration is taken again when it is older than a second: a refresh asks for a few
@@ -467,6 +471,9 @@ class LinuxDevice : public DeviceApi {
       return a.name < b.name;
     });
     for (const auto& k : keys) s.disks.push_back(k.name);
+    for (const auto& name : ListDir("/sys/block"))
+      if (StartsWith(name, "sr")) s.optical.insert(name);
+    for (const auto& name : ListDir("/sys/class/scsi_tape")) s.tapes.insert(name);
 
     // Mounted block devices, the root file system first, each device once.
     std::string mounts = owner_.ReadTextFile("/proc/self/mounts");
@@ -534,13 +541,13 @@ class LinuxDevice : public DeviceApi {
     }
     if (numberAfter("CDROM", n)) {
       const std::string name = "sr" + std::to_string(n);
-      if (!Exists("/sys/block/" + name)) return false;
+      if (!Snap().optical.count(name)) return false;
       t = {Kind::Cdrom, name, name, -1};
       return true;
     }
     if (numberAfter("TAPE", n)) {
       const std::string name = "st" + std::to_string(n);
-      if (!Exists("/sys/class/scsi_tape/" + name)) return false;
+      if (!Snap().tapes.count(name)) return false;
       t = {Kind::Tape, "nst" + std::to_string(n), name, -1};
       return true;
     }

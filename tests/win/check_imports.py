@@ -47,7 +47,7 @@ XP_SP2_EXPORTS = {
         OutputDebugStringA QueryPerformanceCounter QueryPerformanceFrequency RaiseException ReadFile
         ReleaseSemaphore RemoveDirectoryW RemoveVectoredExceptionHandler ResetEvent ResumeThread
         SetConsoleOutputCP SetEndOfFile SetErrorMode SetEvent SetFilePointer SetFilePointerEx
-        SetLastError SetProcessAffinityMask SetSystemTime SetThreadContext SetThreadPriority
+        SetLastError SetProcessAffinityMask SetSystemTime SetThreadAffinityMask SetThreadContext SetThreadPriority
         SetUnhandledExceptionFilter Sleep SuspendThread TerminateProcess TlsAlloc TlsGetValue TlsSetValue
         TryEnterCriticalSection UnmapViewOfFile VirtualProtect VirtualQuery WaitForMultipleObjects
         WaitForSingleObject WideCharToMultiByte WriteFile lstrcmpiA
@@ -63,7 +63,7 @@ XP_SP2_EXPORTS = {
         fprintf fputc fputs fputwc fread free fseek fsetpos ftell fwprintf fwrite getc getenv getwc
         isalnum iscntrl islower isspace isupper iswctype isxdigit localeconv localtime longjmp malloc
         memchr memcmp memcpy memmove memset printf putc putwc realloc remove setlocale setvbuf signal
-        strchr strcmp strcoll strerror strftime strlen strncmp strrchr strstr strtol strxfrm toupper
+        strchr strcmp strcoll strerror strftime strlen strncmp strrchr strstr strtol strxfrm tolower toupper
         towlower towupper ungetc ungetwc vfprintf wcscat wcscmp wcscoll wcscpy wcsftime wcslen wcsstr
         wcsxfrm
     """,

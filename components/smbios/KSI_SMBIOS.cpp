@@ -1,6 +1,7 @@
 #include "smbios/KSI_SMBIOS.h"
 
 #include <algorithm>
+#include <optional>
 #include <cstdio>
 #include <cstring>
 
@@ -340,21 +341,30 @@ bool TKyvex_SMBIOS::FindEntryPoint() {
   };
   const std::uint32_t first = w.StartAddress();
   const std::uint32_t last = w.EndAddress();
-  auto search = [&](auto&& test) -> bool {
-    for (std::uint64_t a = first; a <= last; ++a)
-      if (w.ReadChar(static_cast<std::uint32_t>(a)) == '_' && test(static_cast<std::uint32_t>(a))) {
-        FSMBIOSAddress = static_cast<std::uint32_t>(a);
-        return true;
-      }
-    return false;
+  // One pass finds the first place of each kind of entry point (a window without any is read
+  // once, not three times); they are then taken in the order of preference.
+  std::optional<std::uint32_t> firstSm, firstDmi, firstSm3;
+  for (std::uint64_t at = first; at <= last && !firstSm; ++at) {
+    const auto a = static_cast<std::uint32_t>(at);
+    if (w.ReadChar(a) != '_') continue;
+    if (matches(a, "_SM_") && matches(a + 0x10, "_DMI_"))
+      firstSm = a;
+    else if (!firstDmi && matches(a, "_DMI_"))
+      firstDmi = a;
+    else if (!firstSm3 && matches(a, "_SM3_"))
+      firstSm3 = a;
+  }
+  auto found = [this](const std::optional<std::uint32_t>& place) {
+    if (place) FSMBIOSAddress = *place;
+    return place.has_value();
   };
-  if (search([&](std::uint32_t a) { return matches(a, "_SM_") && matches(a + 0x10, "_DMI_"); })) {
+  if (found(firstSm)) {
     const std::uint32_t e = FSMBIOSAddress;
     FEntryPointAnchor = "_SM_";
     FMajorVersion = w.ReadByte(e + 6);
     FMinorVersion = w.ReadByte(e + 7);
     FRevision = BcdRevision(w.ReadByte(e + 0x1E));
-  } else if (search([&](std::uint32_t a) { return matches(a, "_DMI_"); })) {
+  } else if (found(firstDmi)) {
     // A legacy entry point is the "_DMI_" structure alone, whose fields lie where they lie in
     // the intermediate part of an "_SM_" entry point; its only version is its BCD revision.
     FSMBIOSAddress -= 0x10;
@@ -364,7 +374,7 @@ bool TKyvex_SMBIOS::FindEntryPoint() {
     FMajorVersion = bcd >> 4;
     FMinorVersion = bcd & 0x0F;
     FRevision = BcdRevision(bcd);
-  } else if (search([&](std::uint32_t a) { return matches(a, "_SM3_"); })) {
+  } else if (found(firstSm3)) {
     const std::uint32_t e = FSMBIOSAddress;
     FEntryPointAnchor = "_SM3_";
     FMajorVersion = w.ReadByte(e + 7);

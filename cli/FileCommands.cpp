@@ -1,5 +1,7 @@
 // kyvex save and kyvex show: storage files on the command line.
+#include <filesystem>
 #include <iostream>
+#include <optional>
 #include <memory>
 #include <vector>
 
@@ -66,6 +68,23 @@ FileContents LoadFile(const std::string& file) {
   return c;
 }
 
+// What stands at `file` where it is there but is not a regular file (a folder, a device, a
+// pipe): a save must not turn it into a file, and a load could read it once only.
+std::optional<std::string> NotARegularFile(const std::string& file) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  const fs::file_status st = fs::status(fs::path(std::u8string(file.begin(), file.end())), ec);
+  if (ec || !fs::exists(st) || fs::is_regular_file(st)) return std::nullopt;
+  switch (st.type()) {
+    case fs::file_type::directory: return "a folder";
+    case fs::file_type::block:
+    case fs::file_type::character: return "a device";
+    case fs::file_type::fifo: return "a pipe";
+    case fs::file_type::socket: return "a socket";
+    default: return "not a regular file";
+  }
+}
+
 std::string Held(std::size_t count, const char* one, const char* many) {
   return std::to_string(count) + " " + (count == 1 ? one : many);
 }
@@ -83,6 +102,10 @@ CLI::App* AddSaveCommand(CLI::App& app, std::function<int()>& run) {
   cmd->add_option("FILE", *file, "The storage file to write")->required();
   cmd->add_flag("--force", *force, "Replace FILE also when it is some other kind of file");
   run = [file, force] {
+    if (const auto what = NotARegularFile(*file)) {
+      std::cerr << "kyvex: " << *file << " is " << *what << ", not a file; nothing was written\n";
+      return 1;
+    }
     if (!*force && HoldsOtherData(*file)) {
       std::cerr << "kyvex: " << *file << " is not a storage file; it was left as it is (--force replaces it)\n";
       return 1;
@@ -124,6 +147,10 @@ CLI::App* AddShowCommand(CLI::App& app, std::function<int()>& run) {
                 "Print JSON instead of text: \"StorageInfo\", then \"CPU\" (one object per processor), \"SMBIOS\" and\n"
                 "\"Storage\" as `kyvex report --json` has them; null for a component the file does not hold");
   run = [file, json] {
+    if (const auto what = NotARegularFile(*file)) {
+      std::cerr << "kyvex show: " << *file << " is " << *what << "; a storage file is needed\n";
+      return 1;
+    }
     if (ole::StgIsStorageFile(*file) != ole::S_OK) {
       const auto status = ole::StgIsStorageFile(*file);
       std::cerr << "kyvex: " << *file

@@ -74,6 +74,14 @@ int main(int argc, char** argv) {
     rc = 1;
   }
 
+  // Output that did not reach its file (a full disk, /dev/full, a closed pipe) is a failure,
+  // not a success with a cut report.
+  std::cout.flush();
+  if (!std::cout || std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    std::cerr << "kyvex: the output could not be written\n";
+    if (rc == 0) rc = 1;
+  }
+
   try {
     kyvex::UnbindNativeAPI();
   } catch (const std::exception& e) {

@@ -472,7 +472,13 @@ IoResult HeldFile::Replace(std::span<const std::uint8_t> image) {
   int step = 0;
   CommitStep(step++);
   struct stat old {};
-  if (::fstat(impl_->fd, &old) == 0) (void)::fchmod(t, old.st_mode & 07777);
+  if (::fstat(impl_->fd, &old) == 0) {
+    // The file replaced keeps its owner (root saving over a user's file must not take it
+    // from them; others may not change owners and the call then fails harmlessly), then its
+    // mode: after the owner, which clears set-id bits.
+    if (old.st_uid != ::geteuid() || old.st_gid != ::getegid()) (void)::fchown(t, old.st_uid, old.st_gid);
+    (void)::fchmod(t, old.st_mode & 07777);
+  }
   for (std::size_t done = 0; done < image.size();) {
     const std::size_t n = std::min(image.size() - done, kChunk);
     if (!WriteAll(t, image.data() + done, n)) return abandon(FromErrno(errno, temp, "writing"));

@@ -25,3 +25,9 @@ add_test(NAME kyvex_save_show
 add_test(NAME kyvex_show_damaged
          COMMAND /usr/bin/python3 ${CMAKE_CURRENT_SOURCE_DIR}/check_show_damaged.py
                  ${kyvex_runner} $<TARGET_FILE:kyvex_cli>)
+
+# Output and file kinds as Linux has them (/dev/full, named pipes).
+if(NOT WIN32)
+  add_test(NAME kyvex_cli_edges
+           COMMAND /usr/bin/python3 ${CMAKE_CURRENT_SOURCE_DIR}/check_cli_edges.py $<TARGET_FILE:kyvex_cli>)
+endif()

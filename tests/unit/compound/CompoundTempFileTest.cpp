@@ -94,3 +94,40 @@ TEST(CompoundTempFiles, ASaveRemovesTheLeftoversOfEndedProcessesAndNothingElse) 
 }
 
 }  // namespace
+
+#ifndef _WIN32
+#include <sys/stat.h>
+
+namespace {
+
+// The new file takes the place of the old one with its owner and mode: root saving over a
+// user's file must not leave it root's and unreadable to its owner.
+TEST(CompoundTempFiles, TheReplacedFileKeepsItsOwnerAndMode) {
+  TempDir dir;
+  const std::string path = dir.File("user.cfb");
+  {
+    std::shared_ptr<IStorage> stg;
+    ASSERT_EQ(StgCreateDocfile(path, kWrite | STGM_CREATE, 0, &stg), S_OK) << LastErrorText();
+    ASSERT_EQ(stg->Commit(STGC_DEFAULT), S_OK) << LastErrorText();
+  }
+  const bool root = ::geteuid() == 0;
+  const uid_t owner = root ? 4321 : ::geteuid();
+  const gid_t group = root ? 4321 : ::getegid();
+  if (root) ASSERT_EQ(::chown(path.c_str(), owner, group), 0);
+  ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
+  {
+    std::shared_ptr<IStorage> stg, sub;
+    ASSERT_EQ(StgOpenStorage(path, nullptr, kWrite, nullptr, 0, &stg), S_OK) << LastErrorText();
+    ASSERT_EQ(stg->CreateStorage(u"Changed", kWrite | STGM_CREATE, 0, 0, &sub), S_OK) << LastErrorText();
+    ASSERT_EQ(stg->Commit(STGC_DEFAULT), S_OK) << LastErrorText();
+  }
+  struct stat st {};
+  ASSERT_EQ(::stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+  EXPECT_EQ(st.st_uid, owner);
+  EXPECT_EQ(st.st_gid, group);
+  if (!root) GTEST_SKIP() << "the owner part needs root (only root can give a file to another user)";
+}
+
+}  // namespace
+#endif

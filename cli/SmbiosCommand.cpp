@@ -44,13 +44,16 @@ int RunSmbios(const SmbiosOptions& o) {
     }
   }
   smbios.CollectData();
+  // What is there is shown; a dump cut short says so and fails.
+  const int status = smbios.DumpShortfall().empty() ? 0 : 1;
+  if (status) std::cerr << "kyvex smbios: " << o.dumpFile << ": " << smbios.DumpShortfall() << "\n";
   if (o.json) {
     std::cout << SmbiosJson(smbios).dump(2) << "\n";
-    return 0;
+    return status;
   }
   std::cout << FormatSections(SmbiosSystemSections(smbios)) << "\n" << FormatSections(SmbiosDeviceSections(smbios));
   if (o.structures) std::cout << "\n" << StructTablesText(smbios);
-  return 0;
+  return status;
 }
 }  // namespace
 

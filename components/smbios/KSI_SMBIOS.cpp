@@ -206,6 +206,11 @@ bool TKyvex_SMBIOS::LoadDumpImage(const std::vector<std::uint8_t>& Image, std::s
   }
   const std::size_t available = Image.size() - kTableOffset;
   LoadTable(Image.data() + kTableOffset, std::min<std::size_t>(length, available), major, minor);
+  // A 2.x entry point gives the table's exact length; a 64-bit one gives only its maximum.
+  FDumpShortfall.clear();
+  if (anchor != "_SM3_" && available < length)
+    FDumpShortfall = "the table is shorter than its entry point announces (" + std::to_string(available) + " of " +
+                     std::to_string(length) + " bytes): what follows is cut off";
   FRevision = BcdRevision(revision);
   FEntryPointAnchor = anchor;
   FLoadedCount = count;

@@ -242,6 +242,9 @@ class TKyvex_SMBIOS : public TKyvex_KSIC_Component {
   // switches ReadLocalMemory off. False, with the reason in Error, when the image holds no
   // entry point.
   bool LoadDumpImage(const std::vector<std::uint8_t>& Image, std::string& Error);
+  // What the last LoadDumpImage found missing from a dump it still loaded (a table cut short);
+  // empty for a whole one.
+  const std::string& DumpShortfall() const { return FDumpShortfall; }
 
   // --- Acquisition --------------------------------------------------------------------
   std::uint32_t SMBIOSAddress() const { return FSMBIOSAddress; }
@@ -376,6 +379,7 @@ class TKyvex_SMBIOS : public TKyvex_KSIC_Component {
   std::uint32_t FStructStart = 0;
   std::uint16_t FStructLength = 0;
   std::uint16_t FStructCount = 0;
+  std::string FDumpShortfall;
   std::uint8_t FMajorVersion = 0;
   std::uint8_t FMinorVersion = 0;
   std::string FVersion;

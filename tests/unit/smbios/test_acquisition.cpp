@@ -407,6 +407,7 @@ TEST(Acquisition, DumpImagesOfEveryEntryPointKind) {
     EXPECT_EQ(s.Version(), c.version);
     EXPECT_EQ(s.SystemVersion(), "ThinkPad T430") << c.anchor;
     EXPECT_EQ(s.StructLength(), n);
+    EXPECT_EQ(s.DumpShortfall(), "") << "a whole table";
   }
 
   TKyvex_SMBIOS s;
@@ -423,6 +424,11 @@ TEST(Acquisition, DumpImagesOfEveryEntryPointKind) {
   s.CollectData();
   EXPECT_EQ(s.TableWindow().MemorySize(), 0x30u);
   EXPECT_EQ(s.BIOSSize(), 1024u * 16);
+  EXPECT_NE(s.DumpShortfall().find("(48 of " + std::to_string(n) + " bytes)"), std::string::npos) << s.DumpShortfall();
+  // A 64-bit entry point gives the table's maximum size, which a shorter table does not miss.
+  Bytes maximum = DumpImage(EntryPoint3(3, 3, static_cast<std::uint16_t>(n + 0x100), 0x20), table);
+  ASSERT_TRUE(s.LoadDumpImage(maximum, error));
+  EXPECT_EQ(s.DumpShortfall(), "");
 }
 
 #ifndef _WIN32

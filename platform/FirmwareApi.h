@@ -105,6 +105,10 @@ class FirmwareApi {
   virtual std::uint32_t WaitForSingleObject(Handle handle, std::uint32_t milliseconds) = 0;
   virtual bool TerminateProcess(Handle process, std::uint32_t exitCode) = 0;
   virtual bool CloseHandle(Handle handle) = 0;
+  // Whether a 16-bit DOS program can run here. Only 32-bit Windows has the virtual DOS
+  // machine: a 64-bit process, or a 32-bit one under WOW64, would write such a program and
+  // start a command interpreter for nothing.
+  virtual bool RunsDosPrograms() = 0;
 };
 
 class LinuxPlatform;

@@ -43,7 +43,8 @@ export WINELOADER="$loader"
 if [ -n "${KYVEX_WINE_DISPLAY:-}" ]; then prefix_name=wineprefix-gui; else prefix_name=wineprefix; fi
 prefix_name="$prefix_name-$WINEARCH"
 export WINEPREFIX="$build_dir/$prefix_name"
-export WINEDEBUG=-all
+# Quiet unless a test asks for a trace of its own (KYVEX_WINEDEBUG takes WINEDEBUG's form).
+export WINEDEBUG="${KYVEX_WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="mscoree,mshtml="
 # Programs run without a display unless a test shows a window on purpose (under Xvfb).
 [ -n "${KYVEX_WINE_DISPLAY:-}" ] || unset DISPLAY

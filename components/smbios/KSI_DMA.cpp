@@ -253,8 +253,9 @@ bool RunConsoleCommand(const std::string& Program, const std::string& OutputFile
 bool DumpRomSegment(std::uint8_t SegmentHigh, std::uint8_t* Destination, std::uint32_t Timeout) {
   std::memset(Destination, 0, kSegmentSize);
   auto& fw = Firmware();
-  // Without a command interpreter the dump cannot run: leave no temporary files behind.
-  if (fw.GetEnvironmentVariable("ComSpec").empty()) return false;
+  // Without a command interpreter, or where DOS programs cannot run (64-bit Windows), the
+  // dump cannot work: write nothing and start nothing.
+  if (!fw.RunsDosPrograms() || fw.GetEnvironmentVariable("ComSpec").empty()) return false;
   std::string temp = fw.GetTempPath().substr(0, 260);
   if (temp.empty()) return false;
   // The separator the temporary folder is written with (the Linux layer answers "/tmp/").

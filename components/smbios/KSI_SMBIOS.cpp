@@ -237,18 +237,20 @@ void TKyvex_SMBIOS::CollectData() {
     return;
   }
 
-  // The routes in the order of their cost and side effects. The service's copies come
-  // first: its 'FIRM' regions (an entry point and, on older firmware, the table beside it),
-  // then its 'RSMB' table. Physical memory comes last, because on the NT family it ends in
-  // the segment dump, which writes a DOS program into the temporary folder and runs it
-  // through the command interpreter; a system whose service answers 'RSMB' (every UEFI
-  // machine, which has no 'FIRM' regions and refuses the physical-memory section) must never
-  // get that far.
+  // The routes in the order of their cost and side effects. The service's 'RSMB' table is
+  // asked first: where it answers (Server 2003 SP1, Vista and later, every UEFI machine) the
+  // table needs nothing else, and the segment dump, which writes a DOS program into the
+  // temporary folder and runs it through the command interpreter, is never reached. The
+  // service's 'FIRM' regions are still read, for the entry point that 'RSMB' does not carry,
+  // and where 'RSMB' is missing for the table beside it on older firmware. Physical memory
+  // comes last.
+  std::vector<std::uint8_t> rsmb;
+  const bool fromRsmb = FetchServiceTable(rsmb);
   std::vector<std::uint8_t> area;
   const bool fromService = ReadFirmwareAreaFromService(area);
   const bool entryInArea = fromService && FindEntryPoint();
-  bool haveTable = entryInArea && TableFromArea(area);
-  if (!haveTable) haveTable = TableFromService();
+  bool haveTable = fromRsmb && TableFromService(rsmb);
+  if (!haveTable) haveTable = entryInArea && TableFromArea(area);
   if (!haveTable && entryInArea) haveTable = TableFromPhysicalMemory();
   if (!haveTable && !fromService) {
     ReadFirmwareAreaFromMemory();
@@ -438,14 +440,25 @@ bool TKyvex_SMBIOS::TableFromPhysicalMemory() {
   return true;
 }
 
-bool TKyvex_SMBIOS::TableFromService() {
+bool TKyvex_SMBIOS::FetchServiceTable(std::vector<std::uint8_t>& raw) {
+  raw.clear();
   auto& fw = Firmware();
   if (!fw.BindFirmwareTableService()) return false;
   const std::uint32_t needed = fw.GetSystemFirmwareTable(platform::kProviderRSMB, 0, nullptr, 0);
   if (needed < 8 || needed > kMaxServiceTable) return false;
-  std::vector<std::uint8_t> raw(needed, 0);
+  raw.assign(needed, 0);
   const std::uint32_t got = fw.GetSystemFirmwareTable(platform::kProviderRSMB, 0, raw.data(), needed);
-  if (got < 8 || got > needed) return false;
+  if (got < 8 || got > needed) {
+    raw.clear();
+    return false;
+  }
+  raw.resize(got);
+  return true;
+}
+
+bool TKyvex_SMBIOS::TableFromService(const std::vector<std::uint8_t>& raw) {
+  if (raw.size() < 8) return false;
+  const auto got = static_cast<std::uint32_t>(raw.size());
   const std::uint32_t length = std::min({bytes::Get32(&raw[4]), got - 8, kMaxTableLength});
   if (FEntryPointAnchor.empty()) {
     FMajorVersion = raw[1];

@@ -350,7 +350,8 @@ class TKyvex_SMBIOS : public TKyvex_KSIC_Component {
   bool TableFromArea(const std::vector<std::uint8_t>& area);
   bool TableFromPhysicalMemory();
   void IdentityFromRegistry();
-  bool TableFromService();
+  static bool FetchServiceTable(std::vector<std::uint8_t>& raw);
+  bool TableFromService(const std::vector<std::uint8_t>& raw);
   void Decode();
   void BuildStructTable();
   bool LooksLikeBiosStructure(std::uint32_t Address) const;

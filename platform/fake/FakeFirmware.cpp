@@ -33,6 +33,7 @@ std::uint8_t FakeFirmware::PhysicalByte(std::uint64_t address) const {
 std::uint32_t FakeFirmware::EnumSystemFirmwareTables(std::uint32_t provider, std::uint8_t* buffer,
                                                      std::uint32_t size) {
   ++firmwareTableCalls;
+  providersAsked.push_back(provider);
   auto it = firmwareTables.find(provider);
   if (it == firmwareTables.end()) return 0;
   std::vector<std::uint32_t> ids = enumOrder;
@@ -48,6 +49,7 @@ std::uint32_t FakeFirmware::EnumSystemFirmwareTables(std::uint32_t provider, std
 std::uint32_t FakeFirmware::GetSystemFirmwareTable(std::uint32_t provider, std::uint32_t tableId, std::uint8_t* buffer,
                                                    std::uint32_t size) {
   ++firmwareTableCalls;
+  providersAsked.push_back(provider);
   auto it = firmwareTables.find(provider);
   if (it == firmwareTables.end()) return 0;
   auto table = it->second.find(tableId);

@@ -41,6 +41,7 @@ class FakeFirmware : public FirmwareApi {
   bool createProcessFails = false;
   bool childHangs = false;      // the child never ends: every wait times out
   bool childWritesNothing = false;
+  bool dosPrograms = true;  // false: a 64-bit system, or WOW64
 
   // --- What the components asked ----------------------------------------------------------
   std::vector<std::string> commandLines;
@@ -52,6 +53,7 @@ class FakeFirmware : public FirmwareApi {
   int openHandles = 0;  // sections, processes and threads not yet closed
   int openViews = 0;
   int firmwareTableCalls = 0;
+  std::vector<std::uint32_t> providersAsked;  // the provider of every service call, in order
   std::vector<std::string> createdDirectories;
   std::vector<std::string> writtenFiles;  // every file created, also those deleted since
 
@@ -80,6 +82,7 @@ class FakeFirmware : public FirmwareApi {
   std::uint32_t WaitForSingleObject(Handle handle, std::uint32_t milliseconds) override;
   bool TerminateProcess(Handle process, std::uint32_t exitCode) override;
   bool CloseHandle(Handle handle) override;
+  bool RunsDosPrograms() override { return dosPrograms; }
 
   // The last entry point NtOpenSection was called through.
   void* sectionEntryPoint = nullptr;

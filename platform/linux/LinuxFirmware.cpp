@@ -146,6 +146,7 @@ class LinuxFirmware : public FirmwareApi {
   std::uint32_t WaitForSingleObject(Handle, std::uint32_t) override { return kWaitFailed; }
   bool TerminateProcess(Handle, std::uint32_t) override { return false; }
   bool CloseHandle(Handle handle) override { return NtClose(nullptr, handle) == kStatusSuccess; }
+  bool RunsDosPrograms() override { return false; }
 
  private:
   // RawSMBIOSData as Windows hands it out: calling method, major, minor, DMI revision, the

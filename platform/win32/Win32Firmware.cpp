@@ -171,6 +171,23 @@ class Win32Firmware : public FirmwareApi {
   std::uint32_t WaitForSingleObject(Handle handle, std::uint32_t milliseconds) override {
     return ::WaitForSingleObject(reinterpret_cast<HANDLE>(handle), milliseconds);
   }
+  bool RunsDosPrograms() override {
+#if defined(_WIN64)
+    return false;
+#else
+    // IsWow64Process exists from XP SP2 on; where it is missing, so is WOW64.
+    static const bool underWow64 = [] {
+      using IsWow64ProcessFn = BOOL(WINAPI*)(HANDLE, PBOOL);
+      HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
+      const auto isWow64 = kernel ? reinterpret_cast<IsWow64ProcessFn>(
+                                        reinterpret_cast<void*>(::GetProcAddress(kernel, "IsWow64Process")))
+                                  : nullptr;
+      BOOL wow64 = FALSE;
+      return isWow64 != nullptr && isWow64(::GetCurrentProcess(), &wow64) && wow64;
+    }();
+    return !underWow64;
+#endif
+  }
   bool TerminateProcess(Handle process, std::uint32_t exitCode) override {
     return ::TerminateProcess(reinterpret_cast<HANDLE>(process), exitCode);
   }

@@ -124,32 +124,40 @@ TEST(Acquisition, TableAboveTheFirmwareAreaComesFromASourceThatHoldsIt) {
 }
 
 // A UEFI machine: the service has no 'FIRM' regions and the physical-memory section is
-// refused, as on every NT system since Server 2003 SP1. With 'RSMB' there, nothing is written
-// to the temporary folder and no process is started; without it, the segment dump is what
-// is left (the second case shows that the fake would have seen one).
+// refused, as on every NT system since Server 2003 SP1. With 'RSMB' there, 'RSMB' is the first
+// thing asked, nothing is written to the temporary folder and no process is started. Without
+// it the segment dump is what is left, but only where DOS programs run: 64-bit Windows (and
+// WOW64) writes and starts nothing either. The case with the dump shows that the fake would
+// have seen one.
 TEST(Acquisition, UefiMachineUsesRsmbWithoutTheSegmentDump) {
-  for (bool rsmb : {true, false}) {
+  struct Case {
+    bool rsmb, dosPrograms;
+    TSMBIOS_TableSource source;
+    bool dumpRuns;
+  };
+  for (const Case& c : {Case{true, true, tsFirmwareService, false}, Case{true, false, tsFirmwareService, false},
+                        Case{false, true, tsNone, true}, Case{false, false, tsNone, false}}) {
+    SCOPED_TRACE(testing::Message() << "RSMB " << c.rsmb << ", DOS programs " << c.dosPrograms);
     Machine m;
     m.fake.firmware.tableServicePresent = true;
     m.fake.firmware.sectionStatus = platform::kStatusAccessDenied;
-    if (rsmb) m.fake.firmware.firmwareTables[platform::kProviderRSMB][0] = Rsmb(3, 4, LaptopTable());
+    m.fake.firmware.dosPrograms = c.dosPrograms;
+    if (c.rsmb) m.fake.firmware.firmwareTables[platform::kProviderRSMB][0] = Rsmb(3, 4, LaptopTable());
     ScopedPlatform use(m.fake);
     TKyvex_SMBIOS s;
     s.CollectData();
     const auto& fw = m.fake.firmware;
-    if (rsmb) {
-      EXPECT_EQ(s.TableSource(), tsFirmwareService);
+    EXPECT_EQ(s.TableSource(), c.source);
+    ASSERT_FALSE(fw.providersAsked.empty());
+    EXPECT_EQ(fw.providersAsked.front(), platform::kProviderRSMB) << "the service's table is asked first";
+    if (c.rsmb) {
       EXPECT_EQ(s.SystemVersion(), "ThinkPad T430");
-      EXPECT_TRUE(fw.writtenFiles.empty());
-      EXPECT_TRUE(fw.createdDirectories.empty());
-      EXPECT_TRUE(fw.commandLines.empty());
       EXPECT_TRUE(fw.sectionName.empty()) << "the section is not even asked for";
       EXPECT_EQ(s.RomWindow().MemorySize(), 0u) << "no firmware area was read";
-    } else {
-      EXPECT_EQ(s.TableSource(), tsNone);
-      EXPECT_FALSE(fw.writtenFiles.empty());
-      EXPECT_FALSE(fw.commandLines.empty());
     }
+    EXPECT_EQ(fw.writtenFiles.empty(), !c.dumpRuns);
+    EXPECT_EQ(fw.createdDirectories.empty(), !c.dumpRuns);
+    EXPECT_EQ(fw.commandLines.empty(), !c.dumpRuns);
     EXPECT_EQ(fw.openHandles, 0);
   }
 }

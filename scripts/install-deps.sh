@@ -16,7 +16,7 @@ run_pkgs=(
 test_pkgs=(
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth x11-apps x11-utils imagemagick
-  python3-olefile cpuid
+  python3-olefile cpuid dmidecode
   clang libclang-rt-14-dev
   g++-mingw-w64-i686 mingw-w64-i686-dev g++-mingw-w64-x86-64 mingw-w64-x86-64-dev
   wine wine64 wine32:i386

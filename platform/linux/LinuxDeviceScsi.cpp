@@ -33,11 +33,29 @@ std::uint32_t ErrorOfErrno(int e) {
   }
 }
 
+// An ATA command carried by ATA PASS-THROUGH that only reads: IDENTIFY (PACKET) DEVICE and
+// the SMART reads of values and thresholds as PIO data-in, CHECK POWER MODE without data.
+// Every other command (SMART enable, standby, set features, writes, downloads) changes a
+// device, and so does any command sent with a data-out protocol.
+bool ReadingAtaCommand(std::uint8_t protocol, bool toHost, std::uint8_t command, std::uint8_t features,
+                       std::uint8_t lbaMid, std::uint8_t lbaHigh) {
+  constexpr std::uint8_t kNonData = 3, kPioIn = 4;
+  const bool dataIn = protocol == kPioIn && toHost;
+  if (command == 0xEC || command == 0xA1) return dataIn;
+  if (command == 0xB0) return dataIn && (features == 0xD0 || features == 0xD1) && lbaMid == 0x4F && lbaHigh == 0xC2;
+  if (command == 0xE5) return protocol == kNonData;
+  return false;
+}
+
 }  // namespace
 
 bool IsReadOnlyCommand(const std::uint8_t* cdb, std::uint8_t length) {
   if (length == 0) return false;
   switch (cdb[0]) {
+    case 0x85:  // ATA PASS-THROUGH(16)
+      return length >= 16 && ReadingAtaCommand((cdb[1] >> 1) & 0x0F, cdb[2] & 0x08, cdb[14], cdb[4], cdb[10], cdb[12]);
+    case 0xA1:  // ATA PASS-THROUGH(12); BLANK to an optical drive, which the caller must rule out
+      return length >= 12 && ReadingAtaCommand((cdb[1] >> 1) & 0x0F, cdb[2] & 0x08, cdb[9], cdb[3], cdb[6], cdb[7]);
     case 0x00:  // TEST UNIT READY
     case 0x03:  // REQUEST SENSE
     case 0x12:  // INQUIRY

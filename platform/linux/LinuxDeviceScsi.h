@@ -14,7 +14,10 @@ namespace kyvex::platform::linuxscsi {
 using linuxdev::SystemCalls;
 
 // Whether a command only reads information (inquiry, mode and log pages, capacity, sense,
-// configuration). The layer passes nothing else through: no request may change a device.
+// configuration; through ATA PASS-THROUGH, identify data, SMART values and thresholds and
+// the power mode). The layer passes nothing else through: no request may change a device.
+// The 12-byte ATA PASS-THROUGH shares its operation code with MMC's BLANK: the caller sends
+// it only to a direct-access device.
 bool IsReadOnlyCommand(const std::uint8_t* cdb, std::uint8_t length);
 
 // Runs a data-in command. `data` holds the transfer length and is cut to what arrived.

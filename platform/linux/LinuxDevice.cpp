@@ -990,6 +990,10 @@ class LinuxDevice : public DeviceApi {
     std::uint32_t sectorSize = 512;
     if (!DiskSize(d, bytes, sectorSize)) return Fail(kErrorInvalidFunction);
     if (bytes == 0) return Fail(kErrorNotReady);
+    // Reading the table from a sleeping ATA disk would spin it up: such a disk is asked its
+    // power mode first and, in standby, left alone (the drive has no layout then, as a disk
+    // without a medium has none).
+    if (DirectAccess(d) && linuxscsi::InStandby(*d.sys, fd).value_or(false)) return Fail(kErrorNotReady);
     auto read = [fd, sys = d.sys](std::uint64_t offset, std::uint32_t size, std::uint8_t* out) {
       std::uint32_t done = 0;
       while (done < size) {

@@ -221,6 +221,34 @@ bool AtaCommand(SystemCalls& sys, int fd, const std::string& node, const AtaRegi
   return false;
 }
 
+std::optional<bool> InStandby(SystemCalls& sys, int fd) {
+  // Non-data, the registers asked back (CK_COND): the count register tells the mode. The
+  // 12-byte form where a bridge refuses the 16-byte one.
+  const std::uint8_t cdb16[16] = {0x85, 3 << 1, 0x20, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xE5, 0};
+  const std::uint8_t cdb12[12] = {0xA1, 3 << 1, 0x20, 0, 0, 0, 0, 0, 0, 0xE5, 0, 0};
+  for (const std::uint8_t* cdb : {cdb16, cdb12}) {
+    std::vector<std::uint8_t> none, sense;
+    std::uint8_t status = 0;
+    std::uint32_t error = 0;
+    const std::uint8_t length = cdb == cdb16 ? 16 : 12;
+    if (!Execute(sys, fd, cdb, length, none, 5000, status, sense, error) || status != kCheckCondition || sense.size() < 8)
+      return std::nullopt;
+    const std::uint8_t code = sense[0] & 0x7F;
+    if (code == 0x72 || code == 0x73) {
+      const std::size_t end = std::min<std::size_t>(sense.size(), 8u + sense[7]);
+      for (std::size_t p = 8; p + 1 < end; p += 2u + sense[p + 1])
+        if (sense[p] == 0x09 && p + 13 < end) {
+          if (sense[p + 13] & 0x01) return std::nullopt;  // the drive refused the command
+          return sense[p + 5] <= 0x01;                    // 00h standby, 01h Standby_y
+        }
+      return std::nullopt;
+    }
+    // ILLEGAL REQUEST: the form was not taken; anything else tells nothing.
+    if ((sense[2] & 0x0F) != 0x05) return std::nullopt;
+  }
+  return std::nullopt;
+}
+
 std::optional<std::string> SerialFromVpd(const std::string& page) {
   if (page.size() < 4 || static_cast<std::uint8_t>(page[1]) != 0x80) return std::nullopt;
   const std::size_t length = (static_cast<std::uint8_t>(page[2]) << 8) | static_cast<std::uint8_t>(page[3]);

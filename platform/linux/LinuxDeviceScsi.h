@@ -51,6 +51,11 @@ struct AtaOutcome {
 bool AtaCommand(SystemCalls& sys, int fd, const std::string& node, const AtaRegisters& registers, std::uint8_t* data512,
                 AtaOutcome& outcome);
 
+// Whether the disk behind `fd` is in standby, by CHECK POWER MODE through ATA PASS-THROUGH
+// (16, or 12 where that is refused: the caller sends this to direct-access devices alone),
+// which never wakes it; nothing when the device does not tell.
+std::optional<bool> InStandby(SystemCalls& sys, int fd);
+
 // The serial number in a unit serial number page (VPD page 80h) as sysfs hands it over.
 std::optional<std::string> SerialFromVpd(const std::string& page);
 

@@ -632,9 +632,14 @@ TEST(RecordedMachines, SleepingDiskIsNotWoken) {
     EXPECT_FALSE(storage.PhysicalDevices()[0].SMARTAttributes.empty());
     ASSERT_FALSE(machine.served.empty());
     for (const auto& cdb : machine.served) EXPECT_EQ(AtaCommandOf(cdb), 0xE5);
-    // The drive on it keeps its link.
+    // Its medium is not read either (the partition table): the drive on it keeps its link by
+    // location, without its partition entry. The awake disk's table was read.
+    EXPECT_EQ(std::count(rec.reads.begin(), rec.reads.end(), "/dev/sdb"), 0);
+    EXPECT_GT(std::count(rec.reads.begin(), rec.reads.end(), "/dev/sda"), 0);
     ASSERT_EQ(storage.LogicalCount(), 2);
     EXPECT_EQ(storage.LogicalDevices()[1].PHYSIndex, 1);
+    EXPECT_TRUE(storage.LogicalDevices()[1].Layout.empty());
+    EXPECT_FALSE(storage.LogicalDevices()[0].Layout.empty());
   }
 }
 

@@ -621,6 +621,98 @@ struct DeviceDescriptor {
   }
 };
 
+// --- IOCTL_STORAGE_QUERY_PROPERTY for protocol-specific data --------------------------------------
+// The query that reaches a device's own command set through the storage driver (Windows 10
+// on): STORAGE_PROPERTY_QUERY whose additional parameters are STORAGE_PROTOCOL_SPECIFIC_DATA
+// (ten 32-bit values) and room for the data behind them. The reply,
+// STORAGE_PROTOCOL_DATA_DESCRIPTOR, comes back in the same place: Version and Size where the
+// query's property id and query type stood, the protocol data after them, and the data at
+// the offset the protocol data names, counted from the protocol data's start.
+struct ProtocolSpecificData {
+  static constexpr std::size_t kSize = 40;
+  static constexpr std::uint32_t kProtocolNvme = 3;      // ProtocolTypeNvme
+  static constexpr std::uint32_t kNvmeIdentify = 1;      // NVMeDataTypeIdentify
+  static constexpr std::uint32_t kNvmeLogPage = 2;       // NVMeDataTypeLogPage
+  std::uint32_t protocolType = 0;
+  std::uint32_t dataType = 0;
+  std::uint32_t requestValue = 0;     // identify: the CNS value; log page: its identifier
+  std::uint32_t requestSubValue = 0;  // identify: the namespace; log page: the offset's low half
+  std::uint32_t dataOffset = 0;
+  std::uint32_t dataLength = 0;
+  std::uint32_t fixedReturnData = 0;
+  std::uint32_t subValue2 = 0, subValue3 = 0, subValue4 = 0;
+  bool operator==(const ProtocolSpecificData&) const = default;
+
+  void Write(std::uint8_t* at) const {
+    const std::uint32_t v[10] = {protocolType, dataType,        requestValue, requestSubValue, dataOffset,
+                                 dataLength,   fixedReturnData, subValue2,    subValue3,       subValue4};
+    for (int i = 0; i < 10; ++i) Put32(at + 4 * i, v[i]);
+  }
+  static ProtocolSpecificData Read(const std::uint8_t* at) {
+    return {Get32(at),      Get32(at + 4),  Get32(at + 8),  Get32(at + 12), Get32(at + 16),
+            Get32(at + 20), Get32(at + 24), Get32(at + 28), Get32(at + 32), Get32(at + 36)};
+  }
+};
+
+struct ProtocolQuery {
+  static constexpr std::size_t kHeaderSize = 8 + ProtocolSpecificData::kSize;
+  static constexpr std::uint32_t kAdapterProperty = 49;  // StorageAdapterProtocolSpecificProperty
+  static constexpr std::uint32_t kDeviceProperty = 50;   // StorageDeviceProtocolSpecificProperty
+  std::uint32_t propertyId = kDeviceProperty;
+  std::uint32_t queryType = StoragePropertyQuery::kStandardQuery;
+  ProtocolSpecificData data;
+  bool operator==(const ProtocolQuery&) const = default;
+
+  static bool IsProtocolProperty(std::uint32_t id) { return id == kAdapterProperty || id == kDeviceProperty; }
+
+  // The query with room for `data.dataLength` bytes of data right behind the protocol data;
+  // the data offset is set to say so.
+  std::vector<std::uint8_t> Encode() const {
+    std::vector<std::uint8_t> r(kHeaderSize + data.dataLength, 0);
+    Put32(&r[0], propertyId);
+    Put32(&r[4], queryType);
+    ProtocolSpecificData d = data;
+    d.dataOffset = ProtocolSpecificData::kSize;
+    d.Write(&r[8]);
+    return r;
+  }
+  static std::optional<ProtocolQuery> Decode(BlockView b) {
+    if (b.size() < kHeaderSize) return std::nullopt;
+    return ProtocolQuery{Get32(&b[0]), Get32(&b[4]), ProtocolSpecificData::Read(&b[8])};
+  }
+};
+
+struct ProtocolDataDescriptor {
+  static constexpr std::size_t kHeaderSize = ProtocolQuery::kHeaderSize;
+  ProtocolSpecificData data;  // as the driver gives it back; Encode sets offset and length
+  std::vector<std::uint8_t> payload;
+  bool operator==(const ProtocolDataDescriptor&) const = default;
+
+  std::vector<std::uint8_t> Encode() const {
+    std::vector<std::uint8_t> r(kHeaderSize, 0);
+    Put32(&r[0], static_cast<std::uint32_t>(kHeaderSize));  // Version: the descriptor's size
+    Put32(&r[4], static_cast<std::uint32_t>(kHeaderSize));
+    ProtocolSpecificData d = data;
+    d.dataOffset = ProtocolSpecificData::kSize;
+    d.dataLength = static_cast<std::uint32_t>(payload.size());
+    d.Write(&r[8]);
+    r.insert(r.end(), payload.begin(), payload.end());
+    return r;
+  }
+  // The data is what lies inside the block of what the offset and length name.
+  static std::optional<ProtocolDataDescriptor> Decode(BlockView b) {
+    if (b.size() < kHeaderSize) return std::nullopt;
+    ProtocolDataDescriptor p;
+    p.data = ProtocolSpecificData::Read(&b[8]);
+    const std::uint64_t from = 8 + std::uint64_t{p.data.dataOffset};
+    if (from < b.size()) {
+      const std::uint64_t n = std::min<std::uint64_t>(p.data.dataLength, b.size() - from);
+      p.payload.assign(b.begin() + static_cast<std::ptrdiff_t>(from), b.begin() + static_cast<std::ptrdiff_t>(from + n));
+    }
+    return p;
+  }
+};
+
 // --- IOCTL_STORAGE_GET_MEDIA_TYPES_EX: GET_MEDIA_TYPES -----------------------------------------
 // The device type and a count, then DEVICE_MEDIA_INFO entries of 32 bytes: a tape drive's are
 // TapeInfo, every other device's DiskInfo.

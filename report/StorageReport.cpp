@@ -103,10 +103,50 @@ void CommonLines(const TDeviceInfo& d, Lines& lines) {
 
 void IdentifyLines(const TDeviceInfo& d, Lines& lines) {
   if (!d.ExtraInfoAvailable) return;
-  lines.push_back({"ATA version", std::to_string(d.ATAVersion)});
-  lines.push_back({"Controller buffer", Bytes(d.CtlBufSize)});
-  lines.push_back({"ECC bytes", std::to_string(d.ECCCode)});
+  // An NVMe controller's identify data has no ATA version, buffer or ECC words.
+  if (d.ATAVersion != 0) {
+    lines.push_back({"ATA version", std::to_string(d.ATAVersion)});
+    lines.push_back({"Controller buffer", Bytes(d.CtlBufSize)});
+    lines.push_back({"ECC bytes", std::to_string(d.ECCCode)});
+  }
   lines.push_back({"SMART", d.SMARTSupport ? (d.SMARTActive ? "supported, enabled" : "supported, disabled") : "not supported"});
+}
+
+// The critical-warning bits of the NVMe health log, lowest first.
+std::string CriticalWarningText(std::uint8_t bits) {
+  static const char* kBits[] = {"available spare below threshold", "temperature out of range", "reliability degraded",
+                                "read-only", "volatile memory backup failed", "persistent memory region read-only"};
+  std::string s;
+  for (unsigned i = 0; i < 8; ++i) {
+    if (!(bits & (1u << i))) continue;
+    s += s.empty() ? "" : ", ";
+    s += i < std::size(kBits) ? kBits[i] : "bit " + std::to_string(i);
+  }
+  return s.empty() ? "none" : s;
+}
+
+void HealthLines(const TDeviceInfo& d, Lines& lines) {
+  const TNvmeHealth& h = d.Health;
+  if (!h.Available) return;
+  lines.push_back({"Temperature", std::to_string(d.Temperature) + " °C"});
+  lines.push_back({"Critical warning", Hex8(h.CriticalWarning) + " (" + CriticalWarningText(h.CriticalWarning) + ")"});
+  lines.push_back({"Available spare", std::to_string(h.AvailableSpare) + "% (threshold " +
+                                          std::to_string(h.AvailableSpareThreshold) + "%)"});
+  lines.push_back({"Percentage used", std::to_string(h.PercentageUsed) + "%"});
+  lines.push_back({"Power-on hours", std::to_string(h.PowerOnHours)});
+  lines.push_back({"Unsafe shutdowns", std::to_string(h.UnsafeShutdowns)});
+  lines.push_back({"Media errors", std::to_string(h.MediaErrors)});
+}
+
+nlohmann::ordered_json HealthJson(const TNvmeHealth& h) {
+  return {{"CriticalWarning", h.CriticalWarning},
+          {"CriticalWarningText", CriticalWarningText(h.CriticalWarning)},
+          {"AvailableSpare", h.AvailableSpare},
+          {"AvailableSpareThreshold", h.AvailableSpareThreshold},
+          {"PercentageUsed", h.PercentageUsed},
+          {"PowerOnHours", h.PowerOnHours},
+          {"UnsafeShutdowns", h.UnsafeShutdowns},
+          {"MediaErrors", h.MediaErrors}};
 }
 
 nlohmann::ordered_json PartitionJson(const TPartitionInfo& p) {
@@ -171,6 +211,8 @@ nlohmann::ordered_json DeviceJson(const TDeviceInfo& d) {
   for (const auto& p : d.Layout) j["Layout"].push_back(PartitionJson(p));
   j["SMARTAttributes"] = nlohmann::ordered_json::array();
   for (const auto& a : d.SMARTAttributes) j["SMARTAttributes"].push_back(AttributeJson(a));
+  // Only a disk whose health log was read has one; never saved, so a loaded file has none.
+  if (d.Health.Available) j["Health"] = HealthJson(d.Health);
   return j;
 }
 
@@ -182,6 +224,7 @@ Sections StoragePhysicalSections(const TKyvex_Storage& storage) {
     Lines lines;
     CommonLines(d, lines);
     IdentifyLines(d, lines);
+    HealthLines(d, lines);
     if (!d.SMARTAttributes.empty()) {
       lines.push_back({"Temperature", std::to_string(d.Temperature) + " °C"});
       for (const auto& a : d.SMARTAttributes) {

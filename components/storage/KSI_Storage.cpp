@@ -64,10 +64,11 @@ void MergeDeviceInfo(TDeviceInfo& Target, const TDeviceInfo& Source) {
     Target.SMARTActive = Source.SMARTActive;
     Target.ExtraInfoAvailable = Source.ExtraInfoAvailable;
   }
-  if (Target.SMARTAttributes.empty()) {
+  if (Target.SMARTAttributes.empty() && !Target.Health.Available) {
     Target.Temperature = Source.Temperature;
     Target.SMARTAttributes = Source.SMARTAttributes;
   }
+  if (!Target.Health.Available) Target.Health = Source.Health;
   FillEmptyFields(Target, Source, [](auto& record, auto&& visitor) { VisitDeviceFields(record, visitor); });
 }
 
@@ -191,8 +192,10 @@ void TKyvex_Storage::CollectDevicePaths(const char* Format, std::uint32_t Defaul
     const auto index = static_cast<std::uint8_t>(n);
     const Handle h = OpenDevice(path);
     const bool inquired = InquireBySCSIPassThrough(h, index, probe);
-    CloseDevice(h);
     const bool queried = QueryStorageProperty(path, index, probe);
+    // An NVMe disk answers no ATA command: its identity and health come from its own pages.
+    if (queried && probe.BusType == platform::devio::kBusNvme) ReadNvmeData(h, probe);
+    CloseDevice(h);
     if (!inquired && !queried) continue;
     if (probe.DeviceType == 0) probe.DeviceType = DefaultType;
     TakeSystemNames(path, probe);
@@ -203,6 +206,16 @@ void TKyvex_Storage::CollectDevicePaths(const char* Format, std::uint32_t Defaul
 void TKyvex_Storage::MatchMergeOrAppend(const TDeviceInfo& Probe) {
   for (auto& record : FPhysicalDevices) {
     if (!DevicesMatch(record, Probe, true)) continue;
+    // A drive read behind its bridge: the record made from the bridge's answers takes the
+    // drive's identity, identify data and SMART values, and keeps the bridge's name beside.
+    if (!Probe.Bridge.empty()) {
+      record.Vendor = Probe.Vendor;
+      record.Model = Probe.Model;
+      record.Revision = Probe.Revision;
+      record.SerialNumber = Probe.SerialNumber;
+      record.ExtraInfoAvailable = false;
+      record.SMARTAttributes.clear();
+    }
     if (Probe.ExtraInfoAvailable || Probe.LocationAvailable) MergeDeviceInfo(record, Probe);
     return;
   }

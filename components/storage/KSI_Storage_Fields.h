@@ -26,6 +26,10 @@ void VisitDeviceFields(Record& d, Visitor&& v) {
   v(TField{.Name = "DevicePath", .Stored = kNotStored, .Label = "Device path", .OmitEmpty = true}, d.DevicePath);
   v(TField{.Name = "MountPoints", .Stored = kNotStored, .Label = "Mounted on", .OmitEmpty = true}, d.MountPoints);
   v(TField{.Name = "FileSystem", .Stored = kNotStored, .Label = "File system", .OmitEmpty = true}, d.FileSystem);
+  v(TField{.Name = "Standby", .Stored = kNotStored, .Label = "In standby (not woken)", .OmitEmpty = true,
+           .MergeFill = true},
+    d.Standby);
+  v(TField{.Name = "Bridge", .Stored = kNotStored, .Label = "Bridge", .OmitEmpty = true, .MergeFill = true}, d.Bridge);
   v(TField{.Name = "Vendor", .MaxText = kText, .Label = "Vendor", .OmitEmpty = true}, d.Vendor);
   v(TField{.Name = "Model", .MaxText = kText, .Label = "Model", .OmitEmpty = true}, d.Model);
   v(TField{.Name = "Revision", .MaxText = kText, .Label = "Revision", .OmitEmpty = true}, d.Revision);

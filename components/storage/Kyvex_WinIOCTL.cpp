@@ -140,6 +140,128 @@ std::int32_t LaterAtaVersion(std::uint16_t word80, std::uint16_t word81) {
   return 1;
 }
 
+// --- ATA commands through ATA PASS-THROUGH ------------------------------------------------------
+
+struct AtaTaskFile {
+  std::uint8_t command = 0, features = 0, count = 0, lbaLow = 0, lbaMid = 0, lbaHigh = 0;
+};
+
+// What a device behind a SCSI interface made of an ATA PASS-THROUGH request.
+struct SatOutcome {
+  bool taken = false;   // the device took the command in this form
+  bool refused = false;  // the drive refused the ATA command (ERR, or ABORTED COMMAND)
+  std::optional<std::uint8_t> count;  // the count register, where the registers came back
+  std::optional<std::array<std::uint8_t, 512>> data;
+};
+
+// The ATA registers a SAT device returns in its sense data: the ATA Status Return descriptor
+// of descriptor-format sense, or the information fields of fixed-format sense that carries
+// "ATA pass-through information available". Error, status and count.
+struct AtaRegisters {
+  std::uint8_t error = 0, status = 0, count = 0;
+};
+std::optional<AtaRegisters> AtaRegistersFromSense(const std::vector<std::uint8_t>& s) {
+  if (s.size() < 8) return std::nullopt;
+  const std::uint8_t code = s[0] & 0x7F;
+  if (code == 0x72 || code == 0x73) {
+    const std::size_t end = std::min<std::size_t>(s.size(), 8u + s[7]);
+    for (std::size_t p = 8; p + 1 < end; p += 2u + s[p + 1])
+      if (s[p] == 0x09 && p + 13 < end) return AtaRegisters{s[p + 3], s[p + 13], s[p + 5]};
+    return std::nullopt;
+  }
+  if ((code == 0x70 || code == 0x71) && s.size() >= 14 && s[12] == 0x00 && s[13] == 0x1D)
+    return AtaRegisters{s[3], s[4], s[6]};
+  return std::nullopt;
+}
+
+std::uint8_t SenseKey(const std::vector<std::uint8_t>& s) {
+  if (s.empty()) return 0;
+  const std::uint8_t code = s[0] & 0x7F;
+  if (code >= 0x72) return s.size() > 1 ? s[1] & 0x0F : 0;
+  return s.size() > 2 ? s[2] & 0x0F : 0;
+}
+
+// Sends an ATA command as ATA PASS-THROUGH(16), or (12) when `twelve`: PIO data-in of one
+// sector when `dataIn`, otherwise no data with the registers asked back (CK_COND). Nothing
+// when the request itself failed (no pass-through on this handle).
+std::optional<SatOutcome> SatCommand(Handle h, const AtaTaskFile& r, bool dataIn, bool twelve) {
+  const PassThroughForm& form = kNativePassThrough;
+  const std::uint32_t senseAt = form.length, dataAt = form.length + 32;
+  std::uint8_t block[kPassThrough64.length + 32 + 512] = {};
+  PassThroughRequest request;
+  request.cdbLength = twelve ? 12 : 16;
+  request.senseInfoLength = 32;
+  request.dataIn = dataIn ? 1 : 2;  // SCSI_IOCTL_DATA_IN, SCSI_IOCTL_DATA_UNSPECIFIED
+  request.dataTransferLength = dataIn ? 512 : 0;
+  request.timeOutValue = 15;
+  request.senseInfoOffset = senseAt;
+  request.dataBufferOffset = dataAt;
+  const std::uint8_t protocol = dataIn ? 4 : 3;  // PIO data-in, non-data
+  // Data-in: from the device, counted in blocks, the length in the count register.
+  // Non-data: the registers back in the sense data.
+  const std::uint8_t flags = dataIn ? 0x0E : 0x20;
+  auto& c = request.cdb;
+  if (twelve) {
+    c[0] = 0xA1;
+    c[1] = static_cast<std::uint8_t>(protocol << 1);
+    c[2] = flags;
+    c[3] = r.features;
+    c[4] = r.count;
+    c[5] = r.lbaLow;
+    c[6] = r.lbaMid;
+    c[7] = r.lbaHigh;
+    c[9] = r.command;
+  } else {
+    c[0] = 0x85;
+    c[1] = static_cast<std::uint8_t>(protocol << 1);
+    c[2] = flags;
+    c[4] = r.features;
+    c[6] = r.count;
+    c[8] = r.lbaLow;
+    c[10] = r.lbaMid;
+    c[12] = r.lbaHigh;
+    c[14] = r.command;
+  }
+  WritePassThrough(request, block, form);
+  const auto reply = SendPassThrough(h, request, block, dataAt + 512);
+  if (!reply) return std::nullopt;
+  SatOutcome out;
+  if (reply->scsiStatus == 0) {
+    out.taken = true;
+    if (const auto regs = AtaRegistersFromSense(reply->sense)) out.count = regs->count;
+    if (dataIn && reply->data.size() == 512) {
+      out.data.emplace();
+      std::memcpy(out.data->data(), reply->data.data(), 512);
+    }
+    return out;
+  }
+  if (reply->scsiStatus != 0x02) return out;  // busy, reservation conflict: nothing learnt
+  if (const auto regs = AtaRegistersFromSense(reply->sense)) {
+    out.taken = true;
+    out.refused = regs->status & 0x01;
+    out.count = regs->count;
+    return out;
+  }
+  // ABORTED COMMAND: the drive refused it; ILLEGAL REQUEST and the rest: the form was not
+  // taken.
+  if (SenseKey(reply->sense) == 0x0B) out.taken = out.refused = true;
+  return out;
+}
+
+// The SMART attribute entries of a SMART READ DATA sector into the record, unused ones
+// skipped; the temperature from attribute 194.
+void TakeSmartAttributes(BlockView sector, TDeviceInfo& info) {
+  const SmartData table = SmartData::Decode(sector).value_or(SmartData{});
+  for (const auto& e : table.entries) {
+    if (e[0] == 0) continue;
+    info.SMARTAttributes.push_back(TSMARTAttribute{e});
+    if (e[0] == 194) info.Temperature = e[5];
+  }
+}
+
+std::optional<std::string> BridgeName(Handle Device);
+bool OnBridgedBus(Handle Device);
+
 }  // namespace
 
 std::uint64_t TSMARTAttribute::Raw() const {
@@ -249,11 +371,32 @@ bool IdentifyBySMART(std::uint8_t DriveIndex, TDeviceInfo& Info) {
   ResetDeviceInfo(Info);
   Info.Device = DriveIndex;
   Info.PHYSIndex = -1;
-  const Handle h = OpenDevice(DevicePath("\\\\.\\PhysicalDrive%u", DriveIndex));
+  const std::string path = DevicePath("\\\\.\\PhysicalDrive%u", DriveIndex);
+  const Handle h = OpenDevice(path);
   if (h == platform::kInvalidHandle) return false;
+
+  // The power mode first: IDENTIFY and the SMART reads would wake a sleeping disk. A sleeping
+  // disk is described by what the system knows without asking it, and said to be asleep.
+  if (CheckPowerMode(h, true) == TPowerMode::Standby) {
+    CloseDevice(h);
+    QueryStorageProperty(path, DriveIndex, Info);
+    Info.Standby = true;
+    if (Info.DeviceType == 0) Info.DeviceType = kDeviceTypeDisk;
+    return true;
+  }
 
   std::uint8_t version[SmartVersion::kSize] = {};
   const auto versionReply = Request(h, kSmartGetVersion, nullptr, 0, version, sizeof version);
+  // No SMART driver answers for a drive behind a bridge; the drive may still take ATA
+  // commands wrapped in SCSI ones.
+  if (!versionReply && IdentifyBySAT(h, Info)) {
+    GetMediaTypes(h, Info);
+    GetSCSIAddress(h, Info);
+    GetDriveGeometry(h, Info.Geometry);
+    GetDriveLayout(h, Info.Layout);
+    CloseDevice(h);
+    return true;
+  }
   if (!versionReply) {
     // No SMART driver: a removable disk, described by its geometry alone.
     TDiskGeometry g;
@@ -294,6 +437,9 @@ bool IdentifyBySMART(std::uint8_t DriveIndex, TDeviceInfo& Info) {
     return false;
   }
   ParseIdentifyData(*identify, true, Info);
+  // A platform whose SMART route reaches drives behind bridges (Linux sends the commands as
+  // ATA PASS-THROUGH) has read the drive, not the bridge.
+  if (OnBridgedBus(h)) Info.Bridge = BridgeName(h).value_or("SCSI to ATA bridge");
   GetMediaTypes(h, Info);
   GetSCSIAddress(h, Info);
   GetDriveGeometry(h, Info.Geometry);
@@ -527,6 +673,13 @@ bool IdentifyByPorts(std::uint8_t DriveIndex, TDeviceInfo& Info) {
 bool ReadSMARTAttributes(Handle Device, TDeviceInfo& Info) {
   Info.SMARTAttributes.clear();
   Info.Temperature = 0;
+  // SMART READ DATA spins a sleeping disk up; an inventory taken every hour would then keep
+  // every disk awake. Only the 16-byte form is asked here: the handle may be an optical
+  // drive's.
+  if (CheckPowerMode(Device, false) == TPowerMode::Standby) {
+    Info.Standby = true;
+    return false;
+  }
   const auto in =
       SmartCommand(static_cast<std::uint8_t>(Info.Device), 0xD0, 0x4F, 0xC2, DriveHead(Info.Device), 0xB0).Encode();
   std::uint8_t out[SmartCommandOut::kSize] = {};
@@ -535,12 +688,188 @@ bool ReadSMARTAttributes(Handle Device, TDeviceInfo& Info) {
   if (!values) return false;
   // The sector is read as far as it came back, whole entries only, unused ones skipped. A
   // refused command comes back with an empty or zeroed sector, which adds no entries.
-  const SmartData table = SmartData::Decode(values->data).value_or(SmartData{});
-  for (const auto& e : table.entries) {
-    if (e[0] == 0) continue;
-    Info.SMARTAttributes.push_back(TSMARTAttribute{e});
-    if (e[0] == 194) Info.Temperature = e[5];
+  TakeSmartAttributes(values->data, Info);
+  return true;
+}
+
+TPowerMode CheckPowerMode(Handle Device, bool TwelveToo) {
+  // The 9x family's SMART driver knows no pass-through.
+  if (!IsNTFamily()) return TPowerMode::Unknown;
+  for (bool twelve : {false, true}) {
+    if (twelve && !TwelveToo) break;
+    const auto r = SatCommand(Device, AtaTaskFile{0xE5}, false, twelve);
+    if (!r) return TPowerMode::Unknown;
+    if (!r->taken) continue;
+    if (r->refused || !r->count) return TPowerMode::Unknown;
+    // 00h standby, 01h standby (ACS-3's Standby_y); idle and active modes above.
+    return *r->count <= 0x01 ? TPowerMode::Standby : TPowerMode::Awake;
   }
+  return TPowerMode::Unknown;
+}
+
+namespace {
+
+// The name a bridge gives itself in its inquiry data ("JMicron Generic"); nothing when the
+// device is not a direct-access device or does not answer.
+std::optional<std::string> BridgeName(Handle Device) {
+  const PassThroughForm& form = kNativePassThrough;
+  std::uint8_t block[kPassThrough64.length + 32 + 96] = {};
+  PassThroughRequest inquiry;
+  inquiry.cdbLength = 6;
+  inquiry.senseInfoLength = 24;
+  inquiry.dataIn = 1;
+  inquiry.dataTransferLength = 96;
+  inquiry.timeOutValue = 2;
+  inquiry.senseInfoOffset = form.length;
+  inquiry.dataBufferOffset = form.length + 32;
+  inquiry.cdb[0] = 0x12;
+  inquiry.cdb[4] = 96;
+  WritePassThrough(inquiry, block, form);
+  const auto answer = SendPassThrough(Device, inquiry, block, form.length + 32 + 96);
+  const auto bridge = answer && answer->scsiStatus == 0 ? InquiryData::Decode(answer->data) : std::nullopt;
+  if (!bridge || (bridge->peripheral & 0x1F) != 0) return std::nullopt;
+  std::string name = FieldText(bridge->vendor);
+  const std::string product = FieldText(bridge->product);
+  if (!product.empty()) name += (name.empty() ? "" : " ") + product;
+  return name.empty() ? "SCSI to ATA bridge" : name;
+}
+
+// Whether the device's bus puts a bridge between the system and an ATA drive.
+bool OnBridgedBus(Handle Device) {
+  std::vector<std::uint8_t> query = StoragePropertyQuery{}.Encode();
+  std::vector<std::uint8_t> out(1024, 0);
+  const auto reply = Request(Device, kStorageQueryProperty, query.data(), static_cast<std::uint32_t>(query.size()),
+                             out.data(), static_cast<std::uint32_t>(out.size()));
+  const auto d = reply ? DeviceDescriptor::Decode(*reply) : std::nullopt;
+  if (!d) return false;
+  switch (d->busType) {
+    case kBusUsb: case kBusSas: case kBusScsi: case kBus1394: case kBusFibre: case kBusiScsi: return true;
+    default: return false;
+  }
+}
+
+}  // namespace
+
+bool IdentifyBySAT(Handle Device, TDeviceInfo& Info) {
+  // Only a direct-access device is asked: the 12-byte form is BLANK to an optical drive.
+  const auto bridge = BridgeName(Device);
+  if (!bridge) return false;
+
+  std::optional<std::array<std::uint8_t, 512>> identify;
+  bool twelve = false;
+  for (bool form12 : {false, true}) {
+    const auto r = SatCommand(Device, AtaTaskFile{0xEC, 0, 1}, true, form12);
+    if (!r) return false;
+    if (!r->taken) continue;
+    if (r->refused || !r->data) return false;
+    identify = r->data;
+    twelve = form12;
+    break;
+  }
+  if (!identify) return false;
+  // A bridge that answers for a drive that is not there sends zeros.
+  TDeviceInfo drive = Info;
+  ParseIdentifyData(*identify, true, drive);
+  if (text::Trim(drive.Model).empty()) return false;
+  Info = drive;
+  Info.Bridge = *bridge;
+  Info.SMARTAttributes.clear();
+  Info.Temperature = 0;
+  if (Info.SMARTActive)
+    if (const auto r = SatCommand(Device, AtaTaskFile{0xB0, 0xD0, 1, 0, 0x4F, 0xC2}, true, twelve); r && r->taken && !r->refused && r->data)
+      TakeSmartAttributes(*r->data, Info);
+  return true;
+}
+
+namespace {
+
+// One page of NVMe data through the protocol-specific query; nothing when the call fails or
+// the driver gives back less than was asked for.
+std::optional<std::vector<std::uint8_t>> NvmePage(Handle h, std::uint32_t property, std::uint32_t dataType,
+                                                  std::uint32_t value, std::uint32_t subValue, std::uint32_t length) {
+  ProtocolQuery query;
+  query.propertyId = property;
+  query.data.protocolType = ProtocolSpecificData::kProtocolNvme;
+  query.data.dataType = dataType;
+  query.data.requestValue = value;
+  query.data.requestSubValue = subValue;
+  query.data.dataLength = length;
+  std::vector<std::uint8_t> block = query.Encode();
+  const auto size = static_cast<std::uint32_t>(block.size());
+  const auto reply = Request(h, kStorageQueryProperty, block.data(), size, block.data(), size);
+  const auto descriptor = reply ? ProtocolDataDescriptor::Decode(*reply) : std::nullopt;
+  if (!descriptor || descriptor->payload.size() < length) return std::nullopt;
+  return descriptor->payload;
+}
+
+// A 128-bit little-endian counter of the health log, as far as 64 bits hold it.
+std::uint64_t Counter128(const std::uint8_t* p) {
+  for (int i = 8; i < 16; ++i)
+    if (p[i]) return UINT64_MAX;
+  return Get64(p);
+}
+
+}  // namespace
+
+bool ParseNvmeIdentifyController(std::span<const std::uint8_t> Page, TDeviceInfo& Info) {
+  // Serial number (bytes 4-23), model number (24-63) and firmware revision (64-71): ASCII,
+  // blank-padded, first character first.
+  if (Page.size() < 72) return false;
+  const std::string model = FieldText(Page.data() + 24, 40);
+  if (model.empty()) return false;  // no controller answered
+  Info.Model = model;
+  Info.SerialNumber = FieldText(Page.data() + 4, 20);
+  Info.Revision = FieldText(Page.data() + 64, 8);
+  return true;
+}
+
+std::int64_t NvmeNamespaceBytes(std::span<const std::uint8_t> Page) {
+  // Namespace size in blocks (bytes 0-7); the format in use (bits 0-3 of byte 26, with bits
+  // 5-6 above them from NVMe 2.0 on) picks an LBA format (4 bytes each from byte 128), whose
+  // byte 2 is the block size's power of two.
+  if (Page.size() < 384) return 0;
+  const std::uint64_t blocks = Get64(Page.data());
+  const unsigned format = (Page[26] & 0x0F) | ((Page[26] & 0x60) >> 1);
+  if (format > 63) return 0;
+  const unsigned shift = Page[128 + 4 * format + 2];
+  // Block sizes below 512 bytes are not used; sizes beyond 2^63 bytes no disk has.
+  if (shift < 9 || shift > 24 || blocks == 0 || blocks > (std::uint64_t{INT64_MAX} >> shift)) return 0;
+  return static_cast<std::int64_t>(blocks << shift);
+}
+
+bool ParseNvmeHealthLog(std::span<const std::uint8_t> Page, TDeviceInfo& Info) {
+  if (Page.size() < 176) return false;
+  const std::uint8_t* p = Page.data();
+  TNvmeHealth h;
+  h.Available = true;
+  h.CriticalWarning = p[0];
+  h.AvailableSpare = p[3];
+  h.AvailableSpareThreshold = p[4];
+  h.PercentageUsed = p[5];
+  h.PowerOnHours = Counter128(p + 128);
+  h.UnsafeShutdowns = Counter128(p + 144);
+  h.MediaErrors = Counter128(p + 160);
+  Info.Health = h;
+  // The composite temperature in kelvins; 0 when the controller reports none.
+  const std::uint16_t kelvin = Get16(p + 1);
+  Info.Temperature = kelvin > 273 ? static_cast<std::uint8_t>(std::min(kelvin - 273, 255)) : 0;
+  // The health log is mandatory: a controller that answers it has its SMART data on.
+  Info.SMARTSupport = true;
+  Info.SMARTActive = true;
+  return true;
+}
+
+bool ReadNvmeData(Handle Device, TDeviceInfo& Info) {
+  // The controller is asked through the adapter's property, the namespace and its health
+  // through the disk's own; namespace 0 is the disk's namespace.
+  const auto controller =
+      NvmePage(Device, ProtocolQuery::kAdapterProperty, ProtocolSpecificData::kNvmeIdentify, 1, 0, 4096);
+  if (!controller || !ParseNvmeIdentifyController(*controller, Info)) return false;
+  Info.ExtraInfoAvailable = true;
+  if (const auto ns = NvmePage(Device, ProtocolQuery::kDeviceProperty, ProtocolSpecificData::kNvmeIdentify, 0, 0, 4096))
+    if (const std::int64_t bytes = NvmeNamespaceBytes(*ns)) Info.Size = bytes;
+  if (const auto log = NvmePage(Device, ProtocolQuery::kDeviceProperty, ProtocolSpecificData::kNvmeLogPage, 2, 0, 512))
+    ParseNvmeHealthLog(*log, Info);
   return true;
 }
 

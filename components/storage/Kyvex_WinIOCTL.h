@@ -38,6 +38,20 @@ struct TSMARTAttribute {
 };
 using TSMARTAttributes = std::vector<TSMARTAttribute>;
 
+// The health values of an NVMe disk's SMART / Health Information log page (02h); shown,
+// never saved. The counters are the log's 128-bit values, held as far as 64 bits reach.
+struct TNvmeHealth {
+  bool Available = false;  // the log page was read
+  std::uint8_t CriticalWarning = 0;  // bits: spare, temperature, reliability, read-only, backup
+  std::uint8_t AvailableSpare = 0;   // percent
+  std::uint8_t AvailableSpareThreshold = 0;
+  std::uint8_t PercentageUsed = 0;   // may exceed 100
+  std::uint64_t PowerOnHours = 0;
+  std::uint64_t UnsafeShutdowns = 0;
+  std::uint64_t MediaErrors = 0;
+  bool operator==(const TNvmeHealth&) const = default;
+};
+
 // Device type codes the routines assign themselves; other values come from the platform.
 constexpr std::uint32_t kDeviceTypeCdRom = 2;
 constexpr std::uint32_t kDeviceTypeDisk = 7;
@@ -94,6 +108,14 @@ struct TDeviceInfo {
   std::string DevicePath;
   std::vector<std::string> MountPoints;
   std::string FileSystem;
+  // An NVMe disk's health log; shown, never saved.
+  TNvmeHealth Health;
+  // The disk was asleep (standby) and was not woken: the record holds only what the system
+  // knew without asking the disk. Shown, never saved.
+  bool Standby = false;
+  // For an ATA drive reached behind a SCSI interface (a USB enclosure, a SAS adapter): the
+  // bridge's own name, while the record carries the drive's. Shown, never saved.
+  std::string Bridge;
 
   bool operator==(const TDeviceInfo&) const = default;
 };
@@ -117,7 +139,28 @@ bool InquireBySCSIPassThrough(Handle Device, std::uint8_t Index, TDeviceInfo& In
 bool QueryStorageProperty(const std::string& Path, std::uint8_t Index, TDeviceInfo& Info);
 bool IdentifyBySMARTVSD(std::uint8_t DriveIndex, TDeviceInfo& Info);
 bool IdentifyByPorts(std::uint8_t DriveIndex, TDeviceInfo& Info);
+// Reads the SMART values, unless the device says it is asleep: then Info.Standby is set and
+// the device is left asleep.
 bool ReadSMARTAttributes(Handle Device, TDeviceInfo& Info);
+// The ATA power mode through ATA PASS-THROUGH (CHECK POWER MODE, which never wakes a disk):
+// in the 16-byte form, and when `TwelveToo` and the device refuses that form, the 12-byte
+// one (only ever for a disk: it is BLANK to an optical drive).
+enum class TPowerMode { Unknown, Standby, Awake };
+TPowerMode CheckPowerMode(Handle Device, bool TwelveToo);
+// An ATA drive behind a SCSI interface, as `smartctl -d sat` reaches it: IDENTIFY DEVICE and
+// the SMART values through ATA PASS-THROUGH(16), or (12) where the bridge takes only that.
+bool IdentifyBySAT(Handle Device, TDeviceInfo& Info);
+// An NVMe disk through the storage driver's protocol-specific query: Identify Controller
+// (model, serial number, firmware), Identify Namespace (size) and the health log (SMART
+// state, temperature, Health). False when the identify data could not be had; the record
+// keeps what it held then.
+bool ReadNvmeData(Handle Device, TDeviceInfo& Info);
+// The pages' decoders, each reading only what lies inside the page it is given.
+bool ParseNvmeIdentifyController(std::span<const std::uint8_t> Page, TDeviceInfo& Info);
+// The namespace's size in bytes (its blocks times the block size of its format); 0 when
+// the page does not tell.
+std::int64_t NvmeNamespaceBytes(std::span<const std::uint8_t> Page);
+bool ParseNvmeHealthLog(std::span<const std::uint8_t> Page, TDeviceInfo& Info);
 void GetMediaTypes(Handle Device, TDeviceInfo& Info);
 std::string GetMediaSerialNumber(Handle Device);
 bool GetSCSIAddress(Handle Device, TDeviceInfo& Info);

@@ -16,6 +16,7 @@
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <linux/hdreg.h>
+#include <linux/nvme_ioctl.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -651,6 +652,9 @@ class LinuxDevice : public DeviceApi {
     if (!ReadPassThrough(in.data(), static_cast<std::uint32_t>(in.size()), outSize, r)) return Fail(kErrorInvalidParameter);
     if (r.dataTransferLength && r.dataIn != 1) return Fail(kErrorNotSupported);
     if (!linuxscsi::IsReadOnlyCommand(r.cdb.data(), r.cdbLength)) return Fail(kErrorNotSupported);
+    // An MMC device reads the 12-byte ATA PASS-THROUGH's operation code as BLANK: that form
+    // goes to direct-access devices alone.
+    if (r.cdb[0] == 0xA1 && !DirectAccess(d)) return Fail(kErrorNotSupported);
     const int fd = DiskFd(d);
     if (fd < 0) return Fail(kErrorInvalidFunction);
     std::vector<std::uint8_t> data(r.dataTransferLength), sense;
@@ -664,6 +668,14 @@ class LinuxDevice : public DeviceApi {
     }
     bytesReturned = CompletePassThrough(in.data(), r, status, data, sense, out);
     return true;
+  }
+
+  // A SCSI direct-access device (a disk, or a disk behind a bridge), by the peripheral type
+  // sysfs gives; an optical drive or a file system on one never is.
+  bool DirectAccess(const OpenDevice& d) const {
+    if (Optical(d) || d.target.kind == Kind::Tape) return false;
+    const std::string dir = DeviceDir(d);
+    return !dir.empty() && ReadHost(dir + "/type") == "0";
   }
 
   // Devices that refuse MODE SENSE(6): MMC devices (optical drives), whose command set has
@@ -747,6 +759,7 @@ class LinuxDevice : public DeviceApi {
   bool QueryProperty(OpenDevice& d, const std::vector<std::uint8_t>& in, std::vector<std::uint8_t>& reply) {
     const auto query = StoragePropertyQuery::Decode(in);
     if (!query) return Fail(kErrorInvalidParameter);
+    if (ProtocolQuery::IsProtocolProperty(query->propertyId)) return NvmeQuery(d, in, reply);
     if (query->propertyId != StoragePropertyQuery::kDeviceProperty ||
         (query->queryType != StoragePropertyQuery::kStandardQuery && query->queryType != StoragePropertyQuery::kExistsQuery))
       return Fail(kErrorInvalidFunction);
@@ -786,6 +799,57 @@ class LinuxDevice : public DeviceApi {
       if (*text && (*text)->empty()) text->reset();
     desc.busType = Bus(d, peripheral);
     reply = desc.Encode();
+    return true;
+  }
+
+  // The NVMe pages of the protocol-specific query, through the kernel's admin pass-through:
+  // Identify Controller and Identify Namespace, and the SMART / Health Information log. The
+  // layer builds each admin command itself from this short list, so nothing else (no format,
+  // no firmware or feature command) can reach a controller whatever the query holds. As on
+  // Windows, the query needs a handle opened with access rights.
+  bool NvmeQuery(OpenDevice& d, const std::vector<std::uint8_t>& in, std::vector<std::uint8_t>& reply) {
+    const auto query = ProtocolQuery::Decode(in);
+    if (!query) return Fail(kErrorInvalidParameter);
+    const ProtocolSpecificData& asked = query->data;
+    if (query->queryType != StoragePropertyQuery::kStandardQuery || asked.protocolType != ProtocolSpecificData::kProtocolNvme ||
+        DiskRank(d.target.disk, false) != 0)
+      return Fail(kErrorInvalidFunction);
+    // The data goes where the query's offset puts it, which must lie inside the query.
+    if (asked.dataOffset < ProtocolSpecificData::kSize || 8ull + asked.dataOffset + asked.dataLength > in.size())
+      return Fail(kErrorInvalidParameter);
+    // The disk's own namespace, from its name ("nvme0n1" is namespace 1 of controller 0).
+    const std::uint32_t ownNamespace =
+        static_cast<std::uint32_t>(ToNumber(d.target.disk.substr(d.target.disk.find('n', 4) + 1)));
+    nvme_admin_cmd cmd{};
+    std::uint32_t length = 0;
+    if (asked.dataType == ProtocolSpecificData::kNvmeIdentify && asked.requestValue <= 1) {
+      length = 4096;
+      cmd.opcode = 0x06;  // IDENTIFY
+      cmd.cdw10 = asked.requestValue;  // CNS 0: namespace, 1: controller
+      cmd.nsid = asked.requestValue == 1 ? 0 : (asked.requestSubValue ? asked.requestSubValue : ownNamespace);
+    } else if (asked.dataType == ProtocolSpecificData::kNvmeLogPage && asked.requestValue == 0x02 &&
+               asked.requestSubValue == 0) {
+      length = 512;
+      cmd.opcode = 0x02;  // GET LOG PAGE: the health log, for the whole controller
+      cmd.nsid = 0xFFFFFFFF;
+      cmd.cdw10 = 0x02 | ((length / 4 - 1) << 16);
+    } else {
+      return Fail(kErrorNotSupported);
+    }
+    if (asked.dataLength < length) return Fail(kErrorInvalidParameter);
+    const int fd = DiskFd(d);
+    if (fd < 0) return Fail(kErrorAccessDenied);
+    std::vector<std::uint8_t> data(length, 0);
+    cmd.addr = reinterpret_cast<std::uintptr_t>(data.data());
+    cmd.data_len = length;
+    cmd.timeout_ms = 5000;
+    const int status = d.sys->Ioctl(fd, NVME_IOCTL_ADMIN_CMD, &cmd);
+    if (status < 0) return Fail(ErrorOfErrno(errno));
+    if (status > 0) return Fail(kErrorIoDevice);  // the controller refused the command
+    ProtocolDataDescriptor out;
+    out.data = asked;
+    out.payload = std::move(data);
+    reply = out.Encode();
     return true;
   }
 
@@ -926,6 +990,10 @@ class LinuxDevice : public DeviceApi {
     std::uint32_t sectorSize = 512;
     if (!DiskSize(d, bytes, sectorSize)) return Fail(kErrorInvalidFunction);
     if (bytes == 0) return Fail(kErrorNotReady);
+    // Reading the table from a sleeping ATA disk would spin it up: such a disk is asked its
+    // power mode first and, in standby, left alone (the drive has no layout then, as a disk
+    // without a medium has none).
+    if (DirectAccess(d) && linuxscsi::InStandby(*d.sys, fd).value_or(false)) return Fail(kErrorNotReady);
     auto read = [fd, sys = d.sys](std::uint64_t offset, std::uint32_t size, std::uint8_t* out) {
       std::uint32_t done = 0;
       while (done < size) {

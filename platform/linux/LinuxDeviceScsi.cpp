@@ -33,11 +33,29 @@ std::uint32_t ErrorOfErrno(int e) {
   }
 }
 
+// An ATA command carried by ATA PASS-THROUGH that only reads: IDENTIFY (PACKET) DEVICE and
+// the SMART reads of values and thresholds as PIO data-in, CHECK POWER MODE without data.
+// Every other command (SMART enable, standby, set features, writes, downloads) changes a
+// device, and so does any command sent with a data-out protocol.
+bool ReadingAtaCommand(std::uint8_t protocol, bool toHost, std::uint8_t command, std::uint8_t features,
+                       std::uint8_t lbaMid, std::uint8_t lbaHigh) {
+  constexpr std::uint8_t kNonData = 3, kPioIn = 4;
+  const bool dataIn = protocol == kPioIn && toHost;
+  if (command == 0xEC || command == 0xA1) return dataIn;
+  if (command == 0xB0) return dataIn && (features == 0xD0 || features == 0xD1) && lbaMid == 0x4F && lbaHigh == 0xC2;
+  if (command == 0xE5) return protocol == kNonData;
+  return false;
+}
+
 }  // namespace
 
 bool IsReadOnlyCommand(const std::uint8_t* cdb, std::uint8_t length) {
   if (length == 0) return false;
   switch (cdb[0]) {
+    case 0x85:  // ATA PASS-THROUGH(16)
+      return length >= 16 && ReadingAtaCommand((cdb[1] >> 1) & 0x0F, cdb[2] & 0x08, cdb[14], cdb[4], cdb[10], cdb[12]);
+    case 0xA1:  // ATA PASS-THROUGH(12); BLANK to an optical drive, which the caller must rule out
+      return length >= 12 && ReadingAtaCommand((cdb[1] >> 1) & 0x0F, cdb[2] & 0x08, cdb[9], cdb[3], cdb[6], cdb[7]);
     case 0x00:  // TEST UNIT READY
     case 0x03:  // REQUEST SENSE
     case 0x12:  // INQUIRY
@@ -201,6 +219,34 @@ bool AtaCommand(SystemCalls& sys, int fd, const std::string& node, const AtaRegi
   // ILLEGAL REQUEST and the rest: the device does not take ATA commands.
   o.error = key == 0x05 ? devio::kErrorInvalidFunction : devio::kErrorIoDevice;
   return false;
+}
+
+std::optional<bool> InStandby(SystemCalls& sys, int fd) {
+  // Non-data, the registers asked back (CK_COND): the count register tells the mode. The
+  // 12-byte form where a bridge refuses the 16-byte one.
+  const std::uint8_t cdb16[16] = {0x85, 3 << 1, 0x20, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xE5, 0};
+  const std::uint8_t cdb12[12] = {0xA1, 3 << 1, 0x20, 0, 0, 0, 0, 0, 0, 0xE5, 0, 0};
+  for (const std::uint8_t* cdb : {cdb16, cdb12}) {
+    std::vector<std::uint8_t> none, sense;
+    std::uint8_t status = 0;
+    std::uint32_t error = 0;
+    const std::uint8_t length = cdb == cdb16 ? 16 : 12;
+    if (!Execute(sys, fd, cdb, length, none, 5000, status, sense, error) || status != kCheckCondition || sense.size() < 8)
+      return std::nullopt;
+    const std::uint8_t code = sense[0] & 0x7F;
+    if (code == 0x72 || code == 0x73) {
+      const std::size_t end = std::min<std::size_t>(sense.size(), 8u + sense[7]);
+      for (std::size_t p = 8; p + 1 < end; p += 2u + sense[p + 1])
+        if (sense[p] == 0x09 && p + 13 < end) {
+          if (sense[p + 13] & 0x01) return std::nullopt;  // the drive refused the command
+          return sense[p + 5] <= 0x01;                    // 00h standby, 01h Standby_y
+        }
+      return std::nullopt;
+    }
+    // ILLEGAL REQUEST: the form was not taken; anything else tells nothing.
+    if ((sense[2] & 0x0F) != 0x05) return std::nullopt;
+  }
+  return std::nullopt;
 }
 
 std::optional<std::string> SerialFromVpd(const std::string& page) {

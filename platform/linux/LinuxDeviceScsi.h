@@ -14,7 +14,10 @@ namespace kyvex::platform::linuxscsi {
 using linuxdev::SystemCalls;
 
 // Whether a command only reads information (inquiry, mode and log pages, capacity, sense,
-// configuration). The layer passes nothing else through: no request may change a device.
+// configuration; through ATA PASS-THROUGH, identify data, SMART values and thresholds and
+// the power mode). The layer passes nothing else through: no request may change a device.
+// The 12-byte ATA PASS-THROUGH shares its operation code with MMC's BLANK: the caller sends
+// it only to a direct-access device.
 bool IsReadOnlyCommand(const std::uint8_t* cdb, std::uint8_t length);
 
 // Runs a data-in command. `data` holds the transfer length and is cut to what arrived.
@@ -47,6 +50,11 @@ struct AtaOutcome {
 // commands at all.
 bool AtaCommand(SystemCalls& sys, int fd, const std::string& node, const AtaRegisters& registers, std::uint8_t* data512,
                 AtaOutcome& outcome);
+
+// Whether the disk behind `fd` is in standby, by CHECK POWER MODE through ATA PASS-THROUGH
+// (16, or 12 where that is refused: the caller sends this to direct-access devices alone),
+// which never wakes it; nothing when the device does not tell.
+std::optional<bool> InStandby(SystemCalls& sys, int fd);
 
 // The serial number in a unit serial number page (VPD page 80h) as sysfs hands it over.
 std::optional<std::string> SerialFromVpd(const std::string& page);

@@ -135,6 +135,7 @@ class Recorder : public kyvex::platform::linuxdev::SystemCalls {
   std::map<std::string, FakeNode> nodes;
   bool passOthers = true;
   std::vector<Call> opens, requests;
+  std::vector<std::string> reads;  // the node of every read of a recorded node's medium
   int openNow = 0;
 
   int Open(const std::string& path, int flags) override {
@@ -215,6 +216,7 @@ class Recorder : public kyvex::platform::linuxdev::SystemCalls {
   ssize_t Pread(int fd, void* buffer, std::size_t size, off_t offset) override {
     auto it = fds_.find(fd);
     if (it == fds_.end()) return SystemCalls::Pread(fd, buffer, size, offset);
+    reads.push_back("/dev/" + it->second);
     const FakeNode& node = nodes[it->second];
     const auto at = static_cast<std::uint64_t>(offset);
     if (at >= node.bytes) return 0;

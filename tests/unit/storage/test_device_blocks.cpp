@@ -181,6 +181,44 @@ TEST(DeviceBlocks, VolumeExtentsKeepTheStatedCount) {
 
 // --- Texts: device descriptor, media serial number, inquiry ------------------------------------
 
+// The protocol-specific query and its reply: the query's data area follows the protocol data
+// and is as large as its length says; the reply's data is what its offset and length name,
+// cut where the block ends, and nothing when the offset lies beyond it.
+TEST(DeviceBlocks, ProtocolQueryAndDataDescriptor) {
+  devio::ProtocolQuery q;
+  q.propertyId = devio::ProtocolQuery::kAdapterProperty;
+  q.data = {devio::ProtocolSpecificData::kProtocolNvme, devio::ProtocolSpecificData::kNvmeIdentify, 1, 0, 0, 4096,
+            0, 7, 8, kMax32};
+  const Bytes query = q.Encode();
+  ASSERT_EQ(query.size(), devio::ProtocolQuery::kHeaderSize + 4096);
+  auto expected = q;
+  expected.data.dataOffset = devio::ProtocolSpecificData::kSize;
+  EXPECT_EQ(devio::ProtocolQuery::Decode(query), expected);
+  EXPECT_EQ(devio::ProtocolQuery::Decode(Cut(query, devio::ProtocolQuery::kHeaderSize)), expected);
+  EXPECT_FALSE(devio::ProtocolQuery::Decode(Cut(query, devio::ProtocolQuery::kHeaderSize - 1)));
+  // The plain query's decoder reads the same header.
+  EXPECT_EQ(devio::StoragePropertyQuery::Decode(query)->propertyId, devio::ProtocolQuery::kAdapterProperty);
+
+  devio::ProtocolDataDescriptor d;
+  d.data = expected.data;
+  d.payload = Bytes(512, 0xA5);
+  const Bytes reply = d.Encode();
+  ASSERT_EQ(reply.size(), devio::ProtocolDataDescriptor::kHeaderSize + 512);
+  auto back = d;
+  back.data.dataLength = 512;
+  EXPECT_EQ(devio::ProtocolDataDescriptor::Decode(reply), back);
+  EXPECT_EQ(devio::ProtocolDataDescriptor::Decode(Cut(reply, reply.size() - 12))->payload, Bytes(500, 0xA5));
+  EXPECT_FALSE(devio::ProtocolDataDescriptor::Decode(Cut(reply, devio::ProtocolDataDescriptor::kHeaderSize - 1)));
+  for (std::uint32_t offset : {600u, kMax32}) {  // the data said to lie beyond the block
+    Bytes far = reply;
+    devio::Put32(&far[8 + 16], offset);
+    EXPECT_TRUE(devio::ProtocolDataDescriptor::Decode(far)->payload.empty()) << offset;
+  }
+  Bytes huge = reply;  // a length beyond the block
+  devio::Put32(&huge[8 + 20], kMax32);
+  EXPECT_EQ(devio::ProtocolDataDescriptor::Decode(huge)->payload.size(), 512u);
+}
+
 TEST(DeviceBlocks, DeviceDescriptorTextsRoundTripAndStayInsideTheBlock) {
   devio::DeviceDescriptor full;
   full.deviceType = 5;

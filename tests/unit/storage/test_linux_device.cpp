@@ -546,16 +546,23 @@ TEST(LinuxDevices, SystemCallsPassThroughTheSeam) {
 }
 
 // Whether a command block only reads: the SCSI commands that fetch information, and ATA
-// PASS-THROUGH carrying IDENTIFY (PACKET) DEVICE or a SMART read of values or thresholds.
+// PASS-THROUGH (16 or 12) carrying IDENTIFY (PACKET) DEVICE or a SMART read of values or
+// thresholds, or CHECK POWER MODE.
 bool ReadsOnly(const std::vector<std::uint8_t>& cdb) {
   static const std::uint8_t kScsiReads[] = {0x00, 0x03, 0x12, 0x1A, 0x1C, 0x25, 0x43, 0x46, 0x4A, 0x4D, 0x51, 0x5A, 0xA0};
   if (cdb.empty()) return false;
   if (std::find(std::begin(kScsiReads), std::end(kScsiReads), cdb[0]) != std::end(kScsiReads)) return true;
   if (cdb[0] == 0x9E) return cdb.size() > 1 && (cdb[1] & 0x1F) == 0x10;
-  if (cdb[0] != 0x85 || cdb.size() < 16) return false;
-  const std::uint8_t command = cdb[14], features = cdb[4];
-  return command == 0xEC || command == 0xA1 ||
-         (command == 0xB0 && (features == 0xD0 || features == 0xD1) && cdb[10] == 0x4F && cdb[12] == 0xC2);
+  std::uint8_t command = 0, features = 0, mid = 0, high = 0;
+  if (cdb[0] == 0x85 && cdb.size() >= 16) {
+    command = cdb[14], features = cdb[4], mid = cdb[10], high = cdb[12];
+  } else if (cdb[0] == 0xA1 && cdb.size() >= 12) {
+    command = cdb[9], features = cdb[3], mid = cdb[6], high = cdb[7];
+  } else {
+    return false;
+  }
+  return command == 0xEC || command == 0xA1 || command == 0xE5 ||
+         (command == 0xB0 && (features == 0xD0 || features == 0xD1) && mid == 0x4F && high == 0xC2);
 }
 
 // A full refresh run as root would open every node: each one read-only (a node closed after
@@ -609,6 +616,14 @@ TEST(LinuxDevices, RefreshOpensReadOnlyAndOnlyReads) {
       {0x35, 0, 0, 0, 0, 0, 0, 0, 0, 0},        // SYNCHRONIZE CACHE
       {0x85, 0x08, 0x0E, 0, 0xD8, 0, 0, 0, 0, 0, 0x4F, 0, 0xC2, 0, 0xB0, 0},  // ATA: SMART ENABLE
       {0x85, 0x08, 0x0E, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xE0, 0},          // ATA: STANDBY IMMEDIATE
+      {0x85, 0x06, 0x20, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xE0, 0},          // the same without data
+      {0x85, 0x0A, 0x06, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0xEC, 0},          // IDENTIFY as PIO data-out
+      {0x85, 0x06, 0x2E, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0xEC, 0},          // IDENTIFY without data
+      {0x85, 0x08, 0x06, 0, 0xD0, 0, 1, 0, 0, 0, 0x4F, 0, 0xC2, 0, 0xB0, 0},  // SMART READ DATA to the device
+      {0x85, 0x06, 0x20, 0, 0x02, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xEF, 0},       // SET FEATURES
+      {0xA1, 0x08, 0x0E, 0xD8, 0, 0, 0x4F, 0xC2, 0, 0xB0, 0, 0},              // (12): SMART ENABLE
+      {0xA1, 0x06, 0x20, 0, 0, 0, 0, 0, 0, 0xE0, 0, 0},                       // (12): STANDBY IMMEDIATE
+      {0xA1, 0x08, 0x0E, 0xD4, 0, 0, 0x4F, 0xC2, 0, 0xB0, 0, 0},              // (12): SMART self-test
   };
   for (const auto& cdb : changing) {
     devio::PassThroughRequest r;
@@ -636,6 +651,34 @@ TEST(LinuxDevices, RefreshOpensReadOnlyAndOnlyReads) {
   }
   dev.CloseHandle(h);
   EXPECT_TRUE(rec.CommandBlocks().empty());
+
+  // CHECK POWER MODE reads only, but its 12-byte form is BLANK to an optical drive: it never
+  // reaches one, while the 16-byte form and the disk's 12-byte one do.
+  auto send = [&](const std::string& path, const std::vector<std::uint8_t>& cdb) {
+    const Handle device = OpenDevice(path);
+    devio::PassThroughRequest r;
+    r.cdbLength = static_cast<std::uint8_t>(cdb.size());
+    std::copy(cdb.begin(), cdb.end(), r.cdb.begin());
+    r.senseInfoLength = 32;
+    r.dataIn = 2;
+    r.timeOutValue = 2;
+    r.senseInfoOffset = devio::kNativePassThrough.length;
+    r.dataBufferOffset = devio::kNativePassThrough.length + 32;
+    std::uint8_t block[512] = {};
+    devio::WritePassThrough(r, block, devio::kNativePassThrough);
+    std::uint32_t n = 0;
+    const bool ok = dev.DeviceIoControl(device, devio::kScsiPassThrough, block, devio::kNativePassThrough.length, block,
+                                        sizeof block, n);
+    dev.CloseHandle(device);
+    return ok;
+  };
+  const std::vector<std::uint8_t> check12 = {0xA1, 0x06, 0x20, 0, 0, 0, 0, 0, 0, 0xE5, 0, 0};
+  const std::vector<std::uint8_t> check16 = {0x85, 0x06, 0x20, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xE5, 0};
+  EXPECT_FALSE(send("\\\\.\\Cdrom0", check12));
+  EXPECT_TRUE(rec.CommandBlocks("sr0").empty());
+  EXPECT_TRUE(send("\\\\.\\Cdrom0", check16));
+  EXPECT_TRUE(send("\\\\.\\D:", check12));
+  EXPECT_EQ(rec.CommandBlocks(), (std::vector<std::vector<std::uint8_t>>{check16, check12}));
 }
 
 }  // namespace

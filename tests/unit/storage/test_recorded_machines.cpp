@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <tuple>
 
 #include "platform/linux/LinuxDevice.h"
@@ -47,8 +48,18 @@ void ScsiBlock(Tree& t, const std::string& dev, const std::string& name, const s
   BlockDevice(t, dev, name, std::to_string(sectors), removable, "../..");
 }
 
-// The node of a SCSI disk behind libata (or a bridge): INQUIRY as sysfs shows it, IDENTIFY
-// and SMART READ DATA through ATA PASS-THROUGH when `identify` is given.
+// What a SAT device answers an ATA command sent with CK_COND: CHECK CONDITION, RECOVERED
+// ERROR, "ATA pass-through information available", the registers in an ATA Status Return
+// descriptor (count as given, status DRDY).
+ScsiReply AtaRegistersReply(std::uint8_t count) {
+  ScsiReply r;
+  r.status = 0x02;
+  r.sense = {0x72, 0x01, 0x00, 0x1D, 0, 0, 0, 14, 0x09, 0x0C, 0, 0, 0, count, 0, 0, 0, 0, 0, 0, 0, 0x40};
+  return r;
+}
+
+// The node of a SCSI disk behind libata (or a bridge): INQUIRY as sysfs shows it, IDENTIFY,
+// SMART READ DATA and CHECK POWER MODE through ATA PASS-THROUGH when `identify` is given.
 FakeNode ScsiDisk(std::uint64_t sectors, std::vector<std::uint8_t> mbr, std::vector<std::uint8_t> inquiry,
                   std::optional<Block> identify) {
   FakeNode n;
@@ -59,6 +70,7 @@ FakeNode ScsiDisk(std::uint64_t sectors, std::vector<std::uint8_t> mbr, std::vec
     if (cdb[0] == 0x12) return ScsiReply{0, inquiry, {}};
     if (cdb[0] == 0x85 && identify && cdb[14] == 0xEC) return ScsiReply{0, {identify->begin(), identify->end()}, {}};
     if (cdb[0] == 0x85 && identify && cdb[14] == 0xB0 && cdb[4] == 0xD0) return ScsiReply{0, {smart.begin(), smart.end()}, {}};
+    if (cdb[0] == 0x85 && identify && cdb[14] == 0xE5) return AtaRegistersReply(0xFF);  // active or idle
     return IllegalRequest();
   };
   return n;
@@ -94,6 +106,24 @@ const std::string kCdromInfo =
     "CD-ROM information, Id: cdrom.c 3.20 2003/12/17\n\ndrive name:\t\tsr0\ndrive speed:\t\t24\n"
     "Can write CD-R:\t\t1\nCan write CD-RW:\t1\nCan read DVD:\t\t1\nCan write DVD-R:\t1\nCan write DVD-RAM:\t1\n\n";
 
+// The NVMe admin pass-through of a controller whose pages were recorded under
+// tests/data/storage/nvme: Identify Controller, Identify Namespace 1 and the health log.
+// Anything else is refused with Invalid Opcode / Invalid Field, as a controller does.
+std::function<int(nvme_admin_cmd&)> NvmeController(const std::string& recorded) {
+  const auto ctrl = ReadData("nvme/" + recorded + ".id-ctrl.bin"), ns = ReadData("nvme/" + recorded + ".id-ns.bin"),
+             log = ReadData("nvme/" + recorded + ".smart-log.bin");
+  return [ctrl, ns, log](nvme_admin_cmd& c) {
+    const std::vector<std::uint8_t>* page = nullptr;
+    if (c.opcode == 0x06 && c.cdw10 == 1) page = &ctrl;
+    if (c.opcode == 0x06 && c.cdw10 == 0 && c.nsid == 1) page = &ns;
+    if (c.opcode == 0x02 && (c.cdw10 & 0xFF) == 0x02 && (c.nsid == 0xFFFFFFFF || c.nsid == 0)) page = &log;
+    if (!page) return 0x4002;  // Do Not Retry, Invalid Field in Command
+    std::memset(reinterpret_cast<void*>(c.addr), 0, c.data_len);
+    std::memcpy(reinterpret_cast<void*>(c.addr), page->data(), std::min<std::size_t>(c.data_len, page->size()));
+    return 0;
+  };
+}
+
 // --- The machines ---------------------------------------------------------------------------------
 
 // A laptop: an NVMe system disk, a USB stick and a USB DVD writer (an ATAPI drive behind a
@@ -109,6 +139,7 @@ void Laptop(Tree& t, Recorder& rec) {
   FakeNode& disk = rec.nodes["nvme0n1"];
   disk.bytes = 1000215216ULL * 512;
   disk.image = Mbr({{0xEF, 2048, 1048576}, {0x83, 1050624, 999000000}});
+  disk.nvmeAdmin = NvmeController("pm981");
 
   const std::string stick = "sys/devices/pci0000:00/0000:00:14.0/usb1/1-2/1-2:1.0/host1/target1:0:0/1:0:0:0";
   ScsiBlock(t, stick, "sda", "SanDisk ", "Cruzer Blade    ", "1.00", 0, 30031872, true);
@@ -359,6 +390,257 @@ TEST(RecordedMachines, LegacyIdeDiskThroughTheDriversIoctl) {
   }
   EXPECT_GT(ideCommands, 0u);
   for (const auto& open : rec.opens) EXPECT_EQ(open.flags & O_ACCMODE, O_RDONLY) << open.path;
+}
+
+// The laptop's NVMe disk as root: its identity from Identify Controller, its exact size from
+// Identify Namespace, SMART state, temperature and health from the health log, through three
+// admin commands on the read-only node and nothing else. As a user the node does not open,
+// and the record keeps what sysfs tells.
+TEST(RecordedMachines, NvmeDiskAnswersIdentifyAndHealth) {
+  for (Rights rights : {Rights::Root, Rights::User}) {
+    SCOPED_TRACE(rights == Rights::Root ? "root" : "user");
+    Tree tree;
+    Recorder root;
+    DenyAll user;
+    root.passOthers = false;
+    Laptop(tree, root);
+    Recorder& rec = rights == Rights::Root ? root : static_cast<Recorder&>(user);
+    LinuxPlatform layer(tree.Root());
+    platform::SetLinuxSystemCalls(layer.Devices(), &rec);
+    ScopedPlatform scope(layer);
+    TKyvex_Storage storage;
+    storage.CollectData();
+    ASSERT_GE(storage.PhysicalCount(), 1);
+    const TDeviceInfo& disk = storage.PhysicalDevices()[0];
+    EXPECT_EQ(disk.Model, "SAMSUNG MZVLB512HBJQ-000L7");
+    EXPECT_EQ(disk.SerialNumber, "S4ENNX0N123456");
+    EXPECT_EQ(disk.Revision, "5M2QEXF7");
+    EXPECT_EQ(disk.BusType, devio::kBusNvme);
+    if (rights == Rights::User) {
+      EXPECT_FALSE(disk.Health.Available);
+      EXPECT_FALSE(disk.SMARTSupport);
+      continue;
+    }
+    EXPECT_EQ(disk.Size, 1000215216LL * 512);  // the namespace's blocks, not whole cylinders
+    EXPECT_TRUE(disk.SMARTSupport);
+    EXPECT_TRUE(disk.SMARTActive);
+    EXPECT_EQ(disk.Temperature, 37);
+    const TNvmeHealth expected{true, 0, 100, 10, 3, 5123, 47, 0};
+    EXPECT_EQ(disk.Health, expected);
+    // The disk's drives link to it; the health is the disk's alone.
+    for (const auto& l : storage.LogicalDevices()) {
+      EXPECT_FALSE(l.Health.Available) << l.Drive;
+      if (l.Drive == 'C' || l.Drive == 'D') EXPECT_EQ(l.PHYSIndex, 0) << l.Drive;
+    }
+
+    std::vector<std::tuple<int, std::uint32_t, std::uint32_t, std::uint32_t>> admin;  // opcode, nsid, cdw10, length
+    for (const auto& call : rec.requests) {
+      if (call.request != NVME_IOCTL_ADMIN_CMD) continue;
+      EXPECT_EQ(call.path, "/dev/nvme0n1");
+      nvme_admin_cmd c;
+      std::memcpy(&c, call.command.data(), sizeof c);
+      admin.emplace_back(c.opcode, c.nsid, c.cdw10, c.data_len);
+    }
+    // Each page once, through the disk's own node.
+    EXPECT_EQ(admin, (std::vector<std::tuple<int, std::uint32_t, std::uint32_t, std::uint32_t>>{
+                         {0x06, 0, 1, 4096}, {0x06, 1, 0, 4096}, {0x02, 0xFFFFFFFF, 0x02 | (127u << 16), 512}}));
+    for (const auto& open : rec.opens) EXPECT_EQ(open.flags & O_ACCMODE, O_RDONLY) << open.path;
+    EXPECT_EQ(rec.openNow, 0);
+  }
+}
+
+// The layer's NVMe queries send only the three admin commands it knows: a query for another
+// page, another log, a feature or another protocol is refused before it reaches the
+// controller, as is one whose data area lies outside the query or one on a handle opened
+// without access rights.
+TEST(RecordedMachines, NvmeQueriesOutsideTheKnownPagesAreRefused) {
+  Tree tree;
+  Recorder rec;
+  rec.passOthers = false;
+  Laptop(tree, rec);
+  LinuxPlatform layer(tree.Root());
+  platform::SetLinuxSystemCalls(layer.Devices(), &rec);
+  auto& api = layer.Devices();
+  const Handle h = api.CreateFile("\\\\.\\PhysicalDrive0", devio::kGenericRead, 3, devio::kOpenExisting, 0);
+  ASSERT_NE(h, platform::kInvalidHandle);
+  const Handle queryOnly = api.CreateFile("\\\\.\\PhysicalDrive0", 0, 3, devio::kOpenExisting, 0);
+  const Handle stick = api.CreateFile("\\\\.\\PhysicalDrive1", devio::kGenericRead, 3, devio::kOpenExisting, 0);
+  auto ask = [&](Handle on, std::uint32_t property, std::uint32_t protocol, std::uint32_t type, std::uint32_t value,
+                 std::uint32_t sub, std::uint32_t length, std::size_t cut = 0) {
+    devio::ProtocolQuery q;
+    q.propertyId = property;
+    q.data = {protocol, type, value, sub, 0, length};
+    auto block = q.Encode();
+    block.resize(block.size() - cut);
+    std::vector<std::uint8_t> out(8192);
+    std::uint32_t n = 0;
+    return api.DeviceIoControl(on, devio::kStorageQueryProperty, block.data(), static_cast<std::uint32_t>(block.size()),
+                               out.data(), static_cast<std::uint32_t>(out.size()), n);
+  };
+  constexpr std::uint32_t kNvme = devio::ProtocolSpecificData::kProtocolNvme, kId = devio::ProtocolSpecificData::kNvmeIdentify,
+                          kLog = devio::ProtocolSpecificData::kNvmeLogPage, kDev = devio::ProtocolQuery::kDeviceProperty;
+  EXPECT_TRUE(ask(h, kDev, kNvme, kLog, 2, 0, 512));
+  const std::size_t known = rec.requests.size();
+  EXPECT_FALSE(ask(h, kDev, kNvme, kId, 2, 0, 4096));         // active namespace list
+  EXPECT_FALSE(ask(h, kDev, kNvme, kLog, 1, 0, 4096));        // error log
+  EXPECT_FALSE(ask(h, kDev, kNvme, kLog, 2, 512, 512));       // the log at another offset
+  EXPECT_FALSE(ask(h, kDev, kNvme, 3, 0x06, 0, 4096));        // a feature
+  EXPECT_FALSE(ask(h, kDev, 2, kId, 1, 0, 4096));             // the ATA protocol
+  EXPECT_FALSE(ask(h, kDev, kNvme, kLog, 2, 0, 256));         // too little room for the log
+  EXPECT_FALSE(ask(h, kDev, kNvme, kLog, 2, 0, 512, 1));      // data area cut short
+  EXPECT_FALSE(ask(queryOnly, kDev, kNvme, kLog, 2, 0, 512));
+  EXPECT_FALSE(ask(stick, kDev, kNvme, kLog, 2, 0, 512));     // no NVMe disk
+  for (std::size_t i = known; i < rec.requests.size(); ++i)
+    EXPECT_NE(rec.requests[i].request, static_cast<unsigned long>(NVME_IOCTL_ADMIN_CMD));
+  for (Handle x : {h, queryOnly, stick}) api.CloseHandle(x);
+}
+
+// The ATA command an ATA PASS-THROUGH block carries (16- or 12-byte form), or -1.
+int AtaCommandOf(const std::vector<std::uint8_t>& cdb) {
+  if (cdb[0] == 0x85 && cdb.size() >= 16) return cdb[14];
+  if (cdb[0] == 0xA1 && cdb.size() >= 12) return cdb[9];
+  return -1;
+}
+
+// A desktop whose data disk (a WD5000AAKS, recorded) sits in a USB enclosure: the bridge
+// names itself in its inquiry data; the drive answers IDENTIFY, SMART READ DATA and CHECK
+// POWER MODE through ATA PASS-THROUGH, in the 16-byte form or, behind an older bridge, only
+// in the 12-byte one; `asleep` when the drive is in standby.
+struct UsbSatDisk {
+  bool twelveOnly = false, asleep = false;
+  std::vector<std::vector<std::uint8_t>> served;  // the commands the drive itself ran
+
+  void Build(Tree& t, Recorder& rec) {
+    const std::string root = "sys/devices/pci0000:00/0000:00:17.0/ata1/host0/target0:0:0/0:0:0:0";
+    ScsiBlock(t, root, "sda", "ATA     ", "ST320410A       ", "3.39", 0, 39102336, false);
+    t.File("sys/class/ata_link/link1/sata_spd", "1.5 Gbps\n");
+    Partition(t, root + "/block/sda", "sda1", 63, 39102273);
+    rec.nodes["sda"] = ScsiDisk(39102336, Mbr({{0x83, 63, 39102273}}), Inquiry(0, "ATA", "ST320410A", "3.39"),
+                                IdentifyOf("ST320410A--3.39"));
+    rec.nodes["sda1"].bytes = 1 << 20;
+
+    const std::string usb = "sys/devices/pci0000:00/0000:00:14.0/usb2/2-3/2-3:1.0/host4/target4:0:0/4:0:0:0";
+    ScsiBlock(t, usb, "sdb", "JMicron ", "Generic         ", "0508", 0, 976773168, false);
+    Partition(t, usb + "/block/sdb", "sdb1", 2048, 976771072);
+    FakeNode n;
+    n.bytes = 976773168ULL * 512;
+    n.image = Mbr({{0x07, 2048, 976771072}});
+    const Block identify = IdentifyOf("WDC_WD5000AAKS--00TMA0-12.01C01");
+    const Block smart = SmartDataOf("WDC_WD5000AAKS--00TMA0-12.01C01");
+    n.scsi = [this, identify, smart](const std::vector<std::uint8_t>& cdb) {
+      if (cdb[0] == 0x12) return ScsiReply{0, Inquiry(0, "JMicron", "Generic", "0508"), {}};
+      const int command = AtaCommandOf(cdb);
+      if (command < 0 || (twelveOnly && cdb[0] == 0x85)) return IllegalRequest();
+      served.push_back(cdb);
+      if (command == 0xE5) return AtaRegistersReply(asleep ? 0x00 : 0xFF);
+      if (command == 0xEC) return ScsiReply{0, {identify.begin(), identify.end()}, {}};
+      if (command == 0xB0) return ScsiReply{0, {smart.begin(), smart.end()}, {}};
+      return IllegalRequest();
+    };
+    rec.nodes["sdb"] = n;
+    rec.nodes["sdb1"].bytes = 1 << 20;
+    t.File("proc/self/mounts", "/dev/sda1 / ext4 rw 0 0\n/dev/sdb1 /media/backup ntfs3 rw 0 0\n");
+  }
+};
+
+// The drive behind the bridge, as `smartctl -d sat` reads it: the record carries the drive's
+// identity, identify data and SMART values, and names the bridge beside them; the drive's
+// volume links to it. Through either form of the command, whichever the bridge takes; the
+// 12-byte form only after the 16-byte one was refused, and only to this disk.
+TEST(RecordedMachines, UsbSatDiskShowsTheDriveNotTheBridge) {
+  for (bool twelveOnly : {false, true}) {
+    SCOPED_TRACE(twelveOnly ? "12-byte bridge" : "16-byte bridge");
+    Tree tree;
+    Recorder rec;
+    rec.passOthers = false;
+    UsbSatDisk machine;
+    machine.twelveOnly = twelveOnly;
+    machine.Build(tree, rec);
+    LinuxPlatform layer(tree.Root());
+    platform::SetLinuxSystemCalls(layer.Devices(), &rec);
+    ScopedPlatform scope(layer);
+    TKyvex_Storage storage;
+    storage.CollectData();
+    ASSERT_EQ(storage.PhysicalCount(), 2);
+    const TDeviceInfo& usb = storage.PhysicalDevices()[1];
+    EXPECT_EQ(usb.DevicePath, "/dev/sdb");
+    EXPECT_EQ(usb.Vendor, "WDC");
+    EXPECT_EQ(usb.Model, "WD5000AAKS-00TMA0");
+    EXPECT_EQ(usb.SerialNumber, "WD-WCAPW0493929");
+    EXPECT_EQ(usb.Revision, "12.01C01");
+    EXPECT_EQ(usb.Bridge, "JMicron Generic");
+    EXPECT_EQ(usb.BusType, devio::kBusUsb);
+    EXPECT_TRUE(usb.SMARTSupport && usb.SMARTActive);
+    EXPECT_FALSE(usb.SMARTAttributes.empty());
+    EXPECT_GT(usb.Temperature, 0);
+    EXPECT_FALSE(usb.Standby);
+    // The SATA system disk is no bridge's.
+    EXPECT_EQ(storage.PhysicalDevices()[0].Model, "ST320410A");
+    EXPECT_TRUE(storage.PhysicalDevices()[0].Bridge.empty());
+    std::vector<std::pair<char, int>> links;
+    for (const auto& l : storage.LogicalDevices()) links.push_back({l.Drive, l.PHYSIndex});
+    EXPECT_EQ(links, (std::vector<std::pair<char, int>>{{'C', 0}, {'D', 1}}));
+
+    bool sawIdentify = false;
+    for (const auto& cdb : machine.served) sawIdentify |= AtaCommandOf(cdb) == 0xEC;
+    EXPECT_TRUE(sawIdentify);
+    for (const auto& cdb : rec.CommandBlocks()) {
+      const int command = AtaCommandOf(cdb);
+      if (command >= 0) {
+        EXPECT_TRUE(command == 0xEC || command == 0xB0 || command == 0xE5) << command;
+      }
+    }
+    for (const char* node : {"sda", "sda1"}) {
+      for (const auto& cdb : rec.CommandBlocks(node)) EXPECT_NE(cdb[0], 0xA1) << node;
+    }
+    // The 12-byte form only where the 16-byte one was refused.
+    if (!twelveOnly) {
+      for (const auto& cdb : rec.CommandBlocks("sdb")) EXPECT_NE(cdb[0], 0xA1);
+    }
+    for (const auto& open : rec.opens) EXPECT_EQ(open.flags & O_ACCMODE, O_RDONLY) << open.path;
+    EXPECT_EQ(rec.openNow, 0);
+  }
+}
+
+// A disk in standby is not woken, as `smartctl -n standby` leaves it: CHECK POWER MODE goes
+// first, through either form, and no IDENTIFY and no SMART read follow. The record holds what
+// the system knew (the bridge's names, size, location) and says the disk is in standby.
+TEST(RecordedMachines, SleepingDiskIsNotWoken) {
+  for (bool twelveOnly : {false, true}) {
+    SCOPED_TRACE(twelveOnly ? "12-byte bridge" : "16-byte bridge");
+    Tree tree;
+    Recorder rec;
+    rec.passOthers = false;
+    UsbSatDisk machine;
+    machine.twelveOnly = twelveOnly;
+    machine.asleep = true;
+    machine.Build(tree, rec);
+    LinuxPlatform layer(tree.Root());
+    platform::SetLinuxSystemCalls(layer.Devices(), &rec);
+    ScopedPlatform scope(layer);
+    TKyvex_Storage storage;
+    storage.CollectData();
+    ASSERT_EQ(storage.PhysicalCount(), 2);
+    const TDeviceInfo& usb = storage.PhysicalDevices()[1];
+    EXPECT_TRUE(usb.Standby);
+    EXPECT_EQ(usb.Model, "Generic");
+    EXPECT_EQ(usb.DevicePath, "/dev/sdb");
+    EXPECT_EQ(usb.Size, 976773168LL * 512 / (255 * 63 * 512) * (255 * 63 * 512));
+    EXPECT_TRUE(usb.LocationAvailable);
+    EXPECT_TRUE(usb.SMARTAttributes.empty());
+    EXPECT_FALSE(storage.PhysicalDevices()[0].Standby);
+    EXPECT_FALSE(storage.PhysicalDevices()[0].SMARTAttributes.empty());
+    ASSERT_FALSE(machine.served.empty());
+    for (const auto& cdb : machine.served) EXPECT_EQ(AtaCommandOf(cdb), 0xE5);
+    // Its medium is not read either (the partition table): the drive on it keeps its link by
+    // location, without its partition entry. The awake disk's table was read.
+    EXPECT_EQ(std::count(rec.reads.begin(), rec.reads.end(), "/dev/sdb"), 0);
+    EXPECT_GT(std::count(rec.reads.begin(), rec.reads.end(), "/dev/sda"), 0);
+    ASSERT_EQ(storage.LogicalCount(), 2);
+    EXPECT_EQ(storage.LogicalDevices()[1].PHYSIndex, 1);
+    EXPECT_TRUE(storage.LogicalDevices()[1].Layout.empty());
+    EXPECT_FALSE(storage.LogicalDevices()[0].Layout.empty());
+  }
 }
 
 // The server's twins keep their own serial numbers and SMART data as root.

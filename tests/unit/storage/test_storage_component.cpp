@@ -379,6 +379,79 @@ TEST(StorageRefresh, SmartRecordOfAKnownDeviceAddsNoRecord) {
   EXPECT_EQ(storage.PhysicalDevices()[0].Device, 0u);
 }
 
+// An NVMe disk on Windows 10: the storage driver gives its descriptor (the serial number as
+// the EUI-64 the driver makes of it) and, through the protocol-specific query, the
+// controller's identify data, the namespace's and the health log (tests/data/storage/nvme).
+// The controller's own texts win; an older system whose driver knows no protocol query
+// leaves the descriptor's record as it was, without health.
+TEST(StorageRefresh, NvmeDiskThroughTheProtocolSpecificQuery) {
+  for (bool protocolQuery : {true, false}) {
+    SCOPED_TRACE(protocolQuery ? "Windows 10" : "older driver");
+    FakePlatform fake;
+    platform::FakeDevice& dev = fake.devices;
+    const std::string pd0 = Path("PhysicalDrive", 0);
+    auto page = [&](std::uint32_t property, std::uint32_t type, std::uint32_t value, const std::string& file) {
+      platform::FakeIoRule rule;
+      rule.code = devio::kStorageQueryProperty;
+      rule.accepts = [=](devio::BlockView in) {
+        const auto q = devio::ProtocolQuery::Decode(in);
+        return q && q->propertyId == property && q->data.protocolType == devio::ProtocolSpecificData::kProtocolNvme &&
+               q->data.dataType == type && q->data.requestValue == value && q->data.requestSubValue == 0;
+      };
+      devio::ProtocolDataDescriptor reply;
+      reply.data = devio::ProtocolQuery::Decode(devio::ProtocolQuery{}.Encode())->data;
+      reply.data.protocolType = devio::ProtocolSpecificData::kProtocolNvme;
+      reply.data.dataType = type;
+      reply.data.requestValue = value;
+      reply.payload = ReadData("nvme/" + file);
+      rule.reply.data = reply.Encode();
+      if (protocolQuery) dev.Device(pd0).rules.push_back(rule);
+    };
+    page(devio::ProtocolQuery::kAdapterProperty, devio::ProtocolSpecificData::kNvmeIdentify, 1, "pm981.id-ctrl.bin");
+    page(devio::ProtocolQuery::kDeviceProperty, devio::ProtocolSpecificData::kNvmeIdentify, 0, "pm981.id-ns.bin");
+    page(devio::ProtocolQuery::kDeviceProperty, devio::ProtocolSpecificData::kNvmeLogPage, 2, "pm981.smart-log.bin");
+    // Every other query (the device descriptor) is answered with the descriptor.
+    dev.Reply(pd0, devio::kStorageQueryProperty,
+              Property("NVMe", "SAMSUNG MZVLB512", "5M2Q", "0025_3884_B91B_04D1.", devio::kBusNvme));
+    dev.Reply(pd0, devio::kScsiGetAddress, devio::ScsiAddress{1, 0, 0, 0}.Encode());
+    dev.Reply(pd0, devio::kDiskGetDriveGeometry, Geometry(62260));
+    dev.Reply(pd0, devio::kStorageGetMediaTypesEx, DiskMediaTypes());
+    ScopedPlatform scope(fake);
+    TKyvex_Storage storage;
+    storage.CollectData();
+    ASSERT_EQ(storage.PhysicalCount(), 1);
+    const TDeviceInfo& disk = storage.PhysicalDevices()[0];
+    EXPECT_EQ(disk.BusType, devio::kBusNvme);
+    if (!protocolQuery) {
+      EXPECT_EQ(disk.Model, "SAMSUNG MZVLB512");
+      EXPECT_EQ(disk.SerialNumber, "0025_3884_B91B_04D1.");
+      EXPECT_EQ(disk.Size, 62260LL * 255 * 63 * 512);
+      EXPECT_FALSE(disk.Health.Available);
+      EXPECT_FALSE(disk.SMARTSupport);
+      continue;
+    }
+    EXPECT_EQ(disk.Model, "SAMSUNG MZVLB512HBJQ-000L7");
+    EXPECT_EQ(disk.SerialNumber, "S4ENNX0N123456");
+    EXPECT_EQ(disk.Revision, "5M2QEXF7");
+    EXPECT_EQ(disk.Size, 1000215216LL * 512);
+    EXPECT_TRUE(disk.SMARTSupport && disk.SMARTActive && disk.ExtraInfoAvailable);
+    EXPECT_EQ(disk.Temperature, 37);
+    EXPECT_EQ(disk.Health, (TNvmeHealth{true, 0, 100, 10, 3, 5123, 47, 0}));
+    // The queries went out on a handle opened with access rights, in the form the storage
+    // driver takes: the protocol data right behind the query header, room for a whole page.
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> asked;  // property, data length
+    for (const auto& call : dev.CallsOf(devio::kStorageQueryProperty)) {
+      const auto q = devio::ProtocolQuery::Decode(call.input);
+      if (!q || !devio::ProtocolQuery::IsProtocolProperty(q->propertyId)) continue;
+      EXPECT_EQ(q->data.dataOffset, devio::ProtocolSpecificData::kSize);
+      EXPECT_EQ(call.input.size(), devio::ProtocolQuery::kHeaderSize + q->data.dataLength);
+      EXPECT_GE(call.outSize, call.input.size());
+      asked.emplace_back(q->propertyId, q->data.dataLength);
+    }
+    EXPECT_EQ(asked, (std::vector<std::pair<std::uint32_t, std::uint32_t>>{{49, 4096}, {50, 4096}, {50, 512}}));
+  }
+}
+
 TEST(StorageRefresh, Win9xUsesPortsThenTheSmartDriver) {
   FakePlatform fake;
   fake.version.dwPlatformId = platform::kPlatformWin32Windows;

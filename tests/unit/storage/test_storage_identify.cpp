@@ -2,6 +2,9 @@
 // hdparm's reading of the same blocks, and the rules one word at a time.
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
+#include "platform/Text.h"
 #include "storage/Kyvex_IdentifyFile.h"
 #include "storage/Kyvex_WinIOCTL.h"
 #include "unit/storage/StorageTestSupport.h"
@@ -258,3 +261,131 @@ TEST(IdentifyData, GeometryBufferAndOnlyItsOwnFields) {
 }
 
 }  // namespace
+
+// NVMe pages (tests/data/storage/nvme: a Samsung PM981's identify pages and health log) and
+// the rules one field at a time.
+namespace {
+
+std::vector<std::uint8_t> Nvme(const std::string& page) { return ReadData("nvme/pm981." + page + ".bin"); }
+
+}  // namespace
+
+// nvme-cli's reading of the same pages (its JSON, written through the replay in that folder)
+// checks ours: identity, size and every health value, for a healthy and a worn disk.
+TEST(NvmePages, ReadAsNvmeCliReadsThem) {
+  auto json = [](const std::string& name) {
+    const auto bytes = ReadData("nvme/" + name + ".nvme-cli.json");
+    return nlohmann::json::parse(std::string(bytes.begin(), bytes.end()));
+  };
+  auto number = [](const nlohmann::json& v) {  // 64-bit counters come as texts
+    return v.is_string() ? std::stoull(v.get<std::string>()) : v.get<std::uint64_t>();
+  };
+  const auto ctrl = json("pm981.id-ctrl"), ns = json("pm981.id-ns");
+  TDeviceInfo info;
+  ASSERT_TRUE(ParseNvmeIdentifyController(Nvme("id-ctrl"), info));
+  EXPECT_EQ(info.Model, text::Trim(ctrl["mn"].get<std::string>()));
+  EXPECT_EQ(info.SerialNumber, text::Trim(ctrl["sn"].get<std::string>()));
+  EXPECT_EQ(info.Revision, text::Trim(ctrl["fr"].get<std::string>()));
+  const unsigned format = ns["flbas"].get<unsigned>() & 0x0F;
+  EXPECT_EQ(NvmeNamespaceBytes(Nvme("id-ns")),
+            static_cast<std::int64_t>(number(ns["nsze"]) << ns["lbafs"][format]["ds"].get<unsigned>()));
+
+  for (const char* log : {"pm981.smart-log", "pm981-worn.smart-log"}) {
+    SCOPED_TRACE(log);
+    const auto cli = json(log);
+    TDeviceInfo health;
+    ASSERT_TRUE(ParseNvmeHealthLog(ReadData(std::string("nvme/") + log + ".bin"), health));
+    EXPECT_EQ(health.Health.CriticalWarning, number(cli["critical_warning"]));
+    EXPECT_EQ(health.Temperature, number(cli["temperature"]) - 273);
+    EXPECT_EQ(health.Health.AvailableSpare, number(cli["avail_spare"]));
+    EXPECT_EQ(health.Health.AvailableSpareThreshold, number(cli["spare_thresh"]));
+    EXPECT_EQ(health.Health.PercentageUsed, number(cli["percent_used"]));
+    EXPECT_EQ(health.Health.PowerOnHours, number(cli["power_on_hours"]));
+    EXPECT_EQ(health.Health.UnsafeShutdowns, number(cli["unsafe_shutdowns"]));
+    EXPECT_EQ(health.Health.MediaErrors, number(cli["media_errors"]));
+  }
+}
+
+TEST(NvmePages, IdentifyControllerTextsAndWhatAPageMustHold) {
+  TDeviceInfo info;
+  info.Model = "from the descriptor";
+  ASSERT_TRUE(ParseNvmeIdentifyController(Nvme("id-ctrl"), info));
+  EXPECT_EQ(info.Model, "SAMSUNG MZVLB512HBJQ-000L7");
+  EXPECT_EQ(info.SerialNumber, "S4ENNX0N123456");
+  EXPECT_EQ(info.Revision, "5M2QEXF7");
+  // A page cut before the firmware revision, or one without a model (no controller there),
+  // leaves the record alone.
+  auto cut = Nvme("id-ctrl");
+  cut.resize(71);
+  TDeviceInfo untouched;
+  untouched.Model = "kept";
+  EXPECT_FALSE(ParseNvmeIdentifyController(cut, untouched));
+  auto blank = Nvme("id-ctrl");
+  std::fill(blank.begin() + 24, blank.begin() + 64, ' ');
+  EXPECT_FALSE(ParseNvmeIdentifyController(blank, untouched));
+  EXPECT_EQ(untouched.Model, "kept");
+}
+
+TEST(NvmePages, NamespaceSizeFromTheFormatInUse) {
+  EXPECT_EQ(NvmeNamespaceBytes(Nvme("id-ns")), 1000215216LL * 512);
+  struct Case {
+    const char* what;
+    std::uint8_t flbas;     // byte 26
+    std::uint8_t shift;     // LBADS of the format it picks
+    std::uint64_t blocks;
+    std::int64_t bytes;
+  } cases[] = {
+      {"4 KiB blocks in format 1", 0x01, 12, 122096646, 122096646LL * 4096},
+      {"format 17 through the high bits", 0x21, 12, 1000, 4096000},
+      {"metadata bit ignored", 0x10 | 0x01, 12, 10, 40960},
+      {"block size below 512", 0x01, 8, 1000, 0},
+      {"block size beyond reason", 0x01, 40, 1000, 0},
+      {"no blocks", 0x01, 12, 0, 0},
+      {"more bytes than 63 bits hold", 0x01, 12, 1ULL << 52, 0},
+  };
+  for (const auto& c : cases) {
+    auto ns = Nvme("id-ns");
+    devio::Put64(ns.data(), c.blocks);
+    ns[26] = c.flbas;
+    const unsigned format = (c.flbas & 0x0F) | ((c.flbas & 0x60) >> 1);
+    ns[128 + 4 * format + 2] = c.shift;
+    EXPECT_EQ(NvmeNamespaceBytes(ns), c.bytes) << c.what;
+  }
+  auto shortPage = Nvme("id-ns");
+  shortPage.resize(383);  // the LBA formats end at byte 383
+  EXPECT_EQ(NvmeNamespaceBytes(shortPage), 0);
+}
+
+TEST(NvmePages, HealthLogValuesTemperatureAndCounters) {
+  TDeviceInfo info;
+  ASSERT_TRUE(ParseNvmeHealthLog(Nvme("smart-log"), info));
+  EXPECT_EQ(info.Health, (TNvmeHealth{true, 0x00, 100, 10, 3, 5123, 47, 0}));
+  EXPECT_EQ(info.Temperature, 37);
+  EXPECT_TRUE(info.SMARTSupport);
+  EXPECT_TRUE(info.SMARTActive);
+
+  // A worn disk past its rated life with every warning up, counters beyond 64 bits, a
+  // temperature the controller does not report and one below freezing.
+  auto log = Nvme("smart-log");
+  log[0] = 0x3F;
+  log[5] = 255;
+  log[128 + 8] = 1;                      // power-on hours: 2^64 + 5123
+  devio::Put64(&log[144], UINT64_MAX);   // exactly 64 bits of unsafe shutdowns
+  devio::Put64(&log[160], 12);
+  for (auto [kelvin, celsius] : {std::pair<std::uint16_t, int>{0, 0}, {263, 0}, {273, 0}, {274, 1}, {600, 255}}) {
+    devio::Put16(&log[1], kelvin);
+    TDeviceInfo worn;
+    ASSERT_TRUE(ParseNvmeHealthLog(log, worn));
+    EXPECT_EQ(worn.Temperature, celsius) << kelvin;
+    EXPECT_EQ(worn.Health.CriticalWarning, 0x3F);
+    EXPECT_EQ(worn.Health.PercentageUsed, 255);
+    EXPECT_EQ(worn.Health.PowerOnHours, UINT64_MAX);
+    EXPECT_EQ(worn.Health.UnsafeShutdowns, UINT64_MAX);
+    EXPECT_EQ(worn.Health.MediaErrors, 12u);
+  }
+  log.resize(175);  // the media-error counter ends at byte 175
+  TDeviceInfo none;
+  EXPECT_FALSE(ParseNvmeHealthLog(log, none));
+  EXPECT_FALSE(none.Health.Available);
+  EXPECT_FALSE(none.SMARTSupport);
+}

@@ -223,7 +223,16 @@ TEST_F(NTPrimitives, PassThroughInquiryAndOpticalAbilities) {
   dev.CloseHandle(h);
 
   const auto sent = dev.CallsOf(devio::kScsiPassThrough);
-  ASSERT_EQ(sent.size(), 2u);
+  // Inquiry, mode sense, and before the SMART read the power mode, in the 16-byte form alone
+  // (the 12-byte one is BLANK to an optical drive) and without data.
+  ASSERT_EQ(sent.size(), 3u);
+  devio::PassThroughRequest power;
+  ASSERT_TRUE(devio::ReadPassThrough(sent[2].input.data(), static_cast<std::uint32_t>(sent[2].input.size()),
+                                     sent[2].outSize, power));
+  EXPECT_EQ(power.cdbLength, 16);
+  EXPECT_EQ(std::vector<int>(power.cdb.begin(), power.cdb.begin() + 3), (std::vector<int>{0x85, 0x06, 0x20}));
+  EXPECT_EQ(power.cdb[14], 0xE5);
+  EXPECT_EQ(power.dataTransferLength, 0u);
   // The header in this process's form, the sense area right after it, the data 32 bytes on.
   const devio::PassThroughForm& form = devio::kNativePassThrough;
   EXPECT_EQ(form.length, sizeof(void*) == 8 ? 56u : 44u);

@@ -2,6 +2,8 @@
 // field names, and the sections of the two window pages.
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include "report/StorageReport.h"
 #include "platform/fake/FakePlatform.h"
 #include "unit/storage/StorageTestSupport.h"
@@ -112,6 +114,49 @@ TEST(StorageReport, PagesShowEachDeviceAndWhereEachDriveLies) {
   TKyvex_Storage empty;
   EXPECT_TRUE(report::StoragePhysicalSections(empty).empty());
   EXPECT_EQ(report::StorageText(empty), "Storage devices: 0 physical, 0 logical\n");
+}
+
+// An NVMe disk's health: rows and a JSON object only for a record whose health log was read
+// (a SATA disk's zeros would read as a disk with no spare left); the ATA-only rows left out.
+TEST(StorageReport, NvmeHealthOnlyWhereItWasRead) {
+  struct Records : TKyvex_Storage {
+    void Add(const TDeviceInfo& d) { FPhysicalDevices.push_back(d); }
+  } storage;
+  TDeviceInfo nvme;
+  nvme.Model = "SAMSUNG MZVLB512HBJQ-000L7";
+  nvme.ExtraInfoAvailable = nvme.SMARTSupport = nvme.SMARTActive = true;
+  nvme.Temperature = 37;
+  nvme.Health = {true, 0x05, 4, 10, 104, 5123, 47, UINT64_MAX};
+  storage.Add(nvme);
+  TDeviceInfo sata;
+  sata.Model = "ST320410A";
+  storage.Add(sata);
+
+  const auto sections = report::StoragePhysicalSections(storage);
+  ASSERT_EQ(sections.size(), 2u);
+  std::map<std::string, std::string> rows(sections[0].Items.begin(), sections[0].Items.end());
+  EXPECT_EQ(rows["Critical warning"], "0x05 (available spare below threshold, reliability degraded)");
+  EXPECT_EQ(rows["Available spare"], "4% (threshold 10%)");
+  EXPECT_EQ(rows["Percentage used"], "104%");
+  EXPECT_EQ(rows["Power-on hours"], "5123");
+  EXPECT_EQ(rows["Unsafe shutdowns"], "47");
+  EXPECT_EQ(rows["Media errors"], "18446744073709551615");
+  EXPECT_EQ(rows["Temperature"], "37 °C");
+  EXPECT_EQ(rows["SMART"], "supported, enabled");
+  EXPECT_FALSE(rows.count("ATA version"));
+  for (const auto& [label, value] : sections[1].Items) EXPECT_NE(label, "Percentage used");
+
+  const auto j = report::StorageJson(storage);
+  const auto& health = j["PhysicalDevices"][0]["Health"];
+  EXPECT_EQ(health["CriticalWarning"], 5);
+  EXPECT_EQ(health["CriticalWarningText"], "available spare below threshold, reliability degraded");
+  EXPECT_EQ(health["AvailableSpare"], 4);
+  EXPECT_EQ(health["AvailableSpareThreshold"], 10);
+  EXPECT_EQ(health["PercentageUsed"], 104);
+  EXPECT_EQ(health["PowerOnHours"], 5123u);
+  EXPECT_EQ(health["UnsafeShutdowns"], 47u);
+  EXPECT_EQ(health["MediaErrors"], UINT64_MAX);
+  EXPECT_FALSE(j["PhysicalDevices"][1].contains("Health"));
 }
 
 }  // namespace

@@ -89,6 +89,61 @@ TEST(WindowsLayouts, PassThroughHeaderIsThisProcessForm) {
   EXPECT_TRUE(decoded->sense.empty());
 }
 
+// The protocol-specific query of NVMe pages: the request read back through
+// STORAGE_PROPERTY_QUERY and STORAGE_PROTOCOL_SPECIFIC_DATA, and a reply filled through
+// STORAGE_PROTOCOL_DATA_DESCRIPTOR as the storage driver fills it.
+TEST(WindowsLayouts, NvmeProtocolQueryAndReply) {
+  EXPECT_EQ(sizeof(STORAGE_PROTOCOL_SPECIFIC_DATA), devio::ProtocolSpecificData::kSize);
+  EXPECT_EQ(offsetof(STORAGE_PROPERTY_QUERY, AdditionalParameters) + sizeof(STORAGE_PROTOCOL_SPECIFIC_DATA),
+            devio::ProtocolQuery::kHeaderSize);
+  EXPECT_EQ(sizeof(STORAGE_PROTOCOL_DATA_DESCRIPTOR), devio::ProtocolDataDescriptor::kHeaderSize);
+  EXPECT_EQ(devio::ProtocolQuery::kAdapterProperty, static_cast<std::uint32_t>(StorageAdapterProtocolSpecificProperty));
+  EXPECT_EQ(devio::ProtocolQuery::kDeviceProperty, static_cast<std::uint32_t>(StorageDeviceProtocolSpecificProperty));
+  EXPECT_EQ(devio::ProtocolSpecificData::kProtocolNvme, static_cast<std::uint32_t>(ProtocolTypeNvme));
+  EXPECT_EQ(devio::ProtocolSpecificData::kNvmeIdentify, static_cast<std::uint32_t>(NVMeDataTypeIdentify));
+  EXPECT_EQ(devio::ProtocolSpecificData::kNvmeLogPage, static_cast<std::uint32_t>(NVMeDataTypeLogPage));
+
+  devio::ProtocolQuery q;
+  q.propertyId = devio::ProtocolQuery::kDeviceProperty;
+  q.data.protocolType = devio::ProtocolSpecificData::kProtocolNvme;
+  q.data.dataType = devio::ProtocolSpecificData::kNvmeLogPage;
+  q.data.requestValue = 2;
+  q.data.dataLength = 512;
+  const auto block = q.Encode();
+  ASSERT_EQ(block.size(), devio::ProtocolQuery::kHeaderSize + 512);
+  const auto query = As<STORAGE_PROPERTY_QUERY>(block, offsetof(STORAGE_PROPERTY_QUERY, AdditionalParameters));
+  EXPECT_EQ(query.PropertyId, StorageDeviceProtocolSpecificProperty);
+  EXPECT_EQ(query.QueryType, PropertyStandardQuery);
+  STORAGE_PROTOCOL_SPECIFIC_DATA data;
+  std::memcpy(&data, block.data() + offsetof(STORAGE_PROPERTY_QUERY, AdditionalParameters), sizeof data);
+  EXPECT_EQ(data.ProtocolType, ProtocolTypeNvme);
+  EXPECT_EQ(data.DataType, static_cast<DWORD>(NVMeDataTypeLogPage));
+  EXPECT_EQ(data.ProtocolDataRequestValue, 2u);
+  EXPECT_EQ(data.ProtocolDataRequestSubValue, 0u);
+  EXPECT_EQ(data.ProtocolDataOffset, sizeof(STORAGE_PROTOCOL_SPECIFIC_DATA));
+  EXPECT_EQ(data.ProtocolDataLength, 512u);
+
+  Filled<STORAGE_PROTOCOL_DATA_DESCRIPTOR> reply(sizeof(STORAGE_PROTOCOL_DATA_DESCRIPTOR) + 512);
+  reply->Version = sizeof(STORAGE_PROTOCOL_DATA_DESCRIPTOR);
+  reply->Size = sizeof(STORAGE_PROTOCOL_DATA_DESCRIPTOR);
+  reply->ProtocolSpecificData = data;
+  auto* payload = reinterpret_cast<std::uint8_t*>(&reply->ProtocolSpecificData) + data.ProtocolDataOffset;
+  payload[0] = 0x04;
+  payload[511] = 0x5A;
+  const auto decoded = devio::ProtocolDataDescriptor::Decode(reply.Block(reply.bytes.size()));
+  ASSERT_TRUE(decoded);
+  EXPECT_EQ(decoded->data.dataType, devio::ProtocolSpecificData::kNvmeLogPage);
+  ASSERT_EQ(decoded->payload.size(), 512u);
+  EXPECT_EQ(decoded->payload.front(), 0x04);
+  EXPECT_EQ(decoded->payload.back(), 0x5A);
+  // What the Linux layer and the fake write reads back through the structure the same way.
+  devio::ProtocolDataDescriptor ours;
+  ours.data = decoded->data;
+  ours.payload = decoded->payload;
+  const auto encoded = ours.Encode();
+  EXPECT_EQ(encoded, reply.bytes);
+}
+
 TEST(WindowsLayouts, RepliesTheCodecWritesReadThroughTheSystemStructures) {
   const auto geometry = As<DISK_GEOMETRY>(devio::DiskGeometry{60801, devio::kMediaFixed, 255, 63, 512}.Encode());
   EXPECT_EQ(geometry.Cylinders.QuadPart, 60801);

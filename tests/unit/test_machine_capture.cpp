@@ -219,7 +219,7 @@ TEST(MachineCapture, MaskedCaptureHoldsNoSerialNumberAndStillGivesItsReport) {
 }
 
 TEST(MachineCapture, RecordedMachinesGiveTheirReports) {
-  for (const char* name : {"vm"}) {
+  for (const char* name : {"vm", "workstation"}) {
     SCOPED_TRACE(name);
     const std::string dir = std::string(KYVEX_SOURCE_DIR) + "/tests/data/capture/" + name;
     const Replayed r = Replay(dir);

@@ -107,6 +107,10 @@ constexpr DmiIdValue kDmiIdValues[] = {
 
 LinuxPlatform::LinuxPlatform(std::string root) : root_(std::move(root)) {
   if (root_.empty()) root_ = "/";
+  std::error_code ec;
+  canonicalRoot_ = std::filesystem::weakly_canonical(root_, ec).string();
+  if (ec || canonicalRoot_.empty()) canonicalRoot_ = root_;
+  while (canonicalRoot_.size() > 1 && canonicalRoot_.back() == '/') canonicalRoot_.pop_back();
   processor_ = MakeLinuxProcessorApi(*this);
   firmware_ = MakeLinuxFirmwareApi(*this);
   devices_ = MakeLinuxDeviceApi(*this);
@@ -155,10 +159,15 @@ std::string LinuxPlatform::Confined(const std::string& relative, const std::stri
 
 std::string LinuxPlatform::BelowRoot(const std::string& hostPath) const {
   if (root_ == "/" && !recorded_) return hostPath;
-  const std::string base = recorded_ ? canonicalRoot_ : (root_.size() > 1 && root_.back() == '/' ? root_.substr(0, root_.size() - 1) : root_);
-  if (hostPath == base) return "/";
-  if (hostPath.size() > base.size() && hostPath.compare(0, base.size(), base) == 0 && hostPath[base.size()] == '/')
-    return hostPath.substr(base.size());
+  // Resolved paths start with the resolved root; a root reached through a link (a /tmp that
+  // is one) is also taken as given.
+  std::vector<std::string> bases{canonicalRoot_};
+  if (!recorded_) bases.push_back(root_.size() > 1 && root_.back() == '/' ? root_.substr(0, root_.size() - 1) : root_);
+  for (const auto& base : bases) {
+    if (hostPath == base) return "/";
+    if (hostPath.size() > base.size() && hostPath.compare(0, base.size(), base) == 0 && hostPath[base.size()] == '/')
+      return hostPath.substr(base.size());
+  }
   return {};
 }
 

@@ -184,6 +184,31 @@ TEST(MachineCapture, FixtureMachineShownFromItsCaptureGivesTheSameReport) {
   EXPECT_NE(requests.find("> cdb: 85"), std::string::npos);
 }
 
+// The bus and hot-plug tests look at the device's place in sysfs, not at the name of the
+// folder the machine's files lie in: a machine kept below ".../usb-stick/" (or reached through
+// a link) has the same disks as anywhere else.
+TEST(MachineCapture, TheRootFoldersNameDoesNotChangeTheDevices) {
+  FixtureMachine m;
+  TempDir elsewhere;
+  const fs::path copy = elsewhere.path() / "usb-stick" / "machine";
+  fs::create_directories(copy.parent_path());
+  fs::copy(m.tree.Root(), copy, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+  const fs::path link = elsewhere.path() / "linked";
+  fs::create_directory_symlink(m.tree.Root(), link);
+  auto storageOf = [&](const std::string& root) {
+    platform::LinuxPlatform machine(root);
+    platform::SetLinuxSystemCalls(machine.Devices(), &m.devices);
+    platform::ScopedPlatform scope(machine);
+    report::FullReport r;
+    report::AddStorageReport(r);
+    return r.Text;
+  };
+  const std::string here = storageOf(m.tree.Root());
+  EXPECT_NE(here.find("SATA"), std::string::npos) << here;
+  EXPECT_EQ(storageOf(copy.string()), here);
+  EXPECT_EQ(storageOf(link.string()), here);
+}
+
 TEST(MachineCapture, MaskedCaptureHoldsNoSerialNumberAndStillGivesItsReport) {
   FixtureMachine m;
   TempDir plain, masked;

@@ -17,12 +17,6 @@ namespace kyvex::cli {
 // file (a disk image, a device) from being read whole.
 bool ReadInputFile(const std::string& name, std::size_t limit, std::string& content, std::string& error);
 
-// This machine's data of each component, collected and added to the full report.
-void AddSystemReport(report::FullReport& report);
-void AddCpuReport(report::FullReport& report);
-void AddSmbiosReport(report::FullReport& report);
-void AddStorageReport(report::FullReport& report);
-
 // Each adds its subcommand and sets `run` to what runs it once the command line has been
 // parsed (answering the exit code).
 CLI::App* AddCpuCommand(CLI::App& app, std::function<int()>& run);

@@ -25,26 +25,7 @@ void ForEveryProcessor(TKyvex_CPU& cpu, std::shared_ptr<const TProcessorCensus> 
   }
 }
 
-// This machine's processors, read once and every clock measured.
-std::shared_ptr<const TProcessorCensus> MachineProcessors() {
-  auto census = std::make_shared<TProcessorCensus>(ReadProcessorCensus());
-  MeasureClocks(*census);
-  return census;
-}
-
 }  // namespace
-
-void AddCpuReport(FullReport& report) {
-  TKyvex_CPU cpu;
-  Json all = Json::array();
-  ForEveryProcessor(cpu, MachineProcessors(), [&](const TKyvex_CPU& c) {
-    if (report.AsJson)
-      all.push_back(CpuJson(c));
-    else
-      report.Text += "\n" + FormatSections(CpuSections(c));
-  });
-  if (report.AsJson) report.Json["CPU"] = all;
-}
 
 namespace {
 

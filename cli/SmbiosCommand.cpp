@@ -9,16 +9,6 @@ namespace kyvex::cli {
 
 using namespace report;
 
-void AddSmbiosReport(FullReport& report) {
-  TKyvex_SMBIOS smbios;
-  smbios.CollectData();
-  if (report.AsJson)
-    report.Json["SMBIOS"] = SmbiosJson(smbios);
-  else
-    report.Text += "\n" + FormatSections(SmbiosSystemSections(smbios)) + "\n" +
-                   FormatSections(SmbiosDeviceSections(smbios));
-}
-
 namespace {
 struct SmbiosOptions {
   bool json = false;

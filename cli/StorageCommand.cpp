@@ -40,15 +40,6 @@ int RunIdentify(const std::string& file, bool json) {
 
 }  // namespace
 
-void AddStorageReport(FullReport& report) {
-  TKyvex_Storage storage;
-  storage.CollectData();
-  if (report.AsJson)
-    report.Json["Storage"] = StorageJson(storage);
-  else
-    report.Text += "\n" + StorageText(storage);
-}
-
 CLI::App* AddStorageCommand(CLI::App& app, std::function<int()>& run) {
   auto* cmd = app.add_subcommand(
       "storage",

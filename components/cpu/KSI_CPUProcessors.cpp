@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <map>
+#include <mutex>
 #include <set>
 #include <system_error>
 #include <thread>
@@ -301,9 +302,32 @@ TProcessorCensus ReadProcessorCensus() {
   return census;
 }
 
+namespace {
+std::mutex g_recordedClocksMutex;
+std::shared_ptr<const TRecordedClocks> g_recordedClocks;
+}  // namespace
+
+void UseRecordedClocks(std::shared_ptr<const TRecordedClocks> clocks) {
+  std::lock_guard<std::mutex> lock(g_recordedClocksMutex);
+  g_recordedClocks = std::move(clocks);
+}
+
 void MeasureClocks(TProcessorCensus& census, std::optional<std::uint32_t> only) {
   if (census.Recorded) return;
   auto& all = census.Processors;
+  std::shared_ptr<const TRecordedClocks> recorded;
+  {
+    std::lock_guard<std::mutex> lock(g_recordedClocksMutex);
+    recorded = g_recordedClocks;
+  }
+  if (recorded) {
+    for (std::uint32_t i = 0; i < all.size() && i < recorded->size(); ++i)
+      if ((!only || *only == i) && (*recorded)[i]) {
+        all[i].Clock = *(*recorded)[i];
+        all[i].ClockKnown = true;
+      }
+    return;
+  }
   std::vector<std::uint32_t> wanted;
   for (std::uint32_t i = 0; i < all.size(); ++i)
     if ((!only || *only == i) && HasTimeStampCounter(all[i])) wanted.push_back(i);

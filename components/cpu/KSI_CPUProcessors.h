@@ -49,6 +49,13 @@ TProcessorCensus ReadProcessorCensus();
 // their number.
 void MeasureClocks(TProcessorCensus& census, std::optional<std::uint32_t> only = std::nullopt);
 
+// A captured machine's clocks, measured when it was captured, per logical processor (nothing
+// for one without a clock). While they are set, MeasureClocks gives each processor its
+// recorded clock and measures nothing: the running machine's clock is not the captured
+// machine's. nullptr returns to measuring.
+using TRecordedClocks = std::vector<std::optional<TFrequencyInfo>>;
+void UseRecordedClocks(std::shared_ptr<const TRecordedClocks> clocks);
+
 // The processors of a recording; `mhz` (0: unknown) is the clock of each one that has a
 // time-stamp counter.
 TProcessorCensus CensusFromRecording(platform::CpuidSnapshot snapshot, std::uint32_t mhz);

@@ -339,14 +339,17 @@ class LinuxDevice : public DeviceApi {
   std::vector<std::string> ListDir(const std::string& path) const {
     std::vector<std::string> names;
     std::error_code ec;
-    for (const auto& e : fs::directory_iterator(owner_.PathOf(path), ec)) names.push_back(e.path().filename().string());
+    const std::string host = owner_.ListingPathOf(path);
+    if (host.empty()) return names;
+    for (const auto& e : fs::directory_iterator(host, ec)) names.push_back(e.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
   }
 
   bool Exists(const std::string& path) const {
     std::error_code ec;
-    return fs::exists(owner_.PathOf(path), ec);
+    const std::string host = owner_.PathOf(path);
+    return !host.empty() && fs::exists(host, ec);
   }
 
   std::string Read(const std::string& path) const { return StripNewline(owner_.ReadTextFile(path)); }
@@ -361,11 +364,14 @@ class LinuxDevice : public DeviceApi {
     return {};
   }
 
-  // The real directory behind a sysfs link, as a host path.
+  // The real directory behind a sysfs link, as a path below the root (what the bus and the
+  // hot-plug tests look at must not be the root folder's own name).
   std::string Real(const std::string& path) const {
+    const std::string host = owner_.PathOf(path);
+    if (host.empty()) return {};
     std::error_code ec;
-    const fs::path p = fs::canonical(owner_.PathOf(path), ec);
-    return ec ? std::string() : p.string();
+    const fs::path p = fs::canonical(host, ec);
+    return ec ? std::string() : owner_.BelowRoot(p.string());
   }
 
   bool IsPartition(const std::string& name) const {
@@ -427,11 +433,13 @@ class LinuxDevice : public DeviceApi {
     if (!StartsWith(source, "/")) return {};
     std::string name = fs::path(source).filename().string();
     std::error_code ec;
-    const fs::path real = fs::canonical(owner_.PathOf(source), ec);
+    const std::string host = owner_.PathOf(source);
+    if (host.empty()) return {};
+    const fs::path real = fs::canonical(host, ec);
     if (!ec) name = real.filename().string();
     if (!BlockDir(name).empty()) return name;
     struct stat st{};
-    if (stat(owner_.PathOf(source).c_str(), &st) != 0 || !S_ISBLK(st.st_mode)) return {};
+    if (stat(host.c_str(), &st) != 0 || !S_ISBLK(st.st_mode)) return {};
     const std::string link = "/sys/dev/block/" + std::to_string(major(st.st_rdev)) + ":" + std::to_string(minor(st.st_rdev));
     const std::string dir = Real(link);
     return dir.empty() ? std::string() : fs::path(dir).filename().string();
@@ -592,7 +600,14 @@ class LinuxDevice : public DeviceApi {
     return Real("/sys/block/" + d.target.disk + "/device");
   }
 
-  static std::optional<std::string> ReadHostRaw(const std::string& hostPath) {
+  // A sysfs attribute (a path below the root, as Real gives it), at most 64 KiB of it.
+  std::optional<std::string> ReadHostRaw(const std::string& path) const {
+    if (path.empty()) return std::nullopt;
+    if (owner_.IsRecorded()) {
+      if (!Exists(path)) return std::nullopt;
+      return owner_.ReadTextFile(path).substr(0, 65536);
+    }
+    const std::string hostPath = owner_.PathOf(path);
     FILE* f = std::fopen(hostPath.c_str(), "rb");
     if (!f) return std::nullopt;
     std::string s;
@@ -602,7 +617,7 @@ class LinuxDevice : public DeviceApi {
     std::fclose(f);
     return s;
   }
-  static std::string ReadHost(const std::string& hostPath) { return StripNewline(ReadHostRaw(hostPath).value_or("")); }
+  std::string ReadHost(const std::string& path) const { return StripNewline(ReadHostRaw(path).value_or("")); }
 
   // --- Requests ---------------------------------------------------------------------------------
   bool SmartVersion(OpenDevice& d, std::vector<std::uint8_t>& reply) {
@@ -770,8 +785,7 @@ class LinuxDevice : public DeviceApi {
     auto attr = [&](std::initializer_list<const char*> names) -> std::optional<std::string> {
       if (dev.empty()) return std::nullopt;
       for (const char* n : names) {
-        std::error_code ec;
-        if (fs::exists(dev + "/" + n, ec)) return ReadHost(dev + "/" + n);
+        if (Exists(dev + "/" + n)) return ReadHost(dev + "/" + n);
       }
       return std::nullopt;
     };

@@ -65,6 +65,8 @@ class LinuxFirmware : public FirmwareApi {
   std::uint32_t NtOpenSection(void*, Handle& section, std::uint32_t, const std::string& objectName,
                               std::uint32_t) override {
     if (!text::EqualsIgnoreAsciiCase(objectName, "\\Device\\PhysicalMemory")) return kStatusObjectNameNotFound;
+    // A captured machine's memory was not captured; its tables are in the files.
+    if (owner_.IsRecorded()) return kStatusObjectNameNotFound;
     const int fd = ::open(owner_.PathOf("/dev/mem").c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return errno == ENOENT ? kStatusObjectNameNotFound : kStatusAccessDenied;
     section = nextHandle_++;

@@ -7,6 +7,8 @@
 
 #include <climits>
 #include <ctime>
+#include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -105,6 +107,22 @@ constexpr DmiIdValue kDmiIdValues[] = {
 
 LinuxPlatform::LinuxPlatform(std::string root) : root_(std::move(root)) {
   if (root_.empty()) root_ = "/";
+  std::error_code ec;
+  canonicalRoot_ = std::filesystem::weakly_canonical(root_, ec).string();
+  if (ec || canonicalRoot_.empty()) canonicalRoot_ = root_;
+  while (canonicalRoot_.size() > 1 && canonicalRoot_.back() == '/') canonicalRoot_.pop_back();
+  processor_ = MakeLinuxProcessorApi(*this);
+  firmware_ = MakeLinuxFirmwareApi(*this);
+  devices_ = MakeLinuxDeviceApi(*this);
+}
+
+LinuxPlatform::LinuxPlatform(std::string root, RecordedMachineFacts facts) : root_(std::move(root)) {
+  if (root_.empty()) root_ = "/";
+  std::error_code ec;
+  canonicalRoot_ = std::filesystem::weakly_canonical(root_, ec).string();
+  if (ec || canonicalRoot_.empty()) canonicalRoot_ = root_;
+  while (canonicalRoot_.size() > 1 && canonicalRoot_.back() == '/') canonicalRoot_.pop_back();
+  recorded_ = std::make_shared<const RecordedMachineFacts>(std::move(facts));
   processor_ = MakeLinuxProcessorApi(*this);
   firmware_ = MakeLinuxFirmwareApi(*this);
   devices_ = MakeLinuxDeviceApi(*this);
@@ -112,19 +130,91 @@ LinuxPlatform::LinuxPlatform(std::string root) : root_(std::move(root)) {
 
 LinuxPlatform::~LinuxPlatform() = default;
 
+void LinuxPlatform::Note(const std::string& problem) const {
+  std::lock_guard<std::mutex> lock(problemsMutex_);
+  if (std::find(problems_.begin(), problems_.end(), problem) == problems_.end()) problems_.push_back(problem);
+}
+
+std::vector<std::string> LinuxPlatform::Problems() const {
+  std::lock_guard<std::mutex> lock(problemsMutex_);
+  return problems_;
+}
+
+// A captured machine's links are followed as far as they go, and the path is taken only when
+// it ends below the root: a capture is someone else's folder, and a link in it to /etc/shadow
+// or ../../home must not make this program read the file it names.
+std::string LinuxPlatform::Confined(const std::string& relative, const std::string& joined) const {
+  std::error_code ec;
+  const std::string real = std::filesystem::weakly_canonical(joined, ec).string();
+  if (ec) {
+    Note(relative + ": cannot be resolved (" + ec.message() + ")");
+    return {};
+  }
+  if (real == canonicalRoot_ || (real.size() > canonicalRoot_.size() && real.compare(0, canonicalRoot_.size(), canonicalRoot_) == 0 &&
+                                 (canonicalRoot_ == "/" || real[canonicalRoot_.size()] == '/')))
+    return real;
+  Note(relative + ": leads out of the captured machine's folder (to " + real + "); not read");
+  return {};
+}
+
+std::string LinuxPlatform::BelowRoot(const std::string& hostPath) const {
+  if (root_ == "/" && !recorded_) return hostPath;
+  // Resolved paths start with the resolved root; a root reached through a link (a /tmp that
+  // is one) is also taken as given.
+  std::vector<std::string> bases{canonicalRoot_};
+  if (!recorded_) bases.push_back(root_.size() > 1 && root_.back() == '/' ? root_.substr(0, root_.size() - 1) : root_);
+  for (const auto& base : bases) {
+    if (hostPath == base) return "/";
+    if (hostPath.size() > base.size() && hostPath.compare(0, base.size(), base) == 0 && hostPath[base.size()] == '/')
+      return hostPath.substr(base.size());
+  }
+  return {};
+}
+
+std::string LinuxPlatform::ListingPathOf(const std::string& path) const {
+  if (observer_) observer_(path, true);
+  std::string r = root_;
+  if (r == "/") return path;
+  if (r.back() == '/') r.pop_back();
+  const std::string joined = r + (path.empty() || path.front() != '/' ? "/" : "") + path;
+  return recorded_ ? Confined(path, joined) : joined;
+}
+
 ProcessorApi& LinuxPlatform::Processor() { return *processor_; }
 FirmwareApi& LinuxPlatform::Firmware() { return *firmware_; }
 DeviceApi& LinuxPlatform::Devices() { return *devices_; }
 
 std::string LinuxPlatform::PathOf(const std::string& path) const {
+  if (observer_) observer_(path, false);
   if (root_ == "/") return path;
   std::string r = root_;
   if (r.back() == '/') r.pop_back();
-  return r + (path.empty() || path.front() != '/' ? "/" : "") + path;
+  const std::string joined = r + (path.empty() || path.front() != '/' ? "/" : "") + path;
+  return recorded_ ? Confined(path, joined) : joined;
 }
 
 std::string LinuxPlatform::ReadTextFile(const std::string& path) const {
-  std::ifstream f(PathOf(path), std::ios::binary);
+  const std::string host = PathOf(path);
+  if (host.empty()) return {};
+  if (recorded_) {
+    // A pipe would block the reading, a device would be this machine's: a captured machine
+    // holds regular files only, each far below the limit.
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::file_status st = fs::status(host, ec);
+    if (ec || !fs::exists(st)) return {};
+    if (!fs::is_regular_file(st)) {
+      if (!fs::is_directory(st)) Note(path + ": not a regular file; not read");
+      return {};
+    }
+    const auto size = fs::file_size(host, ec);
+    if (!ec && size > kMaxRecordedFile) {
+      Note(path + ": " + std::to_string(size) + " bytes, more than a captured file may hold (" +
+           std::to_string(kMaxRecordedFile >> 20) + " MiB); not read");
+      return {};
+    }
+  }
+  std::ifstream f(host, std::ios::binary);
   if (!f) return {};
   std::ostringstream ss;
   ss << f.rdbuf();
@@ -295,6 +385,11 @@ std::optional<std::string> LinuxPlatform::GetComputerName() {
 }
 
 std::optional<std::string> LinuxPlatform::GetUserName() {
+  if (recorded_) {
+    if (!recorded_->userName.empty()) return recorded_->userName;
+    SetLastError(kErrorFileNotFound);
+    return std::nullopt;
+  }
   const uid_t uid = geteuid();
   long size = sysconf(_SC_GETPW_R_SIZE_MAX);
   std::vector<char> buf(static_cast<std::size_t>(size > 0 ? size : 16384));
@@ -324,8 +419,20 @@ std::optional<std::vector<std::vector<std::uint8_t>>> LinuxPlatform::GetTokenGro
     return std::nullopt;
   }
   std::vector<std::vector<std::uint8_t>> sids{SidEveryone(), SidUsers()};
-  if (geteuid() == 0) sids.push_back(SidAdministrators());
+  if (recorded_ ? recorded_->admin : geteuid() == 0) sids.push_back(SidAdministrators());
   return sids;
+}
+
+bool LinuxPlatform::RecordedVMwarePort(X86Registers& regs) const {
+  if (!recorded_->vmwarePort) return false;
+  regs.ebx = 0x564D5868;  // 'VMXh'
+  return true;
+}
+
+bool LinuxPlatform::RecordedVirtualPcCall(X86Registers& regs) const {
+  if (!recorded_->virtualPcCall) return false;
+  regs.ebx = 0;
+  return true;
 }
 
 bool LinuxPlatform::CloseHandle(Handle h) { return h == kProcessToken; }

@@ -115,10 +115,12 @@ bool RunGuarded(void (*probe)(X86Registers*), const char* faultIp, const char* r
 }  // namespace
 
 bool LinuxPlatform::ProbeVMwarePort(X86Registers& regs) {
+  if (recorded_) return RecordedVMwarePort(regs);
   return RunGuarded(kyvex_vmware_probe, kyvex_vmware_fault_ip, kyvex_vmware_resume, regs);
 }
 
 bool LinuxPlatform::ProbeVirtualPCCall(X86Registers& regs) {
+  if (recorded_) return RecordedVirtualPcCall(regs);
   return RunGuarded(kyvex_vpc_probe, kyvex_vpc_fault_ip, kyvex_vpc_resume, regs);
 }
 
@@ -127,8 +129,8 @@ bool LinuxPlatform::ProbeVirtualPCCall(X86Registers& regs) {
 #else  // not x86-64: neither guest interface exists
 
 namespace kyvex::platform {
-bool LinuxPlatform::ProbeVMwarePort(X86Registers&) { return false; }
-bool LinuxPlatform::ProbeVirtualPCCall(X86Registers&) { return false; }
+bool LinuxPlatform::ProbeVMwarePort(X86Registers& regs) { return recorded_ && RecordedVMwarePort(regs); }
+bool LinuxPlatform::ProbeVirtualPCCall(X86Registers& regs) { return recorded_ && RecordedVirtualPcCall(regs); }
 }  // namespace kyvex::platform
 
 #endif

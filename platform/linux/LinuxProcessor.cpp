@@ -81,6 +81,8 @@ thread_local cpu_set_t t_savedSet;
 thread_local std::uint32_t t_savedMask = 0;
 // The thread's CPU set before its first BindThreadToProcessor, in the kernel's size.
 thread_local std::vector<unsigned char> t_unboundSet;
+// A captured machine's processor the thread is "bound" to: whose leaves CPUID answers.
+thread_local std::uint32_t t_recordedIndex = 0;
 
 // CPU sets sized for CPU numbers up to `highest`, at least the kernel's default of 1024, as
 // sched_getaffinity refuses a buffer smaller than the kernel's own mask.
@@ -100,6 +102,17 @@ class LinuxProcessor : public ProcessorApi {
 
   void GetSystemInfo(SystemInfo& info) override {
     info = SystemInfo{};
+    if (const auto* r = owner_.Recorded()) {
+      info.wProcessorArchitecture = r->architecture;
+      info.dwProcessorType = r->architecture == 9 ? 8664 : 586;
+      info.dwPageSize = r->pageSize;
+      info.dwNumberOfProcessors = static_cast<std::uint32_t>(r->processors.size());
+      info.dwActiveProcessorMask = MaskOfFirst(r->processors.size());
+      RevisionFromCpuInfo();
+      info.wProcessorLevel = level_;
+      info.wProcessorRevision = revision_;
+      return;
+    }
 #if defined(__x86_64__)
     info.wProcessorArchitecture = 9;  // PROCESSOR_ARCHITECTURE_AMD64
     info.dwProcessorType = 8664;
@@ -112,14 +125,18 @@ class LinuxProcessor : public ProcessorApi {
     const auto cpus = OnlineCpus();
     info.dwNumberOfProcessors = static_cast<std::uint32_t>(cpus.size());
     info.dwActiveProcessorMask = MaskOfFirst(cpus.size());
+    RevisionFromCpuInfo();
+    info.wProcessorLevel = level_;
+    info.wProcessorRevision = revision_;
+  }
+
+  void RevisionFromCpuInfo() {
     std::call_once(levelOnce_, [this] {
       const auto entries = owner_.ReadCpuInfo();
       if (entries.empty()) return;
       level_ = static_cast<std::uint16_t>(entries[0].family);
       revision_ = static_cast<std::uint16_t>(((entries[0].model & 0xFF) << 8) | (entries[0].stepping & 0xFF));
     });
-    info.wProcessorLevel = level_;
-    info.wProcessorRevision = revision_;
   }
 
   Handle GetCurrentProcess() override { return kCurrentProcessHandle; }
@@ -127,6 +144,10 @@ class LinuxProcessor : public ProcessorApi {
 
   bool GetProcessAffinityMask(Handle process, std::uint32_t& processMask, std::uint32_t& systemMask) override {
     if (process != kCurrentProcessHandle) return false;
+    if (const auto* r = owner_.Recorded()) {
+      processMask = systemMask = MaskOfFirst(r->processors.size());
+      return true;
+    }
     cpu_set_t set;
     CPU_ZERO(&set);
     if (sched_getaffinity(0, sizeof set, &set) != 0) return false;
@@ -147,6 +168,7 @@ class LinuxProcessor : public ProcessorApi {
 
   bool SetProcessAffinityMask(Handle process, std::uint32_t mask) override {
     if (process != kCurrentProcessHandle || mask == 0) return false;
+    if (const auto* r = owner_.Recorded()) return (mask & ~MaskOfFirst(r->processors.size())) == 0;
     cpu_set_t set;
     if (t_savedKnown && mask == t_savedMask) {
       set = t_savedSet;
@@ -162,9 +184,17 @@ class LinuxProcessor : public ProcessorApi {
     return sched_setaffinity(0, sizeof set, &set) == 0;
   }
 
-  std::uint32_t LogicalProcessorCount() override { return static_cast<std::uint32_t>(OnlineCpus().size()); }
+  std::uint32_t LogicalProcessorCount() override {
+    if (const auto* r = owner_.Recorded()) return static_cast<std::uint32_t>(r->processors.size());
+    return static_cast<std::uint32_t>(OnlineCpus().size());
+  }
 
   bool BindThreadToProcessor(std::uint32_t index) override {
+    if (const auto* r = owner_.Recorded()) {
+      if (index >= r->processors.size()) return false;
+      t_recordedIndex = index;
+      return true;
+    }
     const auto cpus = OnlineCpus();
     if (index >= cpus.size()) return false;
     const int cpu = cpus[index];
@@ -181,6 +211,10 @@ class LinuxProcessor : public ProcessorApi {
   }
 
   void ReleaseThreadBinding() override {
+    if (owner_.IsRecorded()) {
+      t_recordedIndex = 0;
+      return;
+    }
     if (t_unboundSet.empty()) return;
     sched_setaffinity(0, t_unboundSet.size(), reinterpret_cast<cpu_set_t*>(t_unboundSet.data()));
     t_unboundSet.clear();
@@ -195,6 +229,10 @@ class LinuxProcessor : public ProcessorApi {
   // a process may always raise its own threads.
   bool SetThreadPriority(Handle thread, int priority) override {
     if (thread != kCurrentThreadHandle) return false;
+    if (owner_.IsRecorded()) {
+      t_priority = priority;
+      return true;
+    }
     const pid_t tid = ThreadId();
     if (!t_baseKnown) {
       errno = 0;
@@ -211,17 +249,33 @@ class LinuxProcessor : public ProcessorApi {
   }
 
 #if KYVEX_HAVE_X86
-  bool CanToggleIdFlag() override { return x86::CanToggleIdFlag(); }
-  X86Registers Cpuid(std::uint32_t leaf, std::uint32_t subLeaf) override { return x86::Cpuid(leaf, subLeaf); }
-  std::uint64_t ReadTimeStampCounter() override { return x86::ReadTimeStampCounter(); }
+  bool CanToggleIdFlag() override {
+    if (const auto* leaves = RecordedLeaves()) return leaves->hasCpuid;
+    return !owner_.IsRecorded() && x86::CanToggleIdFlag();
+  }
+  X86Registers Cpuid(std::uint32_t leaf, std::uint32_t subLeaf) override {
+    if (const auto* leaves = RecordedLeaves()) return leaves->Get(leaf, subLeaf);
+    if (owner_.IsRecorded()) return {};
+    return x86::Cpuid(leaf, subLeaf);
+  }
+  // A captured machine's clocks were measured when it was captured; its counters do not run.
+  std::uint64_t ReadTimeStampCounter() override { return owner_.IsRecorded() ? 0 : x86::ReadTimeStampCounter(); }
 #else
-  bool CanToggleIdFlag() override { return false; }
-  X86Registers Cpuid(std::uint32_t, std::uint32_t) override { return {}; }
+  // Only a captured x86 machine's processors answer here.
+  bool CanToggleIdFlag() override {
+    const auto* leaves = RecordedLeaves();
+    return leaves && leaves->hasCpuid;
+  }
+  X86Registers Cpuid(std::uint32_t leaf, std::uint32_t subLeaf) override {
+    const auto* leaves = RecordedLeaves();
+    return leaves ? leaves->Get(leaf, subLeaf) : X86Registers{};
+  }
   std::uint64_t ReadTimeStampCounter() override { return 0; }
 #endif
 
   // A 10 MHz counter, as Windows' performance counter runs on current systems.
   bool QueryPerformanceCounter(std::int64_t& count) override {
+    if (owner_.IsRecorded()) return false;
     timespec ts{};
     if (clock_gettime(CLOCK_MONOTONIC_RAW, &ts) != 0) return false;
     count = static_cast<std::int64_t>(ts.tv_sec) * 10'000'000 + ts.tv_nsec / 100;
@@ -229,6 +283,7 @@ class LinuxProcessor : public ProcessorApi {
   }
 
   bool QueryPerformanceFrequency(std::int64_t& frequency) override {
+    if (owner_.IsRecorded()) return false;
     frequency = 10'000'000;
     return true;
   }
@@ -251,6 +306,12 @@ class LinuxProcessor : public ProcessorApi {
   }
 
  private:
+  const CpuidLeaves* RecordedLeaves() const {
+    const auto* r = owner_.Recorded();
+    if (!r || t_recordedIndex >= r->processors.size()) return nullptr;
+    return &r->processors[t_recordedIndex];
+  }
+
   std::vector<int> OnlineCpus() const {
     auto cpus = ParseCpuList(owner_.ReadTextFile("/sys/devices/system/cpu/online"));
     if (cpus.empty()) {

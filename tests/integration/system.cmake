@@ -31,3 +31,9 @@ if(NOT WIN32)
   add_test(NAME kyvex_cli_edges
            COMMAND /usr/bin/python3 ${CMAKE_CURRENT_SOURCE_DIR}/check_cli_edges.py $<TARGET_FILE:kyvex_cli>)
 endif()
+
+# Whole-machine captures, taken and shown by the Linux layer.
+if(NOT WIN32)
+  add_test(NAME kyvex_capture
+           COMMAND /usr/bin/python3 ${CMAKE_CURRENT_SOURCE_DIR}/check_capture.py $<TARGET_FILE:kyvex_cli>)
+endif()

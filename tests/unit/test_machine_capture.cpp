@@ -1,0 +1,361 @@
+// Whole-machine captures: a machine recorded with `capture` and shown again from the capture
+// must give the report it gave when it was recorded, with no file of the running machine read;
+// masked captures hold no serial number anywhere; hostile captures give clear errors.
+#ifdef __linux__
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+
+#include "platform/linux/LinuxDeviceCapture.h"
+#include "report/Capture.h"
+#include "report/MachineReport.h"
+#include "unit/storage/LinuxMachineSupport.h"
+#include "unit/storage/StorageTestSupport.h"
+
+using namespace kyvex;
+using namespace linux_machine;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string ReadAll(const fs::path& p) {
+  std::ifstream f(p, std::ios::binary);
+  std::ostringstream s;
+  s << f.rdbuf();
+  return s.str();
+}
+
+void WriteAll(const fs::path& p, const std::string& content) {
+  fs::create_directories(p.parent_path());
+  std::ofstream(p, std::ios::binary | std::ios::trunc) << content;
+}
+
+struct Replayed {
+  std::string text, json, capturedText, capturedJson;
+  std::vector<std::string> problems;
+};
+
+// Shows the capture at `dir` as `kyvex --sysroot` does.
+Replayed Replay(const std::string& dir) {
+  std::string error;
+  auto opened = capture::OpenCapture(dir, error);
+  EXPECT_TRUE(opened) << error;
+  if (!opened) return {};
+  Replayed r;
+  {
+    platform::ScopedPlatform scope(opened->Platform());
+    UseRecordedClocks(opened->Clocks());
+    r.text = report::MachineReport(false);
+    r.json = report::MachineReport(true);
+    UseRecordedClocks(nullptr);
+  }
+  r.capturedText = opened->CapturedReport(false);
+  r.capturedJson = opened->CapturedReport(true);
+  r.problems = opened->Problems();
+  return r;
+}
+
+std::string PairSwapped(std::string s) {
+  for (std::size_t i = 0; i + 1 < s.size(); i += 2) std::swap(s[i], s[i + 1]);
+  return s;
+}
+
+// The value shown after "label:" on every line of a report that has it.
+std::vector<std::string> ValuesOf(const std::string& report, const std::string& label) {
+  std::vector<std::string> out;
+  std::istringstream in(report);
+  for (std::string line; std::getline(in, line);) {
+    const auto at = line.find(label + ":");
+    if (at == std::string::npos) continue;
+    std::string v = line.substr(at + label.size() + 1);
+    v.erase(0, v.find_first_not_of(' '));
+    while (!v.empty() && v.back() == ' ') v.pop_back();
+    // Fillers ("00000000", "None") are nobody's identity and are left as they are.
+    if (v.size() >= 6 && v.find_first_not_of(v[0]) != std::string::npos) out.push_back(v);
+  }
+  return out;
+}
+
+class TempDir {
+ public:
+  TempDir() : path_(fs::temp_directory_path() / ("kyvex-capture-" + std::to_string(::getpid()) + "-" + std::to_string(n_++))) {
+    fs::remove_all(path_);
+  }
+  ~TempDir() { fs::remove_all(path_); }
+  std::string str() const { return path_.string(); }
+  const fs::path& path() const { return path_; }
+
+ private:
+  fs::path path_;
+  static inline int n_ = 0;
+};
+
+// A small machine: one SATA disk behind libata answering INQUIRY, IDENTIFY and SMART through
+// the recorder, a ThinkPad's SMBIOS table, the operating system's files.
+struct FixtureMachine {
+  Tree tree;
+  Recorder devices;
+  storage_test::Block identify{};
+  std::string diskSerial;
+
+  FixtureMachine() {
+    tree.File("etc/os-release", "NAME=\"Fixture\"\nPRETTY_NAME=\"Fixture Linux 1\"\n");
+    tree.File("proc/sys/kernel/hostname", "fixture.example\n");
+    tree.File("proc/sys/kernel/osrelease", "6.1.0-27-amd64\n");
+    tree.File("proc/cpuinfo", "processor\t: 0\nvendor_id\t: GenuineIntel\ncpu family\t: 6\nmodel\t\t: 142\n"
+                              "model name\t: Fixture CPU\nstepping\t: 10\ncpu MHz\t\t: 1800.000\n\n");
+    tree.File("sys/devices/system/cpu/online", "0\n");
+    const auto smbios = ReadAll(std::string(KYVEX_SOURCE_DIR) + "/tests/data/smbios/lenovo-thinkpad-t490.bin");
+    tree.File("sys/firmware/dmi/tables/smbios_entry_point", smbios.substr(0, static_cast<unsigned char>(smbios[6])));
+    tree.File("sys/firmware/dmi/tables/DMI", smbios.substr(0x20));
+    const std::string dev = "sys/devices/pci0000:00/0000:00:17.0/ata1/host0/target0:0:0/0:0:0:0";
+    tree.File(dev + "/vendor", "ATA\n");
+    tree.File(dev + "/model", "WDC WD5000AAKS-0\n");
+    tree.File(dev + "/rev", "1C01\n");
+    tree.File(dev + "/type", "0\n");
+    BlockDevice(tree, dev, "sda", "976773168", false, "../..");
+    Partition(tree, dev + "/block/sda", "sda1", 2048, 976771120);
+    tree.File("sys/class/ata_link/link1/sata_spd", "3.0 Gbps\n");
+    tree.File("proc/self/mounts", "/dev/sda1 / ext4 rw 0 0\n");
+
+    identify = storage_test::IdentifyOf("WDC_WD5000AAKS--00TMA0-12.01C01");
+    diskSerial = PairSwapped(std::string(identify.begin() + 20, identify.begin() + 40));
+    diskSerial.erase(0, diskSerial.find_first_not_of(' '));
+    diskSerial.erase(diskSerial.find_last_not_of(' ') + 1);
+
+    FakeNode disk;
+    disk.bytes = 976773168ull * 512;
+    disk.image.assign(512, 0);
+    disk.image[446 + 4] = 0x83;
+    disk.image[446 + 8] = 0x00;
+    disk.image[446 + 9] = 0x08;  // first sector 2048
+    disk.image[446 + 12] = 0x30;
+    disk.image[446 + 13] = 0xFE;
+    disk.image[446 + 14] = 0x38;
+    disk.image[446 + 15] = 0x3A;
+    disk.image[510] = 0x55;
+    disk.image[511] = 0xAA;
+    const auto inquiry = storage_test::Inquiry(0, "ATA", "WDC WD5000AAKS-0", "1C01");
+    const auto smart = storage_test::SmartData({{194, 100, 100, 31}, {9, 99, 99, 12}});
+    const auto id = identify;
+    disk.scsi = [inquiry, id, smart](const std::vector<std::uint8_t>& cdb) {
+      if (cdb[0] == 0x12) return ScsiReply{0, inquiry, {}};
+      if (cdb[0] == 0x85 && cdb[14] == 0xEC) return ScsiReply{0, {id.begin(), id.end()}, {}};
+      if (cdb[0] == 0x85 && cdb[14] == 0xB0 && cdb[4] == 0xD0) return ScsiReply{0, {smart.begin(), smart.end()}, {}};
+      return IllegalRequest();
+    };
+    devices.nodes["sda"] = disk;
+    devices.passOthers = false;
+  }
+
+  void Capture(const std::string& dir, bool mask) {
+    platform::LinuxPlatform machine(tree.Root());
+    capture::CaptureOptions options;
+    options.maskSerials = mask;
+    capture::CaptureSummary summary;
+    std::string error;
+    ASSERT_TRUE(capture::CaptureMachine(machine, devices, dir, options, summary, error)) << error;
+    EXPECT_TRUE(summary.notes.empty()) << summary.notes.front();
+  }
+};
+
+TEST(MachineCapture, FixtureMachineShownFromItsCaptureGivesTheSameReport) {
+  FixtureMachine m;
+  TempDir dir;
+  m.Capture(dir.str(), false);
+  const Replayed r = Replay(dir.str());
+  EXPECT_TRUE(r.problems.empty()) << r.problems.front();
+  EXPECT_EQ(r.text, r.capturedText);
+  EXPECT_EQ(r.json, r.capturedJson);
+  // The capture did reach the devices and the firmware: what the report shows came from the
+  // recorded replies, not from this machine.
+  EXPECT_NE(r.text.find("Fixture Linux 1"), std::string::npos);
+  EXPECT_NE(r.text.find(m.diskSerial), std::string::npos) << r.text;
+  EXPECT_NE(r.text.find("ThinkPad"), std::string::npos);
+  const std::string requests = ReadAll(dir.path() / "devices.txt");
+  EXPECT_NE(requests.find("ioctl /dev/sda 0x2285 SG_IO"), std::string::npos);
+  EXPECT_NE(requests.find("> cdb: 85"), std::string::npos);
+}
+
+// The bus and hot-plug tests look at the device's place in sysfs, not at the name of the
+// folder the machine's files lie in: a machine kept below ".../usb-stick/" (or reached through
+// a link) has the same disks as anywhere else.
+TEST(MachineCapture, TheRootFoldersNameDoesNotChangeTheDevices) {
+  FixtureMachine m;
+  TempDir elsewhere;
+  const fs::path copy = elsewhere.path() / "usb-stick" / "machine";
+  fs::create_directories(copy.parent_path());
+  fs::copy(m.tree.Root(), copy, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+  const fs::path link = elsewhere.path() / "linked";
+  fs::create_directory_symlink(m.tree.Root(), link);
+  auto storageOf = [&](const std::string& root) {
+    platform::LinuxPlatform machine(root);
+    platform::SetLinuxSystemCalls(machine.Devices(), &m.devices);
+    platform::ScopedPlatform scope(machine);
+    report::FullReport r;
+    report::AddStorageReport(r);
+    return r.Text;
+  };
+  const std::string here = storageOf(m.tree.Root());
+  EXPECT_NE(here.find("SATA"), std::string::npos) << here;
+  EXPECT_EQ(storageOf(copy.string()), here);
+  EXPECT_EQ(storageOf(link.string()), here);
+}
+
+TEST(MachineCapture, MaskedCaptureHoldsNoSerialNumberAndStillGivesItsReport) {
+  FixtureMachine m;
+  TempDir plain, masked;
+  m.Capture(plain.str(), false);
+  m.Capture(masked.str(), true);
+  const std::string unmasked = ReadAll(plain.path() / "report.txt");
+  auto secrets = ValuesOf(unmasked, "Serial number");
+  for (const auto& u : ValuesOf(unmasked, "UUID")) secrets.push_back(u);
+  ASSERT_GE(secrets.size(), 2u) << unmasked;  // the disk's and the ThinkPad's at least
+  for (auto it = fs::recursive_directory_iterator(masked.path()); it != fs::recursive_directory_iterator(); ++it) {
+    if (!it->is_regular_file() || it->is_symlink()) continue;
+    const std::string content = ReadAll(it->path());
+    for (const auto& s : secrets) {
+      EXPECT_EQ(content.find(s), std::string::npos) << s << " in " << it->path();
+      for (std::size_t parity = 0; parity < 2; ++parity) {
+        std::string shifted = content.substr(parity);
+        EXPECT_EQ(PairSwapped(shifted).find(s), std::string::npos) << s << " swapped in " << it->path();
+      }
+    }
+  }
+  const Replayed r = Replay(masked.str());
+  EXPECT_TRUE(r.problems.empty()) << r.problems.front();
+  EXPECT_EQ(r.text, r.capturedText);
+  EXPECT_EQ(r.json, r.capturedJson);
+  // The same value by the same placeholder, in every place it is shown.
+  const auto shown = ValuesOf(r.text, "Serial number");
+  ASSERT_EQ(shown.size(), ValuesOf(unmasked, "Serial number").size());
+  for (const auto& v : shown) EXPECT_EQ(v.front(), 'S') << v;
+  EXPECT_TRUE(std::any_of(shown.begin(), shown.end(), [&](const std::string& v) { return v.size() == m.diskSerial.size(); }))
+      << "the disk's placeholder keeps the length of its serial number";
+  // A masked identify block still passes its checksum: the disk is still decoded in full.
+  EXPECT_NE(r.text.find("WDC WD5000AAKS"), std::string::npos);
+}
+
+TEST(MachineCapture, RecordedMachinesGiveTheirReports) {
+  for (const char* name : {"vm", "workstation"}) {
+    SCOPED_TRACE(name);
+    const std::string dir = std::string(KYVEX_SOURCE_DIR) + "/tests/data/capture/" + name;
+    const Replayed r = Replay(dir);
+    EXPECT_TRUE(r.problems.empty()) << r.problems.front();
+    ASSERT_FALSE(r.capturedText.empty());
+    EXPECT_EQ(r.text, r.capturedText);
+    EXPECT_EQ(r.json, r.capturedJson);
+  }
+}
+
+// Each hostile change to a good capture, and what must be said about it: an error opening
+// the capture, or a problem named after the report (which must not hang or read outside).
+TEST(MachineCapture, HostileCapturesGiveClearErrors) {
+  struct Case {
+    const char* name;
+    std::function<void(const fs::path&)> spoil;
+    const char* openError;  // nullptr: opens, and `problem` is named
+    const char* problem;
+  };
+  auto sparse = [](const fs::path& p, std::uint64_t size) {
+    fs::remove(p);
+    std::ofstream(p, std::ios::binary) << "x";
+    fs::resize_file(p, size);
+  };
+  auto relink = [](const fs::path& p, const std::string& target) {
+    fs::remove_all(p);
+    fs::create_symlink(target, p);
+  };
+  const Case cases[] = {
+      {"missing facts", [](const fs::path& d) { fs::remove(d / "machine.txt"); }, "machine.txt is missing", nullptr},
+      {"facts a link out", [&](const fs::path& d) { relink(d / "machine.txt", "/etc/hostname"); }, "is a link", nullptr},
+      {"facts not text", [](const fs::path& d) { WriteAll(d / "machine.txt", std::string("format = 1\nuser = a\0b\n", 22)); },
+       "not text", nullptr},
+      {"unknown format", [](const fs::path& d) { WriteAll(d / "machine.txt", "format = 9\nprocessors = 2\n"); },
+       "format 9", nullptr},
+      {"huge CPUID file", [&](const fs::path& d) { sparse(d / "cpuid.txt", 1ull << 30); }, "more than", nullptr},
+      {"CPUID of fewer processors", [](const fs::path& d) {
+         const std::string c = ReadAll(d / "cpuid.txt");
+         WriteAll(d / "cpuid.txt", c.substr(0, c.find("CPU 1:")));
+       }, "machine.txt names 2", nullptr},
+      {"device calls garbled", [](const fs::path& d) { WriteAll(d / "devices.txt", "open /dev/vda\n  = x\n"); },
+       "devices.txt: line 2", nullptr},
+      {"clocks garbled", [](const fs::path& d) { WriteAll(d / "clocks.txt", "processor 0: fast\n"); }, "clocks.txt: line 1",
+       nullptr},
+      {"file linked out", [&](const fs::path& d) { relink(d / "fs/proc/sys/kernel/osrelease", "/proc/self/status"); }, nullptr,
+       "leads out of the captured machine's folder"},
+      {"folder linked out", [&](const fs::path& d) { relink(d / "fs/sys/block", "../../../../../../../../sys/block"); },
+       nullptr, "leads out"},
+      {"huge file", [&](const fs::path& d) { sparse(d / "fs/etc/os-release", 1ull << 30); }, nullptr, "MiB); not read"},
+      {"pipe for a file", [](const fs::path& d) {
+         fs::remove(d / "fs/proc/sys/kernel/hostname");
+         ::mkfifo((d / "fs/proc/sys/kernel/hostname").c_str(), 0600);
+       }, nullptr, "not a regular file"},
+  };
+  const std::string good = std::string(KYVEX_SOURCE_DIR) + "/tests/data/capture/vm";
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    fs::copy(good, dir.path(), fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+    c.spoil(dir.path());
+    std::string error;
+    auto opened = capture::OpenCapture(dir.str(), error);
+    if (c.openError) {
+      EXPECT_FALSE(opened);
+      EXPECT_NE(error.find(c.openError), std::string::npos) << error;
+      continue;
+    }
+    ASSERT_TRUE(opened) << error;
+    {
+      platform::ScopedPlatform scope(opened->Platform());
+      UseRecordedClocks(opened->Clocks());
+      report::MachineReport(false);
+      UseRecordedClocks(nullptr);
+    }
+    std::string all;
+    for (const auto& p : opened->Problems()) all += p + "\n";
+    EXPECT_NE(all.find(c.problem), std::string::npos) << all;
+  }
+}
+
+TEST(MachineCapture, DeviceCallsReadBackAsWritten) {
+  using platform::linuxdev::Exchange;
+  Exchange e;
+  e.kind = Exchange::Kind::Ioctl;
+  e.node = "/dev/nvme0";
+  e.request = 0xC0484E41;
+  std::vector<std::uint8_t> command(68, 0);
+  command[0] = 0x06;
+  e.sent.push_back({"command", true, 0, command});
+  e.result = 0;
+  std::vector<std::uint8_t> data(4096);
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i * 7);
+  e.reply.push_back({"result", false, -5, {}});
+  e.reply.push_back({"data", true, 0, data});
+  Exchange failed;
+  failed.kind = Exchange::Kind::Open;
+  failed.node = "/dev/sg1";
+  failed.result = -1;
+  failed.error = 13;
+  const std::string text = platform::linuxdev::WriteExchanges({e, failed});
+  std::string error;
+  const auto back = platform::linuxdev::ReadExchanges(text, error);
+  ASSERT_TRUE(back) << error;
+  ASSERT_EQ(back->size(), 2u);
+  EXPECT_EQ((*back)[0].Key(), e.Key());
+  EXPECT_EQ((*back)[0].reply[0].number, -5);
+  EXPECT_EQ((*back)[0].reply[1].bytes, data);
+  EXPECT_EQ((*back)[1].error, 13);
+  EXPECT_EQ(platform::linuxdev::WriteExchanges(*back), text);
+}
+
+}  // namespace
+
+#endif  // __linux__

@@ -73,7 +73,9 @@ class StorageFileOnce : public ::testing::Test {
  protected:
   void SetUp() override {
     dir_ = fs::path(::testing::TempDir()) /
-           ("kyvex-once-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+           ("kyvex-once-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + "-" +
+            std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));  // runs from other
+                                                                                        // build trees keep apart
     fs::remove_all(dir_);
     fs::create_directories(dir_);
     file_ = (dir_ / "machine.kyx").string();

@@ -175,10 +175,10 @@ CLI::App* AddShowCommand(CLI::App& app, std::function<int()>& run) {
       for (const auto& cpu : c.processors) out["CPU"].push_back(CpuJson(*cpu));
       out["SMBIOS"] = c.smbios ? SmbiosJson(*c.smbios) : nlohmann::ordered_json();
       out["Storage"] = c.storage ? StorageJson(*c.storage) : nlohmann::ordered_json();
-      std::cout << out.dump(2) << "\n";
+      std::cout << report::JsonText(out) << "\n";
       return status;
     }
-    std::string text = FormatSections({{"Storage file " + *file, StorageInfoLines(c.info)}});
+    std::string text = FormatSections({{"Storage file " + Shown(*file), StorageInfoLines(c.info)}});
     if (!c.errors.empty()) {
       text += "\nIncomplete: parts of this file could not be read\n";
       for (const auto& error : c.errors) text += "  " + Shown(error) + "\n";

@@ -22,7 +22,7 @@ int RunReport(bool json) {
   kyvex::cli::AddSmbiosReport(report);
   kyvex::cli::AddStorageReport(report);
   if (json)
-    std::cout << report.Json.dump(2) << "\n";
+    std::cout << kyvex::report::JsonText(report.Json) << "\n";
   else
     std::cout << report.Text;
   return 0;

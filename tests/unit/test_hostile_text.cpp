@@ -101,6 +101,7 @@ void ExpectClean(const Output& o, const Hostile& h, const std::string& source) {
 // its fallback.
 std::string Json(const nlohmann::ordered_json& j) { return j.dump(2); }
 
+#ifdef __linux__
 std::vector<Output> SummaryOutputs(const std::string& raw) {
   const report::SystemSummary s = report::CollectSystemSummary();
   return {{"json", "report", Json(report::ToJson(s))},
@@ -109,6 +110,7 @@ std::vector<Output> SummaryOutputs(const std::string& raw) {
           {"text", "the snapshot's machine", s.MachineName, text::Sanitize(raw.substr(0, 15))},
           {"text", "the snapshot's system", s.OSName}};
 }
+#endif
 
 // The texts of the first physical device as the record holds them, one a line: the value is
 // made fit where it is captured, not only where it is printed.

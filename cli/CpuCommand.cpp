@@ -85,7 +85,7 @@ int RunCpu(const CpuOptions& o) {
         text += (text.empty() ? "" : "\n") + FormatSections(CpuSections(c));
     });
     if (o.json)
-      std::cout << all.dump(2) << "\n";
+      std::cout << report::JsonText(all) << "\n";
     else
       std::cout << text;
     return 0;
@@ -94,7 +94,7 @@ int RunCpu(const CpuOptions& o) {
   cpu.SetCPUIndex(static_cast<std::uint32_t>(o.index < 0 ? 0 : o.index));
   cpu.CollectData();
   if (o.json)
-    std::cout << CpuJson(cpu).dump(2) << "\n";
+    std::cout << report::JsonText(CpuJson(cpu)) << "\n";
   else
     std::cout << FormatSections(CpuSections(cpu));
   return 0;

@@ -151,10 +151,13 @@ CLI::App* AddShowCommand(CLI::App& app, std::function<int()>& run) {
       std::cerr << "kyvex show: " << *file << " is " << *what << "; a storage file is needed\n";
       return 1;
     }
-    if (ole::StgIsStorageFile(*file) != ole::S_OK) {
-      const auto status = ole::StgIsStorageFile(*file);
-      std::cerr << "kyvex: " << *file
-                << (status == ole::STG_E_FILENOTFOUND ? ": no such file\n" : " is not a storage file\n");
+    if (const auto status = ole::StgIsStorageFile(*file); status != ole::S_OK) {
+      // What the system said where the file could not be read (no such file, permission
+      // denied, a loop of symbolic links); "not a storage file" only where it was read.
+      if (ole::Failed(status))
+        std::cerr << "kyvex show: " << Shown(ole::LastErrorText()) << "\n";
+      else
+        std::cerr << "kyvex: " << *file << " is not a storage file\n";
       return 1;
     }
     const FileContents c = LoadFile(*file);
@@ -175,10 +178,10 @@ CLI::App* AddShowCommand(CLI::App& app, std::function<int()>& run) {
       for (const auto& cpu : c.processors) out["CPU"].push_back(CpuJson(*cpu));
       out["SMBIOS"] = c.smbios ? SmbiosJson(*c.smbios) : nlohmann::ordered_json();
       out["Storage"] = c.storage ? StorageJson(*c.storage) : nlohmann::ordered_json();
-      std::cout << out.dump(2) << "\n";
+      std::cout << report::JsonText(out) << "\n";
       return status;
     }
-    std::string text = FormatSections({{"Storage file " + *file, StorageInfoLines(c.info)}});
+    std::string text = FormatSections({{"Storage file " + Shown(*file), StorageInfoLines(c.info)}});
     if (!c.errors.empty()) {
       text += "\nIncomplete: parts of this file could not be read\n";
       for (const auto& error : c.errors) text += "  " + Shown(error) + "\n";

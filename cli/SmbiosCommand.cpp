@@ -34,11 +34,17 @@ int RunSmbios(const SmbiosOptions& o) {
     }
   }
   smbios.CollectData();
-  // What is there is shown; a dump cut short says so and fails.
-  const int status = smbios.DumpShortfall().empty() ? 0 : 1;
-  if (status) std::cerr << "kyvex smbios: " << o.dumpFile << ": " << smbios.DumpShortfall() << "\n";
+  // What is there is shown; a dump cut short, or a table past the walk's limit, says so and
+  // fails.
+  const std::string source = o.dumpFile.empty() ? std::string("the SMBIOS table") : o.dumpFile;
+  int status = 0;
+  for (const std::string* problem : {&smbios.DumpShortfall(), &smbios.WalkLimitText()})
+    if (!problem->empty()) {
+      std::cerr << "kyvex smbios: " << source << ": " << *problem << "\n";
+      status = 1;
+    }
   if (o.json) {
-    std::cout << SmbiosJson(smbios).dump(2) << "\n";
+    std::cout << report::JsonText(SmbiosJson(smbios)) << "\n";
     return status;
   }
   std::cout << FormatSections(SmbiosSystemSections(smbios)) << "\n" << FormatSections(SmbiosDeviceSections(smbios));

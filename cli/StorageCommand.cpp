@@ -31,7 +31,7 @@ int RunIdentify(const std::string& file, bool json) {
   if (json) {
     nlohmann::ordered_json j = {{"File", Readable(file)}};
     j.update(IdentifyJson(d));
-    std::cout << j.dump(2) << "\n";
+    std::cout << report::JsonText(j) << "\n";
   } else {
     std::cout << FormatSections({{"ATA identify data: " + file, IdentifyTextLines(d)}});
   }
@@ -57,7 +57,7 @@ CLI::App* AddStorageCommand(CLI::App& app, std::function<int()>& run) {
     TKyvex_Storage storage;
     storage.CollectData();
     if (*json)
-      std::cout << StorageJson(storage).dump(2) << "\n";
+      std::cout << report::JsonText(StorageJson(storage)) << "\n";
     else
       std::cout << StorageText(storage);
     return 0;

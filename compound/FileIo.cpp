@@ -306,7 +306,7 @@ IoResult FromErrno(int e, const std::string& path, const char* doing) {
   if (e == ENOENT && !FolderOf(path).empty() && ::stat(FolderOf(path).c_str(), &st) != 0) kind = ENOTDIR;
   switch (kind) {
     case ENOENT: r.error = IoError::NotFound; break;
-    case ENOTDIR: case ENAMETOOLONG: r.error = IoError::PathNotFound; break;
+    case ENOTDIR: case ENAMETOOLONG: case ELOOP: r.error = IoError::PathNotFound; break;
     case EACCES: case EPERM: case EROFS: case EISDIR: r.error = IoError::AccessDenied; break;
     case EEXIST: r.error = IoError::AlreadyExists; break;
     case ENOSPC: case EDQUOT: case EFBIG: r.error = IoError::DiskFull; break;
@@ -396,8 +396,17 @@ IoResult HeldFile::Open(const std::string& path, bool writable, bool create, boo
     if (fd < 0) {
       fd = ::open(real.c_str(), access | O_CLOEXEC);
       if (fd < 0) {
-        if (errno == ENOENT && create) continue;  // removed meanwhile: make it again
-        return FromErrno(errno, path, "opening");
+        const int e = errno;
+        // A symbolic link to nothing is no file being replaced: the exclusive create fails on
+        // the link, the open on its missing target, every time.
+        struct stat link {};
+        if (e == ENOENT && create && ::lstat(real.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+          IoResult r = FromErrno(e, path, "opening");
+          r.text += " (a symbolic link to a file that does not exist)";
+          return r;
+        }
+        if (e == ENOENT && create) continue;  // removed meanwhile: make it again
+        return FromErrno(e, path, "opening");
       }
     }
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {

@@ -154,6 +154,35 @@ std::string CutUtf8(std::string_view s, std::size_t maxBytes) {
   return std::string(s.substr(0, keep));
 }
 
+std::string Sanitize(std::string_view raw, TextLines lines) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(raw.size());
+  std::size_t pos = 0;
+  while (pos < raw.size()) {
+    char32_t c;
+    if (!DecodeUtf8(raw, pos, c)) {
+      AppendUtf8(out, 0xFFFD);
+      ++pos;
+      continue;
+    }
+    if (lines == TextLines::Multi && (c == '\t' || c == '\n')) {
+      out += static_cast<char>(c);
+    } else if (c < 0x20 || c == 0x7F) {
+      out += "\\x";
+      out += kHex[c >> 4];
+      out += kHex[c & 0xF];
+    } else if (c >= 0x80 && c <= 0x9F) {
+      out += "\\u00";
+      out += kHex[c >> 4];
+      out += kHex[c & 0xF];
+    } else {
+      AppendUtf8(out, c);
+    }
+  }
+  return out;
+}
+
 std::string AsciiUpper(std::string_view s) {
   std::string out(s);
   for (char& ch : out)
@@ -176,6 +205,25 @@ std::string Trim(std::string_view s) {
   std::size_t b = 0, e = s.size();
   while (b < e && static_cast<unsigned char>(s[b]) <= 32) ++b;
   while (e > b && static_cast<unsigned char>(s[e - 1]) <= 32) --e;
+  return std::string(s.substr(b, e - b));
+}
+
+std::string TrimSanitized(std::string_view s) {
+  auto escapeAt = [&s](std::size_t pos) {
+    return pos + 4 <= s.size() && s[pos] == '\\' && s[pos + 1] == 'x' && (s[pos + 2] == '0' || s[pos + 2] == '1') &&
+           std::string_view("0123456789ABCDEF").find(s[pos + 3]) != std::string_view::npos;
+  };
+  std::size_t b = 0, e = s.size();
+  for (;;) {
+    if (b < e && static_cast<unsigned char>(s[b]) <= 32) ++b;
+    else if (b + 4 <= e && escapeAt(b)) b += 4;
+    else break;
+  }
+  for (;;) {
+    if (e > b && static_cast<unsigned char>(s[e - 1]) <= 32) --e;
+    else if (e >= b + 4 && escapeAt(e - 4)) e -= 4;
+    else break;
+  }
   return std::string(s.substr(b, e - b));
 }
 

@@ -41,7 +41,19 @@ std::string CutUtf8(std::string_view s, std::size_t maxBytes);
 std::string AsciiUpper(std::string_view s);
 bool EqualsIgnoreAsciiCase(std::string_view a, std::string_view b);
 
+// Text that comes from outside the program (firmware, devices, files, the system's own names)
+// made fit to show, once, where it is captured: every byte that does not start a valid UTF-8
+// sequence becomes U+FFFD, and control characters are shown escaped, C0 and DEL as "\x1B",
+// C1 as "\u009B", so that none reaches a terminal or a window as a command. A multi-line field
+// keeps its tabs and line feeds. The result is valid UTF-8, and converting it again changes
+// nothing.
+enum class TextLines { Single, Multi };
+std::string Sanitize(std::string_view raw, TextLines lines = TextLines::Single);
+
 // Leading and trailing characters whose code is 32 or less removed.
 std::string Trim(std::string_view s);
+// Trim for a text already sanitized: also the escapes that stand for those characters ("\x09",
+// "\x0D") are removed at either end.
+std::string TrimSanitized(std::string_view s);
 
 }  // namespace kyvex::text

@@ -29,11 +29,7 @@ void TFieldJson::List(const TField& f, const std::vector<std::string>& v) const 
 
 void TFieldJson::Flag(const TField& f, bool v) const { Slot(f) = v; }
 
-// A letter loaded from a storage file may be any code-page byte; alone it would not be valid
-// UTF-8, which JSON refuses.
-void TFieldJson::Letter(const TField& f, char v) const {
-  Slot(f) = v ? Readable(std::string(1, v)) : std::string();
-}
+void TFieldJson::Letter(const TField& f, char v) const { Slot(f) = LetterText(v); }
 
 void TFieldJson::Real(const TField& f, double v) const {
   Slot(f) = v;
@@ -89,7 +85,7 @@ void TFieldRows::List(const TField& f, const std::vector<std::string>& v) const 
 void TFieldRows::Flag(const TField& f, bool v) const { Add(f, v ? "yes" : "no", !v); }
 
 void TFieldRows::Letter(const TField& f, char v) const {
-  Add(f, v ? Readable(std::string(1, v)) : "-", v == 0);
+  Add(f, v ? LetterText(v) : "-", v == 0);
 }
 
 void TFieldRows::Real(const TField& f, double v) const {

@@ -63,7 +63,7 @@ std::string MachineReport(bool json) {
   AddCpuReport(report);
   AddSmbiosReport(report);
   AddStorageReport(report);
-  return json ? report.Json.dump(2) + "\n" : report.Text;
+  return json ? JsonText(report.Json) + "\n" : report.Text;
 }
 
 }  // namespace kyvex::report

@@ -8,13 +8,25 @@
 
 namespace kyvex::report {
 
-std::string Readable(const std::string& s) { return text::Utf16ToUtf8(text::Utf8ToUtf16(s)); }
+std::string Readable(const std::string& s) { return text::Sanitize(s, text::TextLines::Multi); }
 
 std::string Shown(const std::string& s) {
   std::string r = Readable(s);
   for (char& c : r)
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
+    if (c == '\t' || c == '\n') c = ' ';
   return r;
+}
+
+std::string JsonText(const nlohmann::ordered_json& j) {
+  return j.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+}
+
+std::string LetterText(char letter) {
+  if (!letter) return {};
+  const char32_t c = text::Cp1252ToUnicode(static_cast<unsigned char>(letter));
+  std::string utf8;
+  text::AppendUtf8(utf8, c);
+  return text::Sanitize(utf8);
 }
 
 SystemSummary CollectSystemSummary() {

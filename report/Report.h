@@ -58,12 +58,21 @@ using Lines = std::vector<std::pair<std::string, std::string>>;
 Lines SummaryLines(const SystemSummary& s);
 std::string FormatLines(const Lines& lines);
 
-// Bytes as hardware or firmware gave them, as UTF-8: what is not valid UTF-8 is read as
-// Windows-1252, so that nothing is lost and JSON stays valid.
+// A value for the JSON. Texts from outside were made valid where they were captured; this is
+// the same conversion again (which changes nothing there) for whatever reaches a report by
+// another way, such as a file name given on the command line.
 std::string Readable(const std::string& s);
-// For text output, also control characters (a brand string may hold zero bytes) become spaces:
-// they would move the cursor.
+// For a line of text output: also the tabs and line feeds a multi-line value keeps become
+// spaces, as they would break the line's layout.
 std::string Shown(const std::string& s);
+
+// JSON as printed: indented by two. Every text was made valid UTF-8 where it was captured;
+// should one have escaped that, it is printed with U+FFFD rather than failing the command.
+std::string JsonText(const nlohmann::ordered_json& j);
+
+// A drive letter as text: a letter loaded from a storage file may be any byte of the system's
+// code page (Windows-1252), which alone is not UTF-8; empty for none.
+std::string LetterText(char letter);
 
 // A titled group of lines; a component's report is a list of them.
 struct Section {

@@ -51,9 +51,7 @@ std::string Hex8(unsigned v) {
   return buf;
 }
 
-// A letter loaded from a storage file may be any code-page byte; alone it would not be valid
-// UTF-8, which the JSON output refuses.
-std::string DriveText(char drive) { return drive ? Readable(std::string(1, drive)) : std::string(); }
+std::string DriveText(char drive) { return LetterText(drive); }
 
 std::string Title(const TDeviceInfo& d) {
   std::string t = d.Vendor;

@@ -141,6 +141,16 @@ std::shared_ptr<ole::IStorage> OpenForWriting(const std::string& FileName) {
 // The file's root for a load: none when it is no storage file (or none at all), the
 // container error when it is one that cannot be opened. Read from the thread's image of the
 // file where one is taken.
+// The size the file has, not what its header claims, is what a read costs: a sparse file of
+// hundreds of megabytes costs nothing to make, and reading it would.
+void RefuseOversized(const std::string& FileName, std::uint64_t size) {
+  if (size > kMaxStorageFileSize)
+    throw EOleSysError(ole::STG_E_DOCFILETOOLARGE, "reading " + FileName,
+                       "the file is " + std::to_string(size) + " bytes long; a storage file larger than " +
+                           std::to_string(kMaxStorageFileSize >> 20) +
+                           " MiB is not read (a machine's description takes a few megabytes at most)");
+}
+
 std::shared_ptr<ole::IStorage> OpenForReading(const std::string& FileName) {
   std::shared_ptr<ole::IStorage> storage;
   if (t_image && t_image->fileName == FileName) {
@@ -149,6 +159,9 @@ std::shared_ptr<ole::IStorage> OpenForReading(const std::string& FileName) {
     return storage;
   }
   if (ole::StgIsStorageFile(FileName) != ole::S_OK) return nullptr;
+  std::error_code ec;
+  const auto size = std::filesystem::file_size(std::filesystem::path(std::u8string(FileName.begin(), FileName.end())), ec);
+  if (!ec) RefuseOversized(FileName, size);
   OleCheck(ole::StgOpenStorage(FileName, nullptr, kModeRead, nullptr, 0, &storage), "opening " + FileName);
   return storage;
 }
@@ -180,8 +193,15 @@ TStorageFileImage::TStorageFileImage(const std::string& FileName)
   state_->fileName = FileName;
   state_->kind = ole::StgIsStorageFile(FileName);
   if (state_->kind == ole::S_OK) {
-    std::ifstream f(std::filesystem::path(std::u8string(FileName.begin(), FileName.end())), std::ios::binary);
-    state_->bytes.assign(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+    std::ifstream f(std::filesystem::path(std::u8string(FileName.begin(), FileName.end())),
+                    std::ios::binary | std::ios::ate);
+    const std::streamoff size = f ? static_cast<std::streamoff>(f.tellg()) : -1;
+    if (size < 0) OleCheck(ole::STG_E_READFAULT, "reading " + FileName);
+    RefuseOversized(FileName, static_cast<std::uint64_t>(size));
+    state_->bytes.resize(static_cast<std::size_t>(size));
+    f.seekg(0);
+    f.read(reinterpret_cast<char*>(state_->bytes.data()), size);
+    state_->bytes.resize(static_cast<std::size_t>(f.gcount()));
     if (f.bad()) OleCheck(ole::STG_E_READFAULT, "reading " + FileName);
   }
   t_image = state_.get();

@@ -110,6 +110,10 @@ class TStorageFileSave {
   std::unique_ptr<State> state_;
 };
 
+// The largest storage file read. Every processor, SMBIOS table and device of the largest
+// machines fits in a few megabytes; a larger file is damage or an attack.
+inline constexpr std::uint64_t kMaxStorageFileSize = std::uint64_t{64} << 20;
+
 // One image of a storage file for the loads of several components. While one lives on this
 // thread, every component's load from its file reads the bytes the file held when the image
 // was taken: a file replaced meanwhile cannot mix into what is read, and the file is read once.

@@ -65,7 +65,7 @@ constexpr EditionRow kEditions[] = {
 std::optional<std::string> RegString(RegRoot root, const std::string& key, const std::string& name) {
   auto v = Current().RegQueryValue(root, key, name);
   if (!v || (v->type != platform::kRegSz && v->type != platform::kRegExpandSz)) return std::nullopt;
-  return v->text;
+  return text::Sanitize(v->text);
 }
 
 TPlatformSnapshot TakeSnapshot() {
@@ -148,7 +148,7 @@ std::string GetPlatformProductName(std::uint32_t PlatformId) {
   const char* key = PlatformId == platform::kPlatformWin32NT || PlatformId == platform::kPlatformLinux
                         ? "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion"
                         : "SOFTWARE\\Microsoft\\Windows\\CurrentVersion";
-  std::string name = text::Trim(RegString(RegRoot::LocalMachine, key, "ProductName").value_or(""));
+  std::string name = text::TrimSanitized(RegString(RegRoot::LocalMachine, key, "ProductName").value_or(""));
   if (!name.empty()) return name;
   return PlatformId == platform::kPlatformLinux ? "Linux" : "Windows";
 }
@@ -159,7 +159,7 @@ TOSKind GetOSInfo(std::uint32_t& PlatformId, std::uint32_t& Major, std::uint32_t
   platform::OSVersionInfo v;
   if (!Current().GetVersionEx(v, true)) v = platform::OSVersionInfo{};
   PlatformId = v.dwPlatformId;
-  CSDVersion = text::Trim(v.szCSDVersion.substr(0, 128));
+  CSDVersion = text::Sanitize(text::Trim(v.szCSDVersion.substr(0, 128)));
   Major = v.dwMajorVersion;
   Minor = v.dwMinorVersion;
   BuildNumber = v.dwBuildNumber & 0xFFFF;
@@ -202,17 +202,14 @@ std::string GetOSEdition(TOSKind Kind, TNTProductType ProductType, TNTSuites Sui
 
 std::string GetMachineName() {
   std::string name = Current().GetComputerName().value_or("");
-  if (name.size() > 255) name.resize(255);
   if (auto reg = RegString(RegRoot::LocalMachine,
                            "\\SYSTEM\\CurrentControlSet\\Control\\ComputerName\\ComputerName", "ComputerName"))
     name = *reg;
-  return name;
+  return text::CutUtf8(text::Sanitize(name), 255);
 }
 
 std::string GetCurrentUserName() {
-  std::string name = Current().GetUserName().value_or("");
-  if (name.size() > 255) name.resize(255);
-  return name;
+  return text::CutUtf8(text::Sanitize(Current().GetUserName().value_or("")), 255);
 }
 
 std::string GetDefaultLogonUser() {

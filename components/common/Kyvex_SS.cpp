@@ -45,8 +45,10 @@ bool ReadOne(const std::shared_ptr<IPropertyStorage>& ps, const PROPSPEC& spec, 
   return ps->ReadMultiple(1, &spec, value) == S_OK;
 }
 
+// A stored text is whatever the file's maker put there: it is made fit to show as it is read.
 std::string AsString(const PROPVARIANT& v) {
-  if (v.vt == VT_LPWSTR || v.vt == VT_LPSTR || v.vt == VT_BSTR) return kyvex::text::Utf16ToUtf8(v.pwszVal);
+  if (v.vt == VT_LPWSTR || v.vt == VT_LPSTR || v.vt == VT_BSTR)
+    return kyvex::text::Sanitize(kyvex::text::Utf16ToUtf8(v.pwszVal));
   return {};
 }
 

@@ -119,7 +119,7 @@ bool SignatureMatches(const std::string& signature, const std::string& text, boo
 std::optional<std::string> RegistryString(const std::string& key, const std::string& name) {
   auto v = Current().RegQueryValue(platform::RegRoot::LocalMachine, key, name);
   if (!v || (v->type != platform::kRegSz && v->type != platform::kRegExpandSz)) return std::nullopt;
-  return v->text;
+  return text::Sanitize(v->text);
 }
 
 }  // namespace
@@ -365,6 +365,7 @@ void TKyvex_CPU::CollectVendorAndSignature(bool& leaf1Read) {
   CPUIDOnProcessor(FCPUIndex, 0, 1, regs);
   FVendorID = RegisterToText(regs.EBX) + RegisterToText(regs.EDX) + RegisterToText(regs.ECX);
   FVendor = VendorFromSignature(FVendorID, false);
+  FVendorID = text::Sanitize(FVendorID);
 
   if (IsLeafSupported(FCPUIndex, 1)) {
     CPUIDOnProcessor(FCPUIndex, 1, 1, regs);
@@ -409,7 +410,8 @@ void TKyvex_CPU::CollectVendorAndSignature(bool& leaf1Read) {
       else if (IsLeafSupported(FCPUIndex, 0x80860003))
         FMarketingName = brandFrom(0x80860003, 0x80860006);
     }
-    FMarketingName = text::Trim(FMarketingName);
+    // The brand string ends at its first zero byte, as the systems read it.
+    FMarketingName = text::Sanitize(text::Trim(FMarketingName.substr(0, FMarketingName.find('\0'))));
   }
 
   if (IsLeafSupported(FCPUIndex, 0x80000001)) {

@@ -1,5 +1,7 @@
 #include "cpu/KSI_CPUHypervisor.h"
 
+#include "platform/Text.h"
+
 #include <cstdio>
 #include <string_view>
 
@@ -62,7 +64,8 @@ THypervisorInfo DecodeHypervisor(const platform::CpuidLeaves& leaves) {
   THypervisorInfo h;
   if (leaves.Get(0).eax < 1 || !(leaves.Get(1).ecx & kHypervisorBit)) return h;
   h.Present = true;
-  h.Signature = SignatureAt(leaves, kHypervisorFirstLeaf);
+  // Every known signature is plain text, so the shown form matches exactly when the bytes do.
+  h.Signature = text::Sanitize(SignatureAt(leaves, kHypervisorFirstLeaf));
   h.Name = HypervisorName(h.Signature);
   if (!h.Name.empty()) h.Leaf = kHypervisorFirstLeaf;
   // Xen with Viridian and KVM with Hyper-V enlightenments show "Microsoft Hv" first and their

@@ -107,7 +107,7 @@ std::string TKyvex_DMA::ReadSetString(std::uint32_t Address, std::uint8_t Index)
     if (s.empty()) return s;
     pos = p + 1;
   }
-  return text::CutUtf8(s, 255);
+  return text::CutUtf8(text::Sanitize(s), 255);
 }
 
 void TKyvex_DMA::LoadFromBuffer(const std::uint8_t* Source, std::size_t SourceSize, std::uint32_t Offset,

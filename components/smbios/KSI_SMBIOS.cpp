@@ -38,6 +38,10 @@ constexpr std::uint32_t kMaxTableLength = 0x100000;
 // An 'RSMB' answer larger than this is not believed either.
 constexpr std::uint32_t kMaxServiceTable = 0x1000000;
 constexpr std::uint32_t kMaxFirmwareRegion = 0x1000000;
+// The most structures a table's own count field can name. A table of tiny structures (16 MiB
+// of them hold almost three million) would otherwise cost time and memory by the count, where
+// no real table comes near.
+constexpr std::size_t kMaxStructures = 0xFFFF;
 
 platform::FirmwareApi& Firmware() { return platform::Current().Firmware(); }
 
@@ -51,7 +55,8 @@ std::string Format2(unsigned a, unsigned b) {
 // A revision byte in BCD: 21h reads "2.1".
 std::string BcdRevision(std::uint8_t b) { return Format2(b >> 4, b & 0x0F); }
 
-bool Blank(const std::string& s) { return text::Trim(s).empty(); }
+// Strings were sanitized as they were read: a tab is blank as its escape.
+bool Blank(const std::string& s) { return text::TrimSanitized(s).empty(); }
 
 std::string Numbered(const char* prefix, std::size_t index) { return prefix + std::to_string(index); }
 
@@ -144,6 +149,7 @@ void TKyvex_SMBIOS::ClearDecoded() {
   FOnBoardDevices.clear();
   FTemperatureProbes.clear();
   FStructTables.clear();
+  FWalkLimitText.clear();
   FTableAddress = 0;
   FTableLength = 0;
   FCountFromWalk = false;
@@ -539,6 +545,11 @@ void TKyvex_SMBIOS::BuildStructTable() {
       pos = k + 1;
     }
     if (pos >= e || pos > 0xFFFFFFFFu || !w.InWindow(static_cast<std::uint32_t>(pos))) return;
+    if (FStructTables.size() >= kMaxStructures) {
+      FWalkLimitText = "the table holds more than 65,535 structures, the most its count field can name; only the first "
+                       "65,535 are decoded";
+      return;
+    }
     if (!record(static_cast<std::uint32_t>(pos))) return;
     const std::uint8_t type = FStructTables.back().StructType;
     seenBIOS = seenBIOS || type == 0;
@@ -844,7 +855,7 @@ void TKyvex_SMBIOS::DecodeMemoryDevice(const TSMBIOS_StructTable& e) {
 void TKyvex_SMBIOS::DecodeTemperatureProbe(const TSMBIOS_StructTable& e) {
   const Fields f(*FTableWindow, e.Address);
   TSMBIOS_TemperatureProbe t;
-  t.Description = text::Trim(f.String(0x04));
+  t.Description = text::TrimSanitized(f.String(0x04));
   const std::uint8_t ls = f.Byte(0x05);
   t.Location = static_cast<std::uint8_t>((ls & 0x1F) - 1);
   t.Status = static_cast<std::uint8_t>((ls >> 5) - 1);

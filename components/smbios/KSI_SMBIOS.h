@@ -245,6 +245,9 @@ class TKyvex_SMBIOS : public TKyvex_KSIC_Component {
   // What the last LoadDumpImage found missing from a dump it still loaded (a table cut short);
   // empty for a whole one.
   const std::string& DumpShortfall() const { return FDumpShortfall; }
+  // Why the last walk stopped before the table's end, when a limit stopped it (more
+  // structures than the table's count field can name); empty otherwise.
+  const std::string& WalkLimitText() const { return FWalkLimitText; }
 
   // --- Acquisition --------------------------------------------------------------------
   std::uint32_t SMBIOSAddress() const { return FSMBIOSAddress; }
@@ -381,6 +384,7 @@ class TKyvex_SMBIOS : public TKyvex_KSIC_Component {
   std::uint16_t FStructLength = 0;
   std::uint16_t FStructCount = 0;
   std::string FDumpShortfall;
+  std::string FWalkLimitText;
   std::uint8_t FMajorVersion = 0;
   std::uint8_t FMinorVersion = 0;
   std::string FVersion;

@@ -30,9 +30,11 @@ void CloseDevice(Handle h) {
 void TakeSystemNames(const std::string& path, TDeviceInfo& record) {
   platform::DeviceNames names;
   if (!platform::Current().Devices().QueryDeviceNames(path, names)) return;
-  record.DevicePath = names.device;
-  record.MountPoints = names.mountPoints;
-  record.FileSystem = names.fileSystem;
+  // Mount points and file-system names come from the mount table, where any bytes may stand.
+  record.DevicePath = text::Sanitize(names.device);
+  record.MountPoints.clear();
+  for (const std::string& mount : names.mountPoints) record.MountPoints.push_back(text::Sanitize(mount));
+  record.FileSystem = text::Sanitize(names.fileSystem);
 }
 
 }  // namespace

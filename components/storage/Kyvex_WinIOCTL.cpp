@@ -21,8 +21,10 @@ std::array<std::uint8_t, 512> g_identify{};
 
 constexpr std::size_t kMaxText = 255;
 
-// A text of a device: trimmed and cut to the record's width.
-std::string FieldText(std::string_view s) { return text::CutUtf8(text::Trim(s), kMaxText); }
+// A text of a device, which may hold any bytes (a bridge's inquiry data, an identify block
+// from a file): trimmed as the bytes came, then made fit to show and cut to the record's
+// width. Every text of a device reaches its record through here.
+std::string FieldText(std::string_view s) { return text::CutUtf8(text::Sanitize(text::Trim(s)), kMaxText); }
 std::string FieldText(const std::uint8_t* p, std::size_t n) {
   return FieldText(std::string_view(reinterpret_cast<const char*>(p), n));
 }
@@ -326,11 +328,11 @@ void ParseIdentifyData(std::span<std::uint8_t, 512> Block, bool Swap, TDeviceInf
   const std::string modelText(reinterpret_cast<const char*>(b + 54), 40);
   const std::size_t space = modelText.find(' ');
   if (space == std::string::npos) {
-    Info.Model = text::Trim(modelText);
+    Info.Model = FieldText(modelText);
     Info.Vendor.clear();
   } else {
-    Info.Model = text::Trim(std::string_view(modelText).substr(space));
-    Info.Vendor = text::Trim(std::string_view(modelText).substr(0, space + 1));
+    Info.Model = FieldText(std::string_view(modelText).substr(space));
+    Info.Vendor = FieldText(std::string_view(modelText).substr(0, space + 1));
   }
   if (Info.Model.empty()) {
     Info.Model = Info.Vendor;
@@ -579,7 +581,7 @@ bool QueryStorageProperty(const std::string& Path, std::uint8_t Index, TDeviceIn
     // Only texts still empty are filled; the other routes know better.
     auto take = [](std::string& field, const std::optional<std::string>& t, bool serial) {
       if (!field.empty() || !t) return;
-      field = text::CutUtf8(serial ? DecodeSerialNumberHex(*t) : text::Trim(*t), kMaxText);
+      field = FieldText(serial ? DecodeSerialNumberHex(*t) : *t);
     };
     take(Info.Vendor, descriptor->vendor, false);
     take(Info.Model, descriptor->product, false);

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "FuzzShown.h"
 #include "report/CpuReport.h"
 #include "cpu/KSI_CPU.h"
 #include "platform/fake/FakePlatform.h"
@@ -25,8 +26,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (std::size_t index = 0; index <= last; index += last ? last : 1) {
     cpu.SetCPUIndex(static_cast<std::uint8_t>(index));
     cpu.CollectData();
-    (void)kyvex::report::CpuJson(cpu).dump();
-    (void)kyvex::report::FormatSections(kyvex::report::CpuSections(cpu));
+    kyvex::fuzz::CheckJson(kyvex::report::CpuJson(cpu));
+    kyvex::fuzz::CheckShown(kyvex::report::FormatSections(kyvex::report::CpuSections(cpu)));
   }
   return 0;
 }

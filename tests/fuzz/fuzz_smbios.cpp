@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "FuzzShown.h"
 #include "report/SmbiosReport.h"
 #include "smbios/KSI_SMBIOS.h"
 
@@ -19,7 +20,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     s.SetReadLocalMemory(false);
     s.CollectData();
   }
-  // Strings straight from the table must make valid JSON (dump throws on invalid UTF-8).
-  (void)kyvex::report::SmbiosJson(s).dump();
+  // Strings straight from the table must make valid JSON and text without control characters.
+  kyvex::fuzz::CheckJson(kyvex::report::SmbiosJson(s));
+  kyvex::fuzz::CheckShown(kyvex::report::FormatSections(kyvex::report::SmbiosSystemSections(s)));
+  kyvex::fuzz::CheckShown(kyvex::report::FormatSections(kyvex::report::SmbiosDeviceSections(s)));
   return 0;
 }

@@ -9,7 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "FuzzShown.h"
 #include "platform/DeviceApi.h"
+#include "report/StorageReport.h"
 #include "platform/fake/FakePlatform.h"
 #include "storage/Kyvex_IdentifyFile.h"
 #include "storage/Kyvex_WinIOCTL.h"
@@ -77,9 +79,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::memcpy(block.data(), data, std::min<std::size_t>(size, 512));
   TDeviceInfo info;
   ParseIdentifyData(block, size > 0 && (data[0] & 1), info);
+  fuzz::CheckJson(report::IdentifyJson(info));
+  fuzz::CheckShown(report::FormatLines(report::IdentifyTextLines(info)));
 
+  // The bytes as a file for `kyvex storage --identify`, shown as that command shows it.
   std::string error;
-  ReadIdentifyBlock(std::string(bytes.begin(), bytes.end()), block, error);
+  if (ReadIdentifyBlock(std::string(bytes.begin(), bytes.end()), block, error)) {
+    TDeviceInfo fromFile;
+    ParseIdentifyData(block, true, fromFile);
+    fuzz::CheckJson(report::IdentifyJson(fromFile));
+    fuzz::CheckShown(report::FormatLines(report::IdentifyTextLines(fromFile)));
+  }
   DecodeSerialNumberHex(std::string(bytes.begin(), bytes.begin() + static_cast<long>(std::min<std::size_t>(size, 600))));
 
   // The same bytes as every reply a device could send.
@@ -104,6 +114,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   GetVolumeDiskExtents(h, extent);
   dev.CloseHandle(h);
   QueryStorageProperty(path, 0, info);
+  fuzz::CheckJson(report::DeviceJson(info));
 
 #ifdef __linux__
   // The bytes as a disk: its partition table, in 512- and 4096-byte sectors.

@@ -44,6 +44,46 @@ with tempfile.TemporaryDirectory() as folder:
                repr(out.stderr))
     expect("the device is still a device", not os.path.isfile(os.devnull))
 
+# Where a file cannot be read, the message says what the system said, for show and for save.
+with tempfile.TemporaryDirectory() as folder:
+    loop, dangling = os.path.join(folder, "loop"), os.path.join(folder, "dangling")
+    os.symlink(os.path.join(folder, "loop2"), loop)
+    os.symlink(loop, os.path.join(folder, "loop2"))
+    os.symlink(os.path.join(folder, "nowhere.kyx"), dangling)
+    said = [("a loop of symbolic links", loop, b"Too many levels of symbolic links"),
+            ("a dangling symbolic link", dangling, b"No such file or directory"),
+            ("a missing file", os.path.join(folder, "missing.kyx"), b"No such file or directory")]
+    unreadable = os.path.join(folder, "unreadable.kyx")
+    with open(stored, "rb") as src, open(unreadable, "wb") as dst:
+        dst.write(src.read())
+    os.chmod(unreadable, 0)
+    if os.geteuid() == 0:
+        print("skipped the unreadable file: root reads it anyway")
+    else:
+        said.append(("an unreadable file", unreadable, b"Permission denied"))
+    for what, path, system in said:
+        out = run("show", path)
+        expect(f"show {what}: exit code", out.returncode != 0, f"got {out.returncode}")
+        expect(f"show {what}: message", system in out.stderr and b"not a storage file" not in out.stderr,
+               repr(out.stderr))
+        if what == "a missing file":
+            continue  # a save makes it
+        out = run("save", path)
+        expect(f"save {what}: exit code", out.returncode != 0, f"got {out.returncode}")
+        expect(f"save {what}: message", system in out.stderr and b"keeps being replaced" not in out.stderr,
+               repr(out.stderr))
+    expect("the dangling link is still a link", os.path.islink(dangling) and not os.path.exists(dangling))
+
+    # A file far larger than any machine's description, made in no time as a sparse file, is
+    # refused by its size before it is read.
+    sparse = os.path.join(folder, "sparse.kyx")
+    with open(stored, "rb") as src, open(sparse, "wb") as dst:
+        dst.write(src.read())
+        dst.truncate(900 << 20)
+    out = run("show", sparse)
+    expect("show a 900 MB sparse file: exit code", out.returncode != 0, f"got {out.returncode}")
+    expect("show a 900 MB sparse file: message", b"larger than 64 MiB is not read" in out.stderr, repr(out.stderr))
+
 # A regular storage file is still shown.
 out = run("show", stored)
 expect("show a storage file", out.returncode == 0, repr(out.stderr))

@@ -153,3 +153,40 @@ TEST(StructureWalk, EndOfTableStopsTheWalk) {
 }
 
 }  // namespace
+
+namespace {
+
+// `count` memory devices of a header alone (the smallest structure there is), then the end.
+Bytes TinyStructures(std::size_t count) {
+  Bytes table;
+  table.reserve(count * 6 + 6);
+  for (std::size_t i = 0; i < count; ++i) {
+    const auto handle = static_cast<std::uint16_t>(i);
+    table.insert(table.end(), {17, 4, static_cast<std::uint8_t>(handle), static_cast<std::uint8_t>(handle >> 8), 0, 0});
+  }
+  const Bytes end = EndOfTable();
+  table.insert(table.end(), end.begin(), end.end());
+  return table;
+}
+
+TEST(StructureWalk, StopsAtTheMostStructuresATableCanCountAndSaysSo) {
+  TKyvex_SMBIOS s;
+  // 65,534 and the end-of-table structure: the most a table can hold, walked whole.
+  Decode(s, TinyStructures(65534), 3, 2);
+  EXPECT_EQ(s.StructTables().size(), 65535u);
+  EXPECT_EQ(s.StructTables().back().StructType, 127);
+  EXPECT_EQ(s.WalkLimitText(), "");
+  EXPECT_EQ(s.MemoryDeviceCount(), 65534u);
+
+  // Far more: the walk stops at the limit and names it; memory follows what was decoded.
+  Decode(s, TinyStructures(200000), 3, 2);
+  EXPECT_EQ(s.StructTables().size(), 65535u);
+  EXPECT_EQ(s.MemoryDeviceCount(), 65535u);
+  EXPECT_NE(s.WalkLimitText().find("65,535 structures"), std::string::npos) << s.WalkLimitText();
+
+  // A new walk starts without the last one's word.
+  Decode(s, TinyStructures(3), 3, 2);
+  EXPECT_EQ(s.WalkLimitText(), "");
+}
+
+}  // namespace

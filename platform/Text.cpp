@@ -161,11 +161,10 @@ std::string Sanitize(std::string_view raw, TextLines lines) {
   std::size_t pos = 0;
   while (pos < raw.size()) {
     char32_t c;
-    if (!DecodeUtf8(raw, pos, c)) {
-      AppendUtf8(out, 0xFFFD);
-      ++pos;
-      continue;
-    }
+    // A byte that starts no valid UTF-8 sequence is read as Windows-1252, as the storage file
+    // stores it: firmware and older programs write that code page, and nothing is lost. Its
+    // five unassigned bytes come out as C1 controls and are escaped below.
+    if (!DecodeUtf8(raw, pos, c)) c = Cp1252ToUnicode(static_cast<unsigned char>(raw[pos++]));
     if (lines == TextLines::Multi && (c == '\t' || c == '\n')) {
       out += static_cast<char>(c);
     } else if (c < 0x20 || c == 0x7F) {

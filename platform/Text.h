@@ -43,7 +43,8 @@ bool EqualsIgnoreAsciiCase(std::string_view a, std::string_view b);
 
 // Text that comes from outside the program (firmware, devices, files, the system's own names)
 // made fit to show, once, where it is captured: every byte that does not start a valid UTF-8
-// sequence becomes U+FFFD, and control characters are shown escaped, C0 and DEL as "\x1B",
+// sequence is read as Windows-1252 (as the storage file stores it), and control characters are
+// shown escaped, C0 and DEL as "\x1B",
 // C1 as "\u009B", so that none reaches a terminal or a window as a command. A multi-line field
 // keeps its tabs and line feeds. The result is valid UTF-8, and converting it again changes
 // nothing.

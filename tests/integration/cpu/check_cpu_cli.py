@@ -94,11 +94,11 @@ odd = f"{data}/odd_brand_string_CPUID.txt"
 rc, out, err = run("cpu", "--json", "--cpuid-dump", odd)
 expect("odd brand exit code", rc == 0, err)
 if rc == 0:
-    # The byte that is not UTF-8 is replaced, the control character shown escaped.
-    expect("odd brand kept in JSON", json.loads(out)["MarketingName"] == "Intel\ufffd Pentium\\x01 4 CPU 3.00GHz",
+    # The byte that is not UTF-8 is read as Windows-1252, the control character shown escaped.
+    expect("odd brand kept in JSON", json.loads(out)["MarketingName"] == "Intel\u00ae Pentium\\x01 4 CPU 3.00GHz",
            repr(json.loads(out)["MarketingName"]))
 rc, out, err = run("cpu", "--cpuid-dump", odd)
-expect("odd brand text", lines_of(out).get("Brand string") == "Intel\ufffd Pentium\\x01 4 CPU 3.00GHz",
+expect("odd brand text", lines_of(out).get("Brand string") == "Intel\u00ae Pentium\\x01 4 CPU 3.00GHz",
        repr(lines_of(out).get("Brand string")))
 
 # Bad input: a clear message and a failing exit code, never a crash.

@@ -63,11 +63,11 @@ TEST(SystemRecords, VersionDependentAndEdgeFields) {
   EXPECT_EQ(s.SystemManufacturer(), "") << "string number past the set";
   EXPECT_EQ(s.SystemModel(), "");
 
-  // Strings are kept as stored, blanks included; a byte that is not UTF-8 is replaced and a
+  // Strings are kept as stored, blanks included; a byte that is not UTF-8 is read as Windows-1252 and a
   // control character shown escaped, as they are read.
   Decode(s, Concat({Structure(0, 0, Area(0x12).U8(0x04, 1).U8(0x05, 2), {"  Vendor ", "V\xE9rsion\x1B"}), EndOfTable()}), 2, 3);
   EXPECT_EQ(s.BIOSVendor(), "  Vendor ");
-  EXPECT_EQ(s.BIOSVersion(), "V\xEF\xBF\xBDrsion\\x1B");
+  EXPECT_EQ(s.BIOSVersion(), "V\xC3\xA9rsion\\x1B");
 }
 
 TEST(SystemRecords, EnumerationCodesAndPowersOfTwo) {

@@ -38,7 +38,8 @@ std::int64_t NumberOf(const std::vector<ExchangeField>& fields, const std::strin
 // Copies a recorded bytes field into a buffer of `room` bytes, as far as both go.
 void CopyOut(const std::vector<ExchangeField>& fields, const std::string& name, void* to, std::size_t room) {
   const auto* f = Find(fields, name);
-  if (!f || !f->isBytes || !to) return;
+  // An empty recorded field copies nothing (and hands memcpy no null source).
+  if (!f || !f->isBytes || !to || f->bytes.empty()) return;
   std::memcpy(to, f->bytes.data(), std::min(room, f->bytes.size()));
 }
 

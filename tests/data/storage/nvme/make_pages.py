@@ -2,7 +2,7 @@
 """Writes the NVMe pages of a Samsung PM981 512 GB laptop disk (MZVLB512HBJQ) as its
 controller returns them: Identify Controller (CNS 01h), Identify Namespace (CNS 00h, namespace
 1) and the SMART / Health Information log page (02h). The values are the ones nvme-cli shows
-for such a disk after a few years in a laptop; the layouts follow the NVMe base specification
+for such a disk after a few years in a laptop; the layouts are those of NVMe base revision
 1.3. Run it from this folder; the tests read the .bin files."""
 import struct
 

@@ -17,12 +17,13 @@ namespace kyvex::cli {
 // file (a disk image, a device) from being read whole.
 bool ReadInputFile(const std::string& name, std::size_t limit, std::string& content, std::string& error);
 
-// Each adds its subcommand and sets `run` to what runs it once the command line has been
-// parsed (answering the exit code).
-CLI::App* AddCpuCommand(CLI::App& app, std::function<int()>& run);
-CLI::App* AddSmbiosCommand(CLI::App& app, std::function<int()>& run);
-CLI::App* AddStorageCommand(CLI::App& app, std::function<int()>& run);
-CLI::App* AddSaveCommand(CLI::App& app, std::function<int()>& run);
-CLI::App* AddShowCommand(CLI::App& app, std::function<int()>& run);
+// Each adds its subcommand and, given `run`, its options, setting `*run` to what runs it once
+// the command line has been parsed (answering the exit code). Without `run` only the name and
+// description are added: enough for the program's help and for telling commands apart.
+CLI::App* AddCpuCommand(CLI::App& app, std::function<int()>* run);
+CLI::App* AddSmbiosCommand(CLI::App& app, std::function<int()>* run);
+CLI::App* AddStorageCommand(CLI::App& app, std::function<int()>* run);
+CLI::App* AddSaveCommand(CLI::App& app, std::function<int()>* run);
+CLI::App* AddShowCommand(CLI::App& app, std::function<int()>* run);
 
 }  // namespace kyvex::cli

@@ -102,7 +102,7 @@ int RunCpu(const CpuOptions& o) {
 
 }  // namespace
 
-CLI::App* AddCpuCommand(CLI::App& app, std::function<int()>& run) {
+CLI::App* AddCpuCommand(CLI::App& app, std::function<int()>* run) {
   auto options = std::make_shared<CpuOptions>();
   auto* cmd = app.add_subcommand(
       "cpu",
@@ -110,6 +110,7 @@ CLI::App* AddCpuCommand(CLI::App& app, std::function<int()>& run) {
       "product, core and process names, caches, feature flags and the measured clock.\n"
       "Describes logical processor 0 of this machine unless told otherwise; with --cpuid-dump,\n"
       "a processor recorded on another machine.");
+  if (!run) return cmd;
   cmd->add_flag("--json", options->json, "Print JSON instead of text");
   auto* index = cmd->add_option("--index", options->index, "Describe logical processor N (0-based; default 0)")
                     ->option_text("N")
@@ -125,7 +126,7 @@ CLI::App* AddCpuCommand(CLI::App& app, std::function<int()>& run) {
       ->option_text("MHZ")
       ->check(CLI::Range(1, 1000000))
       ->needs(dump);
-  run = [options] { return RunCpu(*options); };
+  *run = [options] { return RunCpu(*options); };
   return cmd;
 }
 

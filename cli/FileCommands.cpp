@@ -68,6 +68,17 @@ FileContents LoadFile(const std::string& file) {
   return c;
 }
 
+// Writes `value` as report::JsonText formats it where it stands `depth` levels deep in a
+// document: every line after the first indented by two spaces a level.
+void WriteNestedJson(std::ostream& out, const nlohmann::ordered_json& value, int depth) {
+  const std::string text = report::JsonText(value);
+  const std::string pad(static_cast<std::size_t>(2 * depth), ' ');
+  std::size_t from = 0;
+  for (std::size_t nl; (nl = text.find('\n', from)) != std::string::npos; from = nl + 1)
+    out.write(text.data() + from, static_cast<std::streamsize>(nl + 1 - from)) << pad;
+  out.write(text.data() + from, static_cast<std::streamsize>(text.size() - from));
+}
+
 // What stands at `file` where it is there but is not a regular file (a folder, a device, a
 // pipe): a save must not turn it into a file, and a load could read it once only.
 std::optional<std::string> NotARegularFile(const std::string& file) {
@@ -91,17 +102,18 @@ std::string Held(std::size_t count, const char* one, const char* many) {
 
 }  // namespace
 
-CLI::App* AddSaveCommand(CLI::App& app, std::function<int()>& run) {
+CLI::App* AddSaveCommand(CLI::App& app, std::function<int()>* run) {
   auto* cmd = app.add_subcommand(
       "save",
       "Collect this machine's information (every processor, the SMBIOS tables, the storage devices) and save it\n"
       "into a storage file. An existing storage file keeps what it holds besides these; any other file is\n"
       "left alone unless --force is given. The file is written beside the old one and takes its place only when complete.");
+  if (!run) return cmd;
   auto file = std::make_shared<std::string>();
   auto force = std::make_shared<bool>(false);
   cmd->add_option("FILE", *file, "The storage file to write")->required();
   cmd->add_flag("--force", *force, "Replace FILE also when it is some other kind of file");
-  run = [file, force] {
+  *run = [file, force] {
     if (const auto what = NotARegularFile(*file)) {
       std::cerr << "kyvex: " << *file << " is " << *what << ", not a file; nothing was written\n";
       return 1;
@@ -135,18 +147,19 @@ CLI::App* AddSaveCommand(CLI::App& app, std::function<int()>& run) {
   return cmd;
 }
 
-CLI::App* AddShowCommand(CLI::App& app, std::function<int()>& run) {
+CLI::App* AddShowCommand(CLI::App& app, std::function<int()>* run) {
   auto* cmd = app.add_subcommand(
       "show",
       "Show what a storage file holds: the machine it was saved on, every processor, the SMBIOS tables and\n"
       "the storage devices. Nothing is collected from this machine.");
+  if (!run) return cmd;
   auto file = std::make_shared<std::string>();
   auto json = std::make_shared<bool>(false);
   cmd->add_option("FILE", *file, "The storage file to read")->required();
   cmd->add_flag("--json", *json,
                 "Print JSON instead of text: \"StorageInfo\", then \"CPU\" (one object per processor), \"SMBIOS\" and\n"
                 "\"Storage\" as `kyvex report --json` has them; null for a component the file does not hold");
-  run = [file, json] {
+  *run = [file, json] {
     if (const auto what = NotARegularFile(*file)) {
       std::cerr << "kyvex show: " << *file << " is " << *what << "; a storage file is needed\n";
       return 1;
@@ -160,42 +173,61 @@ CLI::App* AddShowCommand(CLI::App& app, std::function<int()>& run) {
         std::cerr << "kyvex: " << *file << " is not a storage file\n";
       return 1;
     }
-    const FileContents c = LoadFile(*file);
+    FileContents c = LoadFile(*file);
     // A part that is there but damaged is an error; it is named, and what could be read is
     // still shown, marked as incomplete.
     for (const auto& error : c.errors) std::cerr << "kyvex show: " << *file << ": " << error << "\n";
     const int status = c.errors.empty() ? 0 : 1;
+    // Each processor is written out and let go as soon as it is formatted: a file of hundreds
+    // of processors is never held as one document.
+    std::ostream& out = std::cout;
     if (*json) {
-      nlohmann::ordered_json out;
-      out["File"] = Readable(*file);
-      out["Complete"] = c.errors.empty();
+      bool first = true;
+      auto member = [&](const char* key, const nlohmann::ordered_json& value) {
+        out << (first ? "{\n  \"" : ",\n  \"") << key << "\": ";
+        WriteNestedJson(out, value, 1);
+        first = false;
+      };
+      member("File", Readable(*file));
+      member("Complete", c.errors.empty());
       if (!c.errors.empty()) {
-        out["Errors"] = nlohmann::ordered_json::array();
-        for (const auto& error : c.errors) out["Errors"].push_back(Readable(error));
+        nlohmann::ordered_json errors = nlohmann::ordered_json::array();
+        for (const auto& error : c.errors) errors.push_back(Readable(error));
+        member("Errors", errors);
       }
-      out["StorageInfo"] = StorageInfoJson(c.info);
-      out["CPU"] = nlohmann::ordered_json::array();
-      for (const auto& cpu : c.processors) out["CPU"].push_back(CpuJson(*cpu));
-      out["SMBIOS"] = c.smbios ? SmbiosJson(*c.smbios) : nlohmann::ordered_json();
-      out["Storage"] = c.storage ? StorageJson(*c.storage) : nlohmann::ordered_json();
-      std::cout << report::JsonText(out) << "\n";
+      member("StorageInfo", StorageInfoJson(c.info));
+      out << ",\n  \"CPU\": " << (c.processors.empty() ? "[]" : "[\n");
+      for (std::size_t i = 0; i < c.processors.size(); ++i) {
+        out << "    ";
+        WriteNestedJson(out, CpuJson(*c.processors[i]), 2);
+        out << (i + 1 < c.processors.size() ? ",\n" : "\n  ]");
+        c.processors[i].reset();
+      }
+      member("SMBIOS", c.smbios ? SmbiosJson(*c.smbios) : nlohmann::ordered_json());
+      member("Storage", c.storage ? StorageJson(*c.storage) : nlohmann::ordered_json());
+      out << "\n}\n";
       return status;
     }
-    std::string text = FormatSections({{"Storage file " + Shown(*file), StorageInfoLines(c.info)}});
+    out << FormatSections({{"Storage file " + Shown(*file), StorageInfoLines(c.info)}});
     if (!c.errors.empty()) {
-      text += "\nIncomplete: parts of this file could not be read\n";
-      for (const auto& error : c.errors) text += "  " + Shown(error) + "\n";
+      out << "\nIncomplete: parts of this file could not be read\n";
+      for (const auto& error : c.errors) out << "  " << Shown(error) << "\n";
     }
     auto absent = [](bool damaged) { return damaged ? ": could not be read\n" : ": none in this file\n"; };
-    if (c.processors.empty()) text += std::string("\nProcessors") + absent(c.cpuDamaged);
-    for (const auto& cpu : c.processors) text += "\n" + FormatSections(CpuSections(*cpu));
+    if (c.processors.empty()) out << "\nProcessors" << absent(c.cpuDamaged);
+    for (auto& cpu : c.processors) {
+      out << "\n" << FormatSections(CpuSections(*cpu));
+      cpu.reset();
+    }
     if (c.smbios)
-      text += "\n" + FormatSections(SmbiosSystemSections(*c.smbios)) + "\n" +
-              FormatSections(SmbiosDeviceSections(*c.smbios));
+      out << "\n" << FormatSections(SmbiosSystemSections(*c.smbios)) << "\n"
+          << FormatSections(SmbiosDeviceSections(*c.smbios));
     else
-      text += std::string("\nSMBIOS") + absent(c.smbiosDamaged);
-    text += c.storage ? "\n" + StorageText(*c.storage) : std::string("\nStorage devices") + absent(c.storageDamaged);
-    std::cout << text;
+      out << "\nSMBIOS" << absent(c.smbiosDamaged);
+    if (c.storage)
+      out << "\n" << StorageText(*c.storage);
+    else
+      out << "\nStorage devices" << absent(c.storageDamaged);
     return status;
   };
   return cmd;

@@ -53,20 +53,21 @@ int RunSmbios(const SmbiosOptions& o) {
 }
 }  // namespace
 
-CLI::App* AddSmbiosCommand(CLI::App& app, std::function<int()>& run) {
+CLI::App* AddSmbiosCommand(CLI::App& app, std::function<int()>* run) {
   auto options = std::make_shared<SmbiosOptions>();
   auto* cmd = app.add_subcommand(
       "smbios",
       "Show the firmware's SMBIOS tables: BIOS, system, main board, chassis, memory controller and\n"
       "devices (memory, processors, caches, slots, ports, on-board devices, temperature probes).\n"
       "Reads this machine's tables, or with --dump-bin a table recorded on another machine.");
+  if (!run) return cmd;
   cmd->add_flag("--json", options->json, "Print JSON instead of text");
   cmd->add_option("--dump-bin", options->dumpFile,
                   "Decode FILE, a dump in the format of `dmidecode --dump-bin` (entry point at offset 0,\n"
                   "\"_SM_\" or \"_SM3_\", table at offset 20h), instead of this machine's tables")
       ->option_text("FILE");
   cmd->add_flag("--structures", options->structures, "Also list every structure of the table (text output)");
-  run = [options] { return RunSmbios(*options); };
+  *run = [options] { return RunSmbios(*options); };
   return cmd;
 }
 

@@ -40,11 +40,12 @@ int RunIdentify(const std::string& file, bool json) {
 
 }  // namespace
 
-CLI::App* AddStorageCommand(CLI::App& app, std::function<int()>& run) {
+CLI::App* AddStorageCommand(CLI::App& app, std::function<int()>* run) {
   auto* cmd = app.add_subcommand(
       "storage",
       "Show the storage devices: physical disks, optical and tape drives, and the drive letters of mounted file "
       "systems, with the physical device each one lies on");
+  if (!run) return cmd;
   auto json = std::make_shared<bool>(false);
   auto identify = std::make_shared<std::string>();
   cmd->add_flag("--json", *json, "Print JSON instead of text");
@@ -52,7 +53,7 @@ CLI::App* AddStorageCommand(CLI::App& app, std::function<int()>& run) {
                   "Decode one ATA identify block of another machine instead: the text `hdparm --Istdout` prints, "
                   "or the 512 raw bytes")
       ->type_name("FILE");
-  run = [json, identify] {
+  *run = [json, identify] {
     if (!identify->empty()) return RunIdentify(*identify, *json);
     TKyvex_Storage storage;
     storage.CollectData();

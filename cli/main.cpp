@@ -1,7 +1,10 @@
 // kyvex: this machine's hardware information on the command line.
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <cstdio>
+#include <string_view>
+#include <utility>
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -25,62 +28,129 @@ int RunReport(bool json) {
   return 0;
 }
 
+// The command named on the command line: the first word that is neither an option nor the value
+// of --sysroot ("" where there is none).
+std::string NamedCommand(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view a = argv[i];
+    if (a == "--") return "";
+    if (a == "--sysroot") {
+      ++i;
+      continue;
+    }
+    if (!a.empty() && a[0] != '-') return std::string(a);
+  }
+  return "";
+}
+
+constexpr int kCommands = 5;
+
+// The parsed command line. Building a command's options costs more than most commands' own work
+// (a dump decode is a few hundred thousand instructions), so only the named command gets them;
+// the others are only named, which is all the program's help and its errors need.
+struct CommandLine {
+  CLI::App app{
+      "kyvex - Kyvex System Information: shows the processor, firmware tables, storage devices and\n"
+      "operating system of this machine, and saves them into storage files.\n"
+      "Every command prints readable text, or JSON with --json."};
+  std::string sysroot;
+  bool json = false;
+  std::string captureDir;
+  bool maskSerials = false;
+  CLI::App* report = nullptr;
+  CLI::App* capture = nullptr;
+  std::function<int()> runs[kCommands];
+  CLI::App* commands[kCommands] = {};
+  bool built[kCommands + 2] = {};  // whether each command (report and capture last) has its options
+
+  // `only`: the one command to build (with its options); "" for every command, without options.
+  explicit CommandLine(const std::string& only) {
+    app.set_version_flag("--version", [] {
+      const std::string v = kyvex::platform::ProgramVersionText();
+      return "kyvex " + (v.empty() ? std::string("(no version record)") : v);
+    });
+    app.require_subcommand(1);
+    app.add_option("--sysroot", sysroot,
+                   "Answer from DIR, a machine recorded by `kyvex capture`, instead of this machine: nothing of this\n"
+                   "machine is read and no clock is measured (the captured clocks are shown). With report, cpu,\n"
+                   "smbios, storage, save and show")
+        ->option_text("DIR");
+
+    auto wanted = [&](const char* name) { return only.empty() || only == name; };
+    if (wanted("report")) {
+      report = app.add_subcommand("report", "Show everything known about this machine");
+      if ((built[kCommands] = !only.empty())) report->add_flag("--json", json, "Print JSON instead of text");
+    }
+    if (wanted("capture")) {
+      capture = app.add_subcommand(
+          "capture",
+          "Record this machine into the new folder DIR: the /proc, /sys and /etc files the program reads, the SMBIOS\n"
+          "entry point and table, every device's replies to the requests sent to it, every processor's CPUID leaves\n"
+          "and clock, the operating system's facts, and the report it gives. `kyvex --sysroot DIR ...` shows it on\n"
+          "any machine. The folder's README describes its plain-text layout. Run as root to include the SMBIOS\n"
+          "table and the devices' replies.");
+      if ((built[kCommands + 1] = !only.empty())) {
+        capture->add_option("DIR", captureDir, "The folder to write (new or empty)")->required();
+        capture->add_flag("--mask-serials", maskSerials,
+                          "Replace serial numbers and UUIDs by placeholders of the same length (the same value by\n"
+                          "the same placeholder in every file), so that the capture can be sent without giving away identities");
+      }
+    }
+    using Adder = CLI::App* (*)(CLI::App&, std::function<int()>*);
+    static constexpr std::pair<const char*, Adder> kAdders[kCommands] = {
+        {"cpu", kyvex::cli::AddCpuCommand},     {"smbios", kyvex::cli::AddSmbiosCommand},
+        {"storage", kyvex::cli::AddStorageCommand}, {"save", kyvex::cli::AddSaveCommand},
+        {"show", kyvex::cli::AddShowCommand}};
+    for (int i = 0; i < kCommands; ++i) {
+      if (!wanted(kAdders[i].first)) continue;
+      built[i] = !only.empty();
+      commands[i] = kAdders[i].second(app, built[i] ? &runs[i] : nullptr);
+    }
+  }
+
+  // The command the parse chose, where it was built without its options.
+  std::string ChosenUnbuilt() const {
+    CLI::App* all[kCommands + 2] = {commands[0], commands[1], commands[2], commands[3], commands[4], report, capture};
+    for (int i = 0; i < kCommands + 2; ++i)
+      if (all[i] && *all[i] && !built[i]) return all[i]->get_name();
+    return "";
+  }
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
 #ifdef _WIN32
   SetConsoleOutputCP(CP_UTF8);
 #endif
-  CLI::App app{
-      "kyvex - Kyvex System Information: shows the processor, firmware tables, storage devices and\n"
-      "operating system of this machine, and saves them into storage files.\n"
-      "Every command prints readable text, or JSON with --json."};
-  app.set_version_flag("--version", [] {
-    const std::string v = kyvex::platform::ProgramVersionText();
-    return "kyvex " + (v.empty() ? std::string("(no version record)") : v);
-  });
-  app.require_subcommand(1);
-  std::string sysroot;
-  app.add_option("--sysroot", sysroot,
-                 "Answer from DIR, a machine recorded by `kyvex capture`, instead of this machine: nothing of this\n"
-                 "machine is read and no clock is measured (the captured clocks are shown). With report, cpu,\n"
-                 "smbios, storage, save and show")
-      ->option_text("DIR");
-
-  bool json = false;
-  auto* report = app.add_subcommand("report", "Show everything known about this machine");
-  report->add_flag("--json", json, "Print JSON instead of text");
-  auto* capture = app.add_subcommand(
-      "capture",
-      "Record this machine into the new folder DIR: the /proc, /sys and /etc files the program reads, the SMBIOS\n"
-      "entry point and table, every device's replies to the requests sent to it, every processor's CPUID leaves\n"
-      "and clock, the operating system's facts, and the report it gives. `kyvex --sysroot DIR ...` shows it on\n"
-      "any machine. The folder's README describes its plain-text layout. Run as root to include the SMBIOS\n"
-      "table and the devices' replies.");
-  std::string captureDir;
-  bool maskSerials = false;
-  capture->add_option("DIR", captureDir, "The folder to write (new or empty)")->required();
-  capture->add_flag("--mask-serials", maskSerials,
-                    "Replace serial numbers and UUIDs by placeholders of the same length (the same value by the same\n"
-                    "placeholder in every file), so that the capture can be sent without giving away identities");
-  constexpr int kCommands = 5;
-  std::function<int()> runs[kCommands];
-  CLI::App* commands[kCommands] = {kyvex::cli::AddCpuCommand(app, runs[0]),
-                                   kyvex::cli::AddSmbiosCommand(app, runs[1]),
-                                   kyvex::cli::AddStorageCommand(app, runs[2]),
-                                   kyvex::cli::AddSaveCommand(app, runs[3]),
-                                   kyvex::cli::AddShowCommand(app, runs[4])};
-
+  auto named = NamedCommand(argc, argv);
+  static constexpr const char* kNames[] = {"report", "capture", "cpu", "smbios", "storage", "save", "show"};
+  if (std::find(std::begin(kNames), std::end(kNames), named) == std::end(kNames)) named.clear();
+  auto line = std::make_unique<CommandLine>(named);
   try {
-    app.parse(argc, argv);
+    line->app.parse(argc, argv);
+    // Where the parse chose a command the look ahead did not see, it is built whole and the
+    // command line read again.
+    if (const std::string chosen = line->ChosenUnbuilt(); !chosen.empty()) {
+      line = std::make_unique<CommandLine>(chosen);
+      line->app.parse(argc, argv);
+    }
   } catch (const CLI::ParseError& e) {
-    return app.exit(e);
+    return line->app.exit(e);
   }
+  const std::string& sysroot = line->sysroot;
+  const bool json = line->json;
+  const std::string& captureDir = line->captureDir;
+  const bool maskSerials = line->maskSerials;
+  CLI::App* const report = line->report;
+  CLI::App* const capture = line->capture;
+  auto& runs = line->runs;
+  auto& commands = line->commands;
 
   int rc = 0;
   try {
 #ifndef _WIN32
-    if (*capture) {
+    if (capture && *capture) {
       if (!sysroot.empty()) throw std::runtime_error("capture records this machine; --sysroot does not go with it");
       kyvex::platform::LinuxPlatform machine("/");
       kyvex::capture::CaptureOptions options;
@@ -126,11 +196,11 @@ int main(int argc, char** argv) {
       }
     } finish{opened.get(), rc, sysroot};
 #else
-    if (*capture) throw std::runtime_error("capture records a Linux machine; it is not available on Windows");
+    if (capture && *capture) throw std::runtime_error("capture records a Linux machine; it is not available on Windows");
     if (!sysroot.empty()) throw std::runtime_error("--sysroot is not available on Windows yet");
 #endif
-    if (*capture) {
-    } else if (*report) {
+    if (capture && *capture) {
+    } else if (report && *report) {
       rc = RunReport(json);
     } else {
       for (int i = 0; i < kCommands; ++i)

@@ -49,6 +49,10 @@ struct Node {
   // to date from it before the file is written.
   std::vector<std::uint8_t> data;
   std::shared_ptr<PropertySetData> propertySet;
+  // Property-set interfaces open on this stream. In a file open for reading only, the parsed
+  // set is dropped when the last one closes: the bytes still say the same, and a reader walking
+  // a large file would otherwise keep every set it ever looked at.
+  std::uint32_t propertyUsers = 0;
   // Children keyed by their upper-cased names.
   std::map<std::u16string, std::shared_ptr<Node>, NameOrder> children;
   // Set when the element was destroyed or the file closed or reverted: interfaces still

@@ -197,7 +197,15 @@ class EnumImpl final : public IEnumSTATSTG {
 class PropertyStorageImpl final : public IPropertyStorage {
  public:
   PropertyStorageImpl(std::shared_ptr<FileState> file, std::shared_ptr<Node> node, bool writable)
-      : file_(std::move(file)), node_(std::move(node)), writable_(writable) {}
+      : file_(std::move(file)), node_(std::move(node)), writable_(writable) {
+    ++node_->propertyUsers;
+  }
+  ~PropertyStorageImpl() override {
+    if (--node_->propertyUsers == 0 && !file_->writable && node_->propertySet && !node_->propertySet->dirty)
+      node_->propertySet.reset();
+  }
+  PropertyStorageImpl(const PropertyStorageImpl&) = delete;
+  PropertyStorageImpl& operator=(const PropertyStorageImpl&) = delete;
 
   HRESULT ReadMultiple(ULONG cpspec, const PROPSPEC rgpspec[], PROPVARIANT rgpropvar[]) override {
     return Guard([&]() -> HRESULT {

@@ -124,6 +124,9 @@ struct TStorageFileImage::State {
   std::string fileName;
   ole::HRESULT kind = ole::S_FALSE;
   std::vector<std::uint8_t> bytes;
+  // The image parsed once, on the first read: every part read from it afterwards opens its
+  // own elements in this one tree (a file of 255 processors was otherwise parsed 256 times).
+  std::shared_ptr<ole::IStorage> parsed;
 };
 
 namespace {
@@ -155,8 +158,12 @@ std::shared_ptr<ole::IStorage> OpenForReading(const std::string& FileName) {
   std::shared_ptr<ole::IStorage> storage;
   if (t_image && t_image->fileName == FileName) {
     if (t_image->kind != ole::S_OK) return nullptr;
-    OleCheck(ole::StgOpenStorageOnMemory(t_image->bytes, &storage), "opening " + FileName);
-    return storage;
+    if (!t_image->parsed) {
+      OleCheck(ole::StgOpenStorageOnMemory(t_image->bytes, &t_image->parsed), "opening " + FileName);
+      // The tree holds its own copy of every stream.
+      std::vector<std::uint8_t>().swap(t_image->bytes);
+    }
+    return t_image->parsed;
   }
   if (ole::StgIsStorageFile(FileName) != ole::S_OK) return nullptr;
   std::error_code ec;

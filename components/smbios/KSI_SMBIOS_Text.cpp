@@ -1,7 +1,7 @@
 #include "smbios/KSI_SMBIOS_Text.h"
 
 #include <cstdio>
-#include <map>
+#include <initializer_list>
 
 namespace kyvex {
 
@@ -212,8 +212,20 @@ const std::array<const char*, 10> SMBIOS_ProcessorCharacteristicNames = {
 namespace {
 
 // Codes that newer firmware uses beyond the text tables above, by the value the component
-// stores (for most fields the code minus 1).
-using TMoreNames = std::map<std::uint64_t, const char*>;
+// stores (for most fields the code minus 1). Kept as constant data: a map built at start-up
+// cost every run of the program more than decoding a whole table.
+struct TMoreName {
+  std::uint64_t code;
+  const char* name;
+};
+using TMoreNames = std::initializer_list<TMoreName>;
+
+const char* FindMore(const TMoreNames& more, std::uint64_t code) {
+  for (const TMoreName& row : more)
+    if (row.code == code) return row.name;
+  return nullptr;
+}
+
 const TMoreNames kMoreChassis = {
     {25, "Compact PCI"}, {26, "Advanced TCA"}, {27, "Blade"},       {28, "Blade Enclosure"},
     {29, "Tablet"},      {30, "Convertible"},  {31, "Detachable"},  {32, "IoT Gateway"},
@@ -307,15 +319,15 @@ const TMoreNames kMoreSlotTypeCodes = {
     {0xC4, "PCI Express Gen 6 and Beyond"},
     {0xC5, "EDSFF E1"},
     {0xC6, "EDSFF E3"}};
-const TMoreNames kNone;
+const TMoreNames kNone = {};
 
 std::string Unknown(std::uint64_t v) { return "Unknown (" + std::to_string(v) + ")"; }
 
 template <std::size_t N>
 std::string Named(const std::array<const char*, N>& table, std::uint64_t v, const TMoreNames& more = kNone) {
   if (const char* row = SMBIOS_Row(table, v)) return row;
-  auto it = more.find(v);
-  return it != more.end() ? it->second : Unknown(v);
+  const char* name = FindMore(more, v);
+  return name ? name : Unknown(v);
 }
 
 template <std::size_t N>
@@ -350,8 +362,8 @@ std::string SMBIOS_ProbeStatusText(std::uint64_t v) { return Named(SMBIOS_ProbeS
 std::string SMBIOS_SlotTypeCodeText(std::uint64_t code) {
   if (code >= 0x01 && code <= 0x13) return SMBIOS_SlotTypeNames[code - 1];
   if (code >= 0xA0 && code <= 0xA4) return SMBIOS_SlotTypeNames[code - 0xA0 + 19];
-  auto it = kMoreSlotTypeCodes.find(code);
-  return it != kMoreSlotTypeCodes.end() ? it->second : Unknown(code);
+  const char* name = FindMore(kMoreSlotTypeCodes, code);
+  return name ? name : Unknown(code);
 }
 
 // Connectors keep the raw code: rows 34..38 of the table name the PC-98 connectors, whose

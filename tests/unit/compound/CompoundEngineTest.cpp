@@ -236,6 +236,37 @@ TEST(CompoundEngine, SetsOnBothSidesOfTheMiniStreamCutoffAndLargeSetsSurvive) {
     EXPECT_EQ(Read(*set, U("Value" + std::to_string(i))).pwszVal, U("text number " + std::to_string(i)));
 }
 
+TEST(CompoundEngine, SetsReopenedAfterTheirInterfacesCloseStillHoldTheirValues) {
+  // A file open for reading lets a set's parsed values go with its last interface; one open
+  // for writing must keep values not yet committed.
+  TempDir dir;
+  const std::string path = dir.File("reopen.cfb");
+  {
+    auto root = CreateFile(path);
+    Write(*NewSet(*root, FMTID_DocSummaryInformation), u"Name", PROPVARIANT::LPWSTR(u"saved"));
+    ASSERT_EQ(root->Commit(STGC_DEFAULT), S_OK) << LastErrorText();
+  }
+  {
+    auto root = OpenFile(path, kRead);
+    for (int round = 0; round < 2; ++round) {
+      std::shared_ptr<IPropertyStorage> first, second;
+      ASSERT_EQ(OpenSet(*root, FMTID_DocSummaryInformation, kRead, &first), S_OK) << LastErrorText();
+      ASSERT_EQ(OpenSet(*root, FMTID_DocSummaryInformation, kRead, &second), S_OK) << LastErrorText();
+      first.reset();  // the other interface still reads
+      EXPECT_EQ(Read(*second, u"Name").pwszVal, u"saved") << "round " << round;
+    }
+  }
+  auto root = OpenFile(path, kWrite);
+  {
+    std::shared_ptr<IPropertyStorage> set;
+    ASSERT_EQ(OpenSet(*root, FMTID_DocSummaryInformation, kWrite, &set), S_OK) << LastErrorText();
+    Write(*set, u"Name", PROPVARIANT::LPWSTR(u"changed"));
+  }
+  std::shared_ptr<IPropertyStorage> set;
+  ASSERT_EQ(OpenSet(*root, FMTID_DocSummaryInformation, kRead, &set), S_OK) << LastErrorText();
+  EXPECT_EQ(Read(*set, u"Name").pwszVal, u"changed");
+}
+
 TEST(CompoundEngine, FileBeyondSevenMegabytesUsesTheDifat) {
   TempDir dir;
   const std::string path = dir.File("big.cfb");

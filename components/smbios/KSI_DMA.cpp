@@ -60,6 +60,17 @@ std::uint8_t TKyvex_DMA::ReadByte(std::uint32_t Address) const {
   return Inside(Address, 1) ? FBuffer[Address - FStartAddress] : 0;
 }
 
+std::optional<std::uint32_t> TKyvex_DMA::FindByte(std::uint32_t From, std::uint32_t Last, std::uint8_t Value) const {
+  if (!FHoldsData || Value == 0 || Last < From || Last < FStartAddress) return std::nullopt;
+  const std::uint64_t limit = std::min<std::uint64_t>(FMemorySize, FBuffer.size());
+  const std::uint64_t begin = std::max<std::uint64_t>(From, FStartAddress) - FStartAddress;
+  const std::uint64_t end = std::min<std::uint64_t>(std::uint64_t{Last} + 1 - FStartAddress, limit);
+  if (begin >= end) return std::nullopt;
+  const void* hit = std::memchr(FBuffer.data() + begin, Value, static_cast<std::size_t>(end - begin));
+  if (!hit) return std::nullopt;
+  return static_cast<std::uint32_t>(FStartAddress + (static_cast<const std::uint8_t*>(hit) - FBuffer.data()));
+}
+
 std::uint16_t TKyvex_DMA::ReadWord(std::uint32_t Address) const {
   if (!Inside(Address, 2)) return 0;
   const std::uint8_t* p = &FBuffer[Address - FStartAddress];

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,9 @@ class TKyvex_DMA : public TKyvex_KSIC_Component {
 
   bool InWindow(std::uint32_t Address) const { return Inside(Address, 1); }
   std::uint8_t ReadByte(std::uint32_t Address) const;
+  // The first address from From through Last whose byte is Value (a nonzero Value: ReadByte
+  // answers 0 outside the window); none where there is none.
+  std::optional<std::uint32_t> FindByte(std::uint32_t From, std::uint32_t Last, std::uint8_t Value) const;
   char ReadChar(std::uint32_t Address) const { return static_cast<char>(ReadByte(Address)); }
   std::uint16_t ReadWord(std::uint32_t Address) const;
   std::uint32_t ReadDWord(std::uint32_t Address) const;

@@ -358,8 +358,10 @@ bool TKyvex_SMBIOS::FindEntryPoint() {
   // once, not three times); they are then taken in the order of preference.
   std::optional<std::uint32_t> firstSm, firstDmi, firstSm3;
   for (std::uint64_t at = first; at <= last && !firstSm; ++at) {
-    const auto a = static_cast<std::uint32_t>(at);
-    if (w.ReadChar(a) != '_') continue;
+    const auto next = w.FindByte(static_cast<std::uint32_t>(at), last, '_');
+    if (!next) break;
+    at = *next;
+    const auto a = *next;
     if (matches(a, "_SM_") && matches(a + 0x10, "_DMI_"))
       firstSm = a;
     else if (!firstDmi && matches(a, "_DMI_"))

@@ -809,7 +809,11 @@ std::unique_ptr<OpenedCapture> OpenCapture(const std::string& dir, std::string& 
   auto unpacked = UnpackCaptureArchive(dir, error);
   if (!unpacked) return nullptr;
   auto opened = OpenCaptureFolder(unpacked->CaptureDir(), error);
-  if (!opened) return nullptr;
+  if (!opened) {
+    // The private folder means nothing to the reader: the archive is named instead.
+    ReplaceAll(error, unpacked->CaptureDir(), dir);
+    return nullptr;
+  }
   opened->unpacked_ = std::move(unpacked);
   return opened;
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <filesystem>
 #include <iterator>
 #include <memory>
 #include <vector>
@@ -11,6 +12,9 @@
 #include "cpu/KSI_CPU.h"
 #include "smbios/KSI_SMBIOS.h"
 #include "storage/KSI_Storage.h"
+#ifdef __linux__
+#include "report/Capture.h"
+#endif
 
 namespace kyvex {
 
@@ -54,6 +58,11 @@ std::string FileDataMarkerText(const TStorageInfoRecord& info) {
   const std::string written = FormatDateTime(info.CreationTime);
   if (!written.empty()) origin.push_back(written);
   return "Dosyadan" + (origin.empty() ? std::string() : ": " + Join(origin, ", ")) + " — canlı veri değil";
+}
+
+std::string CaptureDataMarkerText(const std::string& machine, const std::string& path) {
+  return "Kayıtlı makine: " + (machine.empty() ? std::string("adı bilinmiyor") : machine) + " (" + path +
+         ") — canlı veri değil";
 }
 
 TMainForm::TMainForm(TMainFormView& view, std::string versionText)
@@ -132,6 +141,14 @@ void TMainForm::RestoreProcessor(std::uint32_t index) {
 
 TFileActionResult TMainForm::LoadDataFromFile(const std::string& FileName) {
   if (IsBlank(FileName)) return {false, kNoFileName};
+  {
+    // A capture is a folder or its archive; a storage file is neither.
+    std::error_code ec;
+    const bool folder = std::filesystem::is_directory(FileName, ec);
+    bool archive = false;
+    for (const char* ending : {".tar.gz", ".tgz", ".tar"}) archive |= FileName.ends_with(ending);
+    if (folder || (archive && std::filesystem::is_regular_file(FileName, ec))) return LoadDataFromCapture(FileName);
+  }
   const ole::HRESULT kind = ole::StgIsStorageFile(FileName);
   if (kind == ole::STG_E_FILENOTFOUND || kind == ole::STG_E_PATHNOTFOUND)
     return {false, "Dosya bulunamadı: " + FileName};
@@ -202,6 +219,49 @@ TFileActionResult TMainForm::LoadDataFromFile(const std::string& FileName) {
   if (!missing.empty()) message += " — dosyada yok: " + Join(missing, ", ");
   if (!unreadable.empty()) message += " — okunamadı: " + Join(unreadable, "; ");
   return {unreadable.empty(), message};
+}
+
+TFileActionResult TMainForm::LoadDataFromCapture(const std::string& path) {
+#ifdef __linux__
+  // Opened in full before any component is touched: a capture that cannot be read leaves
+  // the pages as they are.
+  std::string error;
+  auto opened = capture::OpenCapture(path, error);
+  if (!opened) return {false, "Yüklenemedi: " + path + " — " + error};
+  TStorageInfoRecord origin;
+  std::string failure;
+  {
+    platform::ScopedPlatform scope(opened->Platform());
+    UseRecordedClocks(opened->Clocks());
+    try {
+      Kyvex_CPU1->SetCPUIndex(0);
+      TKyvex_KSIC_Component* order[] = {Kyvex_Storage1, Kyvex_SMBIOS1, Kyvex_CPU1};
+      for (auto* component : order) {
+        component->CollectData();
+        FView.ComponentRefreshed(*component);
+      }
+      origin = CurrentStorageInfo();
+    } catch (const std::exception& e) {
+      failure = e.what();
+    }
+    UseRecordedClocks(nullptr);
+  }
+  if (!failure.empty()) {
+    RefreshLiveData();
+    return {false, "Yüklenemedi: " + path + " — " + failure + " (canlı veriler yeniden toplandı)"};
+  }
+  origin.CreationTime = 0;  // when it was recorded is not known; the time of showing it is no answer
+  FFileDataMarker = CaptureDataMarkerText(origin.MachineName, path);
+  FView.ShowFileData(FFileDataMarker, origin);
+  // As on the command line: a request the capture holds no reply to is a note; a file refused
+  // (a link leading out, a special file) means the pages may not show the machine in full.
+  const std::vector<std::string> problems = opened->Problems();
+  const bool whole = std::all_of(problems.begin(), problems.end(),
+                                 [](const std::string& p) { return p.rfind("devices.txt holds no reply", 0) == 0; });
+  return {whole, "Yüklendi: " + path + " (kayıtlı makine)" + (problems.empty() ? "" : " — " + Join(problems, "; "))};
+#else
+  return {false, "Yüklenemedi: " + path + " — kayıtlı makineler bu sürümde yalnız Linux'ta açılır"};
+#endif
 }
 
 void TMainForm::JvItemsPanel1ItemClick(int index) {

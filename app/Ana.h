@@ -76,7 +76,9 @@ class TMainForm : public TComponent {
   TFileActionResult SaveDataToFile(const std::string& FileName);
   // The file page's "Yükle": every component the file holds (the first processor of it),
   // shown with a marker that the data are not live. A file that is no storage file, cannot
-  // be read or holds none of the components changes nothing on the pages.
+  // be read or holds none of the components changes nothing on the pages. A machine
+  // recorded by `kyvex capture` (its folder, or its .tar.gz) is shown the same way, every
+  // component collected from the recording, marked as a recorded machine.
   TFileActionResult LoadDataFromFile(const std::string& FileName);
 
   int ActivePage() const { return FActivePage; }
@@ -93,6 +95,7 @@ class TMainForm : public TComponent {
   void SetActivePage(int page);
   void RefreshLiveData();
   void RestoreProcessor(std::uint32_t index);
+  TFileActionResult LoadDataFromCapture(const std::string& path);
   TMainFormView& FView;
   std::string FVersionText;
   std::string FCaption;
@@ -109,5 +112,9 @@ int PageOfNavigationEntry(int index);
 // The words that stay in sight while the pages show data from a file written on the machine
 // `info` describes: "Dosyadan: MACHINE, DATE — canlı veri değil".
 std::string FileDataMarkerText(const TStorageInfoRecord& info);
+
+// The same for a machine recorded by `kyvex capture` and opened from `path`:
+// "Kayıtlı makine: MACHINE (PATH) — canlı veri değil".
+std::string CaptureDataMarkerText(const std::string& machine, const std::string& path);
 
 }  // namespace kyvex

@@ -323,7 +323,10 @@ void TMainFormQt::BrowseForFile() {
   dialog.setObjectName("FileDialog");
   dialog.setAcceptMode(QFileDialog::AcceptSave);
   dialog.setOption(QFileDialog::DontConfirmOverwrite);
-  dialog.setNameFilters({QString::fromUtf8("Kyvex depolama dosyaları (*.kyx)"), QString::fromUtf8("Tüm dosyalar (*)")});
+  // A machine recorded by `kyvex capture` loads from its archive too (or from its folder,
+  // whose path is typed).
+  dialog.setNameFilters({QString::fromUtf8("Kyvex depolama dosyaları (*.kyx)"),
+                         QString::fromUtf8("Kayıtlı makineler (*.tar.gz *.tgz)"), QString::fromUtf8("Tüm dosyalar (*)")});
   if (!FileNameEdit->text().isEmpty()) dialog.selectFile(FileNameEdit->text());
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
   // Set here, not typed: the window's key filter would upper-case a typed path.

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <string_view>
 #include <utility>
 #include <iostream>
@@ -19,6 +20,7 @@
 #include "platform/win32/WinApi.h"
 #else
 #include "report/Capture.h"
+#include "report/CaptureArchive.h"
 #endif
 
 namespace {
@@ -55,7 +57,7 @@ struct CommandLine {
       "Every command prints readable text, or JSON with --json."};
   std::string sysroot;
   bool json = false;
-  std::string captureDir;
+  std::string captureDir, captureArchive;
   bool maskSerials = false;
   CLI::App* report = nullptr;
   CLI::App* capture = nullptr;
@@ -71,9 +73,9 @@ struct CommandLine {
     });
     app.require_subcommand(1);
     app.add_option("--sysroot", sysroot,
-                   "Answer from DIR, a machine recorded by `kyvex capture`, instead of this machine: nothing of this\n"
-                   "machine is read and no clock is measured (the captured clocks are shown). With report, cpu,\n"
-                   "smbios, storage, save and show")
+                   "Answer from DIR, a machine recorded by `kyvex capture` (its folder, or the archive --archive\n"
+                   "wrote), instead of this machine: nothing of this machine is read and no clock is measured (the\n"
+                   "captured clocks are shown). With report, cpu, smbios, storage, save and show")
         ->option_text("DIR");
 
     auto wanted = [&](const char* name) { return only.empty() || only == name; };
@@ -90,7 +92,15 @@ struct CommandLine {
           "any machine. The folder's README describes its plain-text layout. Run as root to include the SMBIOS\n"
           "table and the devices' replies.");
       if ((built[kCommands + 1] = !only.empty())) {
-        capture->add_option("DIR", captureDir, "The folder to write (new or empty)")->required();
+        capture->add_option("DIR", captureDir, "The folder to write (new or empty); may be left out with --archive");
+        capture->add_option("--archive", captureArchive,
+                            "Also (or, without DIR, only) write the capture as the new gzip'd tar FILE; --sysroot\n"
+                            "takes such a file as it takes the folder")
+            ->option_text("FILE.tar.gz");
+        capture->callback([this] {
+          if (captureDir.empty() && captureArchive.empty())
+            throw CLI::ValidationError("capture", "DIR or --archive FILE is required");
+        });
         capture->add_flag("--mask-serials", maskSerials,
                           "Replace serial numbers and UUIDs by placeholders of the same length (the same value by\n"
                           "the same placeholder in every file), so that the capture can be sent without giving away identities");
@@ -140,7 +150,8 @@ int main(int argc, char** argv) {
   }
   const std::string& sysroot = line->sysroot;
   const bool json = line->json;
-  const std::string& captureDir = line->captureDir;
+  std::string& captureDir = line->captureDir;
+  const std::string& captureArchive = line->captureArchive;
   const bool maskSerials = line->maskSerials;
   CLI::App* const report = line->report;
   CLI::App* const capture = line->capture;
@@ -152,18 +163,34 @@ int main(int argc, char** argv) {
 #ifndef _WIN32
     if (capture && *capture) {
       if (!sysroot.empty()) throw std::runtime_error("capture records this machine; --sysroot does not go with it");
+      std::string error;
+      // Refused before the machine is read, not after.
+      if (!captureArchive.empty() && std::filesystem::exists(std::filesystem::symlink_status(captureArchive)))
+        throw std::runtime_error(captureArchive + ": exists; an archive is written as a new file");
+      std::optional<kyvex::capture::PrivateFolder> scratch;
+      if (captureDir.empty()) {
+        scratch.emplace(error);
+        if (scratch->Path().empty()) throw std::runtime_error("capture: " + error);
+        captureDir = scratch->Path() + "/capture";
+      }
       kyvex::platform::LinuxPlatform machine("/");
       kyvex::capture::CaptureOptions options;
       options.maskSerials = maskSerials;
       kyvex::capture::CaptureSummary summary;
-      std::string error;
+      const std::string shown = scratch ? captureArchive : captureDir;
       if (!kyvex::capture::CaptureMachine(machine, kyvex::platform::linuxdev::KernelSystemCalls(), captureDir, options,
                                           summary, error)) {
-        std::cerr << "kyvex capture: " << captureDir << ": " << error << "\n";
+        std::cerr << "kyvex capture: " << shown << ": " << error << "\n";
+        rc = 1;
+      } else if (!captureArchive.empty() && !kyvex::capture::WriteCaptureArchive(captureDir, captureArchive, error)) {
+        std::cerr << "kyvex capture: " << captureArchive << ": " << error << "\n";
         rc = 1;
       } else {
         for (const auto& note : summary.notes) std::cerr << "kyvex capture: note: " << note << "\n";
-        std::cout << "Captured " << captureDir << ": " << summary.files << " files, " << summary.requests
+        std::cout << "Captured " << (captureArchive.empty() ? captureDir
+                                     : scratch           ? captureArchive
+                                                         : captureDir + " and " + captureArchive)
+                  << ": " << summary.files << " files, " << summary.requests
                   << " device calls, " << summary.processors << " processors";
         if (maskSerials) std::cout << ", " << summary.masked << " serial numbers and UUIDs masked";
         std::cout << "\n";

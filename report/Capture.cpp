@@ -19,6 +19,7 @@
 #include "platform/Platform.h"
 #include "platform/ProcessorApi.h"
 #include "platform/Text.h"
+#include "platform/linux/LinuxDevice.h"
 #include "report/MachineReport.h"
 #include "storage/KSI_Storage.h"
 
@@ -59,8 +60,11 @@ const char* const kCaptureReadme =
     "report.txt    `kyvex report` and `kyvex report --json` as this machine gave them when\n"
     "report.json   captured: the capture shown elsewhere must give the same.\n"
     "\n"
-    "With --mask-serials, serial numbers and UUIDs were replaced in every file by placeholders\n"
-    "of the same length (the same value by the same placeholder throughout).\n";
+    "With --mask-serials, serial numbers, UUIDs and GPT GUIDs were replaced in every file by\n"
+    "placeholders of the same length (the same value by the same placeholder throughout).\n"
+    "\n"
+    "`kyvex capture --archive FILE.tar.gz` writes the same files into one gzip'd tar, below a\n"
+    "folder named after it; `kyvex --sysroot FILE.tar.gz` shows it as it shows the folder.\n";
 
 namespace {
 
@@ -351,6 +355,91 @@ void FixIdentifyChecksum(std::vector<std::uint8_t>& blob, std::size_t at, const 
   blob[at + 511] = static_cast<std::uint8_t>(0x100 - sum);
 }
 
+std::uint32_t Le32(const std::uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<std::uint32_t>(p[3]) << 24; }
+std::uint64_t Le64(const std::uint8_t* p) { return Le32(p) | static_cast<std::uint64_t>(Le32(p + 4)) << 32; }
+void PutLe32(std::uint8_t* p, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
+using platform::linuxdev::Exchange;
+
+std::vector<std::uint8_t>* ReadData(Exchange& e) {
+  if (e.kind != Exchange::Kind::Pread) return nullptr;
+  for (auto& f : e.reply)
+    if (f.name == "data" && f.isBytes) return &f.bytes;
+  return nullptr;
+}
+
+// A GPT header among a disk's recorded reads, and the read that holds its entry array.
+struct GptRead {
+  std::size_t header, at;   // exchange and byte offset of the header
+  std::size_t headerSize;
+  std::optional<std::size_t> entries;  // exchange whose read is the whole entry array
+  std::uint64_t entryBytes;
+  std::uint32_t count, entrySize;
+};
+
+// The headers are found where the layer reads them, at a sector's start; the sector size
+// follows from where the header says it lies.
+std::vector<GptRead> FindGpt(std::vector<Exchange>& exchanges) {
+  std::vector<GptRead> found;
+  for (std::size_t i = 0; i < exchanges.size(); ++i) {
+    const auto* data = ReadData(exchanges[i]);
+    if (!data) continue;
+    for (std::size_t at = 0; at + 92 <= data->size(); at += 512) {
+      const std::uint8_t* h = data->data() + at;
+      if (std::memcmp(h, "EFI PART", 8) != 0) continue;
+      const std::uint64_t lba = Le64(h + 24), offset = exchanges[i].offset + at;
+      const std::uint32_t headerSize = Le32(h + 12);
+      if (lba == 0 || offset % lba != 0 || headerSize < 92 || at + headerSize > data->size()) continue;
+      const std::uint64_t sector = offset / lba;
+      GptRead g{i, at, headerSize, std::nullopt, 0, Le32(h + 80), Le32(h + 84)};
+      g.entryBytes = std::uint64_t{g.count} * g.entrySize;
+      if (g.entrySize < 128 || g.entryBytes == 0 || g.entryBytes > (4u << 20)) continue;
+      const std::uint64_t entriesAt = Le64(h + 72) * sector;
+      for (std::size_t k = 0; k < exchanges.size(); ++k) {
+        const auto* e = ReadData(exchanges[k]);
+        if (e && exchanges[k].node == exchanges[i].node && exchanges[k].offset == entriesAt && e->size() >= g.entryBytes)
+          g.entries = k;
+      }
+      found.push_back(g);
+    }
+  }
+  return found;
+}
+
+// The disk's GUID and each partition's unique GUID, as the table stores them.
+void GptSecrets(std::vector<Exchange>& exchanges, Masker& m) {
+  for (const auto& g : FindGpt(exchanges)) {
+    m.AddUuid(ReadData(exchanges[g.header])->data() + g.at + 56);
+    if (!g.entries) continue;
+    const auto& e = *ReadData(exchanges[*g.entries]);
+    for (std::uint32_t i = 0; i < g.count; ++i) m.AddUuid(e.data() + std::size_t{i} * g.entrySize + 16);
+  }
+}
+
+// A masked table checks out where the recorded one did: its entry array's and its header's
+// checksums are computed anew over the placeholders.
+void FixGptChecksums(std::vector<Exchange>& masked, const std::vector<Exchange>& recorded) {
+  using platform::linuxdev::Crc32;
+  std::vector<Exchange> before = recorded;
+  for (const auto& g : FindGpt(before)) {
+    std::vector<std::uint8_t> header(ReadData(before[g.header])->begin() + static_cast<std::ptrdiff_t>(g.at),
+                                      ReadData(before[g.header])->begin() + static_cast<std::ptrdiff_t>(g.at + g.headerSize));
+    const std::uint32_t headerCrc = Le32(&header[16]);
+    PutLe32(&header[16], 0);
+    if (Crc32(header.data(), header.size()) != headerCrc) continue;  // a wrong one stays wrong
+    auto& h = *ReadData(masked[g.header]);
+    if (g.entries) {
+      const auto& was = *ReadData(before[*g.entries]);
+      if (Crc32(was.data(), static_cast<std::size_t>(g.entryBytes)) == Le32(&header[88]))
+        PutLe32(&h[g.at + 88], Crc32(ReadData(masked[*g.entries])->data(), static_cast<std::size_t>(g.entryBytes)));
+    }
+    PutLe32(&h[g.at + 16], 0);
+    PutLe32(&h[g.at + 16], Crc32(&h[g.at], g.headerSize));
+  }
+}
+
 }  // namespace
 
 void Masker::AddSerial(const std::string& value) {
@@ -518,6 +607,7 @@ bool CaptureMachine(LinuxPlatform& machine, platform::linuxdev::SystemCalls& dev
                           "/sys/class/dmi/id/chassis_serial"})
       m.AddSerial(text::Trim(readBelow(p)));
     for (const auto& s : storageSerials) m.AddSerial(s);
+    GptSecrets(exchanges, m);
     std::vector<fs::path> files;
     for (auto it = fs::recursive_directory_iterator(fsDir, ec); it != fs::recursive_directory_iterator(); it.increment(ec))
       if (it->is_regular_file(ec) && !it->is_symlink(ec)) files.push_back(it->path());
@@ -534,10 +624,12 @@ bool CaptureMachine(LinuxPlatform& machine, platform::linuxdev::SystemCalls& dev
       m.Apply(bytes);
       if (std::string(bytes.begin(), bytes.end()) != content) WriteFile(f, std::string(bytes.begin(), bytes.end()));
     }
+    const std::vector<platform::linuxdev::Exchange> recorded = exchanges;
     for (auto& e : exchanges)
       for (auto* fields : {&e.sent, &e.reply})
         for (auto& field : *fields)
           if (field.isBytes) m.Apply(field.bytes);
+    FixGptChecksums(exchanges, recorded);
     m.Apply(reportText);
     m.Apply(reportJson);
     summary.masked = m.Count();
@@ -647,7 +739,7 @@ std::string OpenedCapture::CapturedReport(bool json) const {
   return CaptureFile(dir_, json ? "report.json" : "report.txt", kMaxTextFile, true, error).value_or("");
 }
 
-std::unique_ptr<OpenedCapture> OpenCapture(const std::string& dir, std::string& error) {
+std::unique_ptr<OpenedCapture> OpenCaptureFolder(const std::string& dir, std::string& error) {
   std::error_code ec;
   const fs::path root(dir);
   if (!fs::exists(root, ec)) {
@@ -709,6 +801,20 @@ std::unique_ptr<OpenedCapture> OpenCapture(const std::string& dir, std::string& 
       exchanges, [platform](const std::string& p) { return platform->BelowRoot(p); });
   platform::SetLinuxSystemCalls(platform->Devices(), opened->calls_.get());
   error.clear();
+  return opened;
+}
+
+std::unique_ptr<OpenedCapture> OpenCapture(const std::string& dir, std::string& error) {
+  if (!LooksLikeArchive(dir)) return OpenCaptureFolder(dir, error);
+  auto unpacked = UnpackCaptureArchive(dir, error);
+  if (!unpacked) return nullptr;
+  auto opened = OpenCaptureFolder(unpacked->CaptureDir(), error);
+  if (!opened) {
+    // The private folder means nothing to the reader: the archive is named instead.
+    ReplaceAll(error, unpacked->CaptureDir(), dir);
+    return nullptr;
+  }
+  opened->unpacked_ = std::move(unpacked);
   return opened;
 }
 

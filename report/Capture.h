@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "cpu/KSI_CPUProcessors.h"
+#include "report/CaptureArchive.h"
 #include "platform/linux/LinuxDeviceCapture.h"
 #include "platform/linux/LinuxPlatform.h"
 
@@ -50,13 +51,16 @@ class OpenedCapture {
 
  private:
   friend std::unique_ptr<OpenedCapture> OpenCapture(const std::string& dir, std::string& error);
+  friend std::unique_ptr<OpenedCapture> OpenCaptureFolder(const std::string& dir, std::string& error);
+  std::unique_ptr<UnpackedArchive> unpacked_;  // first: removed after everything that reads it
   std::string dir_;
   std::unique_ptr<platform::linuxdev::ReplaySystemCalls> calls_;
   std::unique_ptr<platform::LinuxPlatform> platform_;
   std::shared_ptr<const TRecordedClocks> clocks_;
 };
 
-// Nothing, with the reason in `error`, for a folder that is not a readable capture.
+// Nothing, with the reason in `error`, for a folder that is not a readable capture. An
+// archive (WriteCaptureArchive) is unpacked into a private folder, removed with the result.
 std::unique_ptr<OpenedCapture> OpenCapture(const std::string& dir, std::string& error);
 
 // Replaces every serial number and UUID of the blobs given (files, replies, reports) by its

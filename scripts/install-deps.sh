@@ -10,7 +10,7 @@ mode="${1:-all}"
 
 run_pkgs=(
   cmake ninja-build g++ pkg-config
-  libfmt-dev libcli11-dev nlohmann-json3-dev
+  libfmt-dev libcli11-dev nlohmann-json3-dev zlib1g-dev
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev fonts-dejavu-core
 )
 test_pkgs=(

@@ -183,6 +183,23 @@ class MainWindowTest : public QObject {
     QVERIFY(!pageText(0).contains("OTHERBOX"));
   }
 
+  void aCaptureOpensAsARecordedMachine() {
+    showOnFilePage();
+    const QString path = QString(KYVEX_SOURCE_DIR) + "/tests/data/capture/vm";
+    window_->FileNameEdit->setText(path);
+    QTest::mouseClick(window_->LoadButton, Qt::LeftButton);
+    QCOMPARE(window_->FileStatusText->toPlainText(), QString::fromUtf8("Yüklendi: ") + path + QString::fromUtf8(" (kayıtlı makine)"));
+    QVERIFY(window_->FileDataLabel->isVisible());
+    QCOMPARE(window_->FileDataLabel->text(),
+             QString::fromUtf8("Kayıtlı makine: VM (") + path + QString::fromUtf8(") — canlı veri değil"));
+    QVERIFY2(pageText(0).contains("VM"), qPrintable(pageText(0)));
+    QVERIFY2(pageText(4).contains("Virtio block device"), qPrintable(pageText(4)));
+    window_->hide();
+    window_->show();
+    QVERIFY(!window_->FileDataLabel->isVisible());
+    QVERIFY(!pageText(4).contains("Virtio block device"));
+  }
+
   void badFilesAndNoNameLeaveThePagesAsTheyWere() {
     showOnFilePage();
     QTemporaryDir dir;

@@ -1,12 +1,14 @@
 #!/usr/bin/python3
 """`kyvex capture` and `kyvex --sysroot`: this machine captured and shown again gives the report
-the capture recorded (text and JSON); the recorded machines of tests/data give theirs; every
-command answers from a capture; a capture with a link leading out fails with its name."""
+the capture recorded (text and JSON), from its folder and from its archive; the recorded
+machines of tests/data give theirs; every command answers from a capture; a capture with a
+link leading out fails with its name."""
 import json
 import os
 import shutil
 import subprocess
 import sys
+import tarfile
 import tempfile
 
 prog = sys.argv[1:]
@@ -19,8 +21,8 @@ def expect(what, ok, detail=""):
         errors.append(f"{what}: {detail}")
 
 
-def run(*args):
-    return subprocess.run(prog + list(args), stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=300)
+def run(*args, env=None):
+    return subprocess.run(prog + list(args), stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=300, env=env)
 
 
 def read(path):
@@ -38,7 +40,12 @@ def shows_its_report(what, folder):
 
 with tempfile.TemporaryDirectory() as tmp:
     here = os.path.join(tmp, "here")
-    out = run("capture", "--mask-serials", here)
+    archive = os.path.join(tmp, "here.tar.gz")
+    # A temporary folder of the test's own: unpacking leaves nothing in it.
+    scratch = os.path.join(tmp, "scratch")
+    os.mkdir(scratch)
+    env = dict(os.environ, TMPDIR=scratch)
+    out = run("capture", "--mask-serials", here, "--archive", archive, env=env)
     expect("capture: exit code", out.returncode == 0, out.stderr.decode(errors="replace"))
     if out.returncode == 0:
         for name in ("README", "machine.txt", "cpuid.txt", "clocks.txt", "devices.txt", "report.txt", "report.json"):
@@ -47,6 +54,33 @@ with tempfile.TemporaryDirectory() as tmp:
         again = run("capture", here)
         expect("capture into a folder that is not empty", again.returncode != 0 and b"not empty" in again.stderr,
                repr(again.stderr))
+        with tarfile.open(archive) as t:
+            names = t.getnames()
+            expect("archive: one folder named after it", all(n == "here" or n.startswith("here/") for n in names),
+                   repr(names[:5]))
+            expect("archive: the folder's report", t.extractfile("here/report.txt").read() == read(os.path.join(here, "report.txt")))
+        for args, name in ((["report"], "report.txt"), (["report", "--json"], "report.json")):
+            shown = run("--sysroot", archive, *args, env=env)
+            expect(f"archive: {' '.join(args)}", shown.returncode == 0 and shown.stdout == read(os.path.join(here, name)),
+                   shown.stderr.decode(errors="replace"))
+        expect("archive: nothing left in the temporary folder", os.listdir(scratch) == [], repr(os.listdir(scratch)))
+        again = run("capture", "--archive", archive)
+        expect("capture into an archive that exists", again.returncode == 1 and b"exists" in again.stderr,
+               repr(again.stderr))
+    # Without a folder: the archive alone, and nothing left behind where it was made.
+    only = os.path.join(tmp, "only.tgz")
+    out = run("capture", "--archive", only, env=env)
+    expect("capture --archive alone: exit code", out.returncode == 0, out.stderr.decode(errors="replace"))
+    if out.returncode == 0:
+        with tarfile.open(only) as t:
+            recorded = t.extractfile("only/report.txt").read()
+        shown = run("--sysroot", only, "report", env=env)
+        expect("capture --archive alone: shown", shown.returncode == 0 and shown.stdout == recorded,
+               shown.stderr.decode(errors="replace"))
+        expect("capture --archive alone: nothing left in the temporary folder", os.listdir(scratch) == [],
+               repr(os.listdir(scratch)))
+    out = run("capture")
+    expect("capture with neither folder nor archive", out.returncode != 0 and b"--archive" in out.stderr, repr(out.stderr))
 
     for name in sorted(os.listdir(data)):
         shows_its_report(name, os.path.join(data, name))

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -155,6 +156,44 @@ struct FixtureMachine {
     devices.passOthers = false;
   }
 
+  // The disk holds a GPT instead: a protective MBR, the header at sector 1 and 128 entries
+  // behind it, one of them the root partition, checksums as a partitioning tool writes them.
+  void UseGpt(const std::uint8_t diskGuid[16], const std::uint8_t partGuid[16]) {
+    auto& image = devices.nodes["sda"].image;
+    const std::uint64_t sectors = devices.nodes["sda"].bytes / 512;
+    image.assign(34 * 512, 0);
+    auto put32 = [&](std::size_t at, std::uint32_t v) { for (int i = 0; i < 4; ++i) image[at + i] = static_cast<std::uint8_t>(v >> (8 * i)); };
+    auto put64 = [&](std::size_t at, std::uint64_t v) { put32(at, static_cast<std::uint32_t>(v)); put32(at + 4, static_cast<std::uint32_t>(v >> 32)); };
+    image[446 + 4] = 0xEE;
+    put32(446 + 8, 1);
+    put32(446 + 12, 0xFFFFFFFF);
+    image[510] = 0x55;
+    image[511] = 0xAA;
+    const std::size_t entry = 1024;
+    const std::uint8_t linuxData[16] = {0xAF, 0x3D, 0xC6, 0x0F, 0x83, 0x84, 0x72, 0x47,
+                                        0x8E, 0x79, 0x3D, 0x69, 0xD8, 0x47, 0x7D, 0xE4};
+    std::memcpy(&image[entry], linuxData, 16);
+    std::memcpy(&image[entry + 16], partGuid, 16);
+    put64(entry + 32, 2048);
+    put64(entry + 40, 2048 + 976771120 - 1);
+    const std::size_t h = 512;
+    std::memcpy(&image[h], "EFI PART", 8);
+    put32(h + 8, 0x00010000);
+    put32(h + 12, 92);
+    put64(h + 24, 1);
+    put64(h + 32, sectors - 1);
+    put64(h + 40, 34);
+    put64(h + 48, sectors - 34);
+    std::memcpy(&image[h + 56], diskGuid, 16);
+    put64(h + 72, 2);
+    put32(h + 80, 128);
+    put32(h + 84, 128);
+    put32(h + 88, platform::linuxdev::Crc32(&image[entry], 128 * 128));
+    put32(h + 16, platform::linuxdev::Crc32(&image[h], 92));
+    // The root volume opens too, so that drive C: is given its partition from the table.
+    devices.nodes["sda1"].bytes = 976771120ull * 512;
+  }
+
   void Capture(const std::string& dir, bool mask) {
     platform::LinuxPlatform machine(tree.Root());
     capture::CaptureOptions options;
@@ -241,6 +280,77 @@ TEST(MachineCapture, MaskedCaptureHoldsNoSerialNumberAndStillGivesItsReport) {
       << "the disk's placeholder keeps the length of its serial number";
   // A masked identify block still passes its checksum: the disk is still decoded in full.
   EXPECT_NE(r.text.find("WDC WD5000AAKS"), std::string::npos);
+}
+
+// Every byte the capture holds, its device replies as bytes rather than as their hex text.
+std::string CapturedBytes(const fs::path& dir) {
+  std::string all;
+  for (auto it = fs::recursive_directory_iterator(dir); it != fs::recursive_directory_iterator(); ++it) {
+    if (!it->is_regular_file() || it->is_symlink()) continue;
+    all += ReadAll(it->path());
+    if (it->path().filename() != "devices.txt") continue;
+    std::string error;
+    const auto calls = platform::linuxdev::ReadExchanges(all.substr(all.size() - fs::file_size(it->path())), error);
+    EXPECT_TRUE(calls) << error;
+    if (calls)
+      for (const auto& c : *calls)
+        for (const auto* fields : {&c.sent, &c.reply})
+          for (const auto& f : *fields) all.append(f.bytes.begin(), f.bytes.end());
+  }
+  return all;
+}
+
+TEST(MachineCapture, MaskedCaptureHidesGptGuidsAndKeepsTheTable) {
+  const std::uint8_t diskGuid[16] = {0x3b, 0x9f, 0x21, 0x7a, 0x55, 0xc1, 0x4e, 0x4b,
+                                     0x9a, 0x0d, 0x61, 0x2e, 0x8c, 0x47, 0xf0, 0x13};
+  const std::uint8_t partGuid[16] = {0xd4, 0x02, 0x6e, 0x91, 0x3c, 0xaa, 0x47, 0x48,
+                                     0xb1, 0x5f, 0x08, 0x77, 0x2c, 0xe9, 0x6d, 0x35};
+  FixtureMachine m;
+  m.UseGpt(diskGuid, partGuid);
+  TempDir plain, masked;
+  m.Capture(plain.str(), false);
+  m.Capture(masked.str(), true);
+  // Each GUID as the table stores it and in the text forms tools show (first three fields
+  // read little-endian), upper and lower case.
+  std::vector<std::string> forms;
+  for (const auto* g : {diskGuid, partGuid}) {
+    forms.emplace_back(reinterpret_cast<const char*>(g), 16);
+    for (const char* hex : {"%02X", "%02x"}) {
+      std::string t;
+      for (int i : {3, 2, 1, 0, -1, 5, 4, -1, 7, 6, -1, 8, 9, -1, 10, 11, 12, 13, 14, 15}) {
+        char two[3];
+        std::snprintf(two, sizeof two, hex, i < 0 ? 0 : g[i]);
+        t += i < 0 ? std::string("-") : std::string(two);
+      }
+      forms.push_back(t);
+    }
+  }
+  const std::string before = CapturedBytes(plain.path());
+  EXPECT_NE(before.find(forms[0]), std::string::npos) << "the unmasked capture holds the disk's GUID";
+  EXPECT_NE(before.find(forms[3]), std::string::npos) << "and the partition's";
+  const std::string after = CapturedBytes(masked.path());
+  for (const auto& f : forms) EXPECT_EQ(after.find(f), std::string::npos) << f;
+
+  // Shown again, the masked capture gives its report, which is the unmasked one but for the
+  // masked values: the table still checks out and gives the same partition.
+  const Replayed r = Replay(masked.str());
+  EXPECT_TRUE(r.problems.empty()) << r.problems.front();
+  EXPECT_EQ(r.text, r.capturedText);
+  EXPECT_EQ(r.json, r.capturedJson);
+  const std::string unmasked = ReadAll(plain.path() / "report.txt");
+  EXPECT_NE(unmasked.find("  Partition:"), std::string::npos) << unmasked;
+  auto secrets = ValuesOf(unmasked, "Serial number");
+  for (const auto& u : ValuesOf(unmasked, "UUID")) secrets.push_back(u);
+  std::istringstream a(unmasked), b(r.text);
+  std::string la, lb;
+  while (std::getline(a, la)) {
+    ASSERT_TRUE(std::getline(b, lb)) << "the masked report is shorter";
+    // The fixture's clock is measured anew by each capture.
+    if (la == lb || la.find("(measured ") != std::string::npos) continue;
+    EXPECT_TRUE(std::any_of(secrets.begin(), secrets.end(), [&](const std::string& v) { return la.find(v) != std::string::npos; }))
+        << "differs beyond a masked value:\n" << la << "\n" << lb;
+  }
+  EXPECT_FALSE(std::getline(b, lb)) << "the masked report is longer";
 }
 
 TEST(MachineCapture, RecordedMachinesGiveTheirReports) {

@@ -17,6 +17,11 @@
 #include "unit/compound/CompoundTestSupport.h"
 #include "unit/cpu/CpuTestSupport.h"
 #include "unit/smbios/SmbiosTables.h"
+#ifdef __linux__
+#include <filesystem>
+
+#include "report/CaptureArchive.h"
+#endif
 
 using namespace kyvex;
 using kyvex::testing::TempDir;
@@ -292,6 +297,59 @@ TEST_F(MainFormFile, SaveNeverReplacesAFileThatIsNoStorageFile) {
   std::ifstream in(notes, std::ios::binary);
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "my notes\n");
 }
+
+#ifdef __linux__
+// A machine recorded by `kyvex capture` opens as a storage file does, from its folder or its
+// archive: every page shows the recorded machine, marked as such, and nothing of this one.
+TEST_F(MainFormFile, CaptureShowsTheRecordedMachineMarkedAsNotLive) {
+  const std::string vm = std::string(KYVEX_SOURCE_DIR) + "/tests/data/capture/vm";
+  const std::string archive = dir_.File("vm.tar.gz");
+  std::string error;
+  ASSERT_TRUE(capture::WriteCaptureArchive(vm, archive, error)) << error;
+  const std::string liveVendor = form_.Kyvex_CPU1->VendorID();
+  ASSERT_NE(liveVendor, "AuthenticAMD");
+  for (const std::string& path : {vm, archive}) {
+    SCOPED_TRACE(path);
+    view_.events.clear();
+    const auto result = form_.LoadDataFromFile(path);
+    EXPECT_TRUE(result.Succeeded) << result.Message;
+    EXPECT_EQ(result.Message, "Yüklendi: " + path + " (kayıtlı makine)");
+    EXPECT_EQ(form_.Kyvex_CPU1->CPUName(), "EPYC");
+    EXPECT_EQ(form_.Kyvex_CPU1->VendorID(), "AuthenticAMD");
+    ASSERT_EQ(form_.Kyvex_Storage1->PhysicalCount(), 1);
+    TDeviceInfo disk;
+    form_.Kyvex_Storage1->GetPhysicalDevice(0, disk);
+    EXPECT_EQ(disk.Model, "Virtio block device");
+    const std::vector<std::string> expected = {"refreshed Kyvex_Storage1", "refreshed Kyvex_SMBIOS1", "refreshed Kyvex_CPU1",
+                                               "file data Kayıtlı makine: VM (" + path + ") — canlı veri değil"};
+    EXPECT_EQ(view_.events, expected);
+    EXPECT_EQ(view_.fileMachine, "VM");
+    EXPECT_TRUE(form_.ShowingFileData());
+  }
+  // Shown again, the window is this machine's once more.
+  form_.FormShow();
+  EXPECT_FALSE(form_.ShowingFileData());
+  EXPECT_EQ(form_.Kyvex_CPU1->VendorID(), liveVendor);
+  EXPECT_EQ(form_.Kyvex_Storage1->PhysicalCount(), 0);
+}
+
+TEST_F(MainFormFile, CaptureThatCannotBeOpenedLeavesTheWindowAsItWas) {
+  ShowOtherMachinesFile();
+  const std::string marker = form_.FileDataMarker();
+  const std::string notCapture = dir_.File("empty");
+  std::filesystem::create_directory(notCapture);
+  const std::string cut = dir_.File("cut.tar.gz");
+  WriteBytes(cut, std::string("\x1f\x8b\x08\x00", 4));
+  for (const std::string& path : {notCapture, cut}) {
+    const auto result = form_.LoadDataFromFile(path);
+    EXPECT_FALSE(result.Succeeded);
+    EXPECT_EQ(result.Message.rfind("Yüklenemedi: " + path + " — ", 0), 0u) << result.Message;
+  }
+  EXPECT_TRUE(view_.events.empty());
+  EXPECT_EQ(form_.FileDataMarker(), marker);
+  EXPECT_EQ(form_.Kyvex_SMBIOS1->BIOSVendor(), "Award Software");
+}
+#endif
 
 TEST(FileDataMarker, NamesTheMachineAndTimeThatAreKnown) {
   const TDateTime written = 46366 + (14 * 3600 + 30 * 60 + 15) / 86400.0;  // 2026-12-10 14:30:15

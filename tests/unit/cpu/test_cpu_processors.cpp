@@ -2,6 +2,7 @@
 // them, and their clocks: the reading of every processor that a refresh decodes from.
 #include <algorithm>
 #include <filesystem>
+#include <random>
 #include <set>
 
 #include <gtest/gtest.h>
@@ -102,7 +103,9 @@ TEST(ProcessorCensus, SaveKeepsEveryProcessorPastTheByteWideCount) {
   FakePlatform fake;
   fake.processor.cpus = X2ApicMachine(300);
   ScopedPlatform use(fake);
-  const auto file = std::filesystem::path(::testing::TempDir()) / "kyvex-300-processors.kyx";
+  // Named per run: other build trees' test runs share the temporary folder.
+  const auto file = std::filesystem::path(::testing::TempDir()) /
+                    ("kyvex-300-processors-" + std::to_string(std::random_device{}()) + ".kyx");
   TKyvex_CPU saved;
   saved.SaveToStorageFile(file.string());
   EXPECT_EQ(fake.processor.threadBindings.size(), 300u) << "the save reads the processors once";

@@ -6,6 +6,8 @@
 #   kyvex smbios --dump-bin F        beside  dmidecode --from-dump F  (smallest and largest table)
 #   kyvex storage --identify F       beside  hdparm --Istdin < F
 #   kyvex report                     beside  lscpu; lsblk -J
+#   kyvex show F --json              beside  reading every value of F with olefile
+#                                            (F: a storage file of 255 processors)
 # Run it after the Linux build (./scripts/test.sh): bench/compare_peers.sh [RUNS]. It installs
 # the peers it lacks (hyperfine, cpuid, dmidecode, hdparm) on a Debian machine.
 set -euo pipefail
@@ -20,8 +22,9 @@ if [ ! -x "$kyvex" ]; then
 fi
 
 missing=()
-for tool in hyperfine:hyperfine /usr/bin/time:time cpuid:cpuid dmidecode:dmidecode hdparm:hdparm lscpu:util-linux lsblk:util-linux; do
-  command -v "${tool%%:*}" >/dev/null 2>&1 || missing+=("${tool#*:}")
+for tool in hyperfine:hyperfine /usr/bin/time:time cpuid:cpuid dmidecode:dmidecode hdparm:hdparm lscpu:util-linux \
+  lsblk:util-linux /usr/lib/python3/dist-packages/olefile:python3-olefile; do
+  command -v "${tool%%:*}" >/dev/null 2>&1 || [ -e "${tool%%:*}" ] || missing+=("${tool#*:}")
 done
 if ((${#missing[@]})); then
   SUDO=""
@@ -38,14 +41,18 @@ smbios_small=$(ls -S "$data"/smbios/*.bin | tail -1)
 smbios_large=$(ls -S "$data"/smbios/*.bin | head -1)
 cpu_dump="$data/cpu/GenuineIntel00806F8_SapphireRapids_05_CPUID.txt"
 identify="$data/storage/WDC_WD5000AAKS-00TMA0.hdparm.txt"
+python3 "$root/bench/many_processors.py" "$data/capture/vm" 255 "$work/255"
+"$kyvex" --sysroot "$work/255" save "$work/255.kyx" >/dev/null
+many="$work/255.kyx"
 
-# name | our command | the peer's command
+# name | our command | the peer's command (run through a shell only where it needs one)
 cases=(
   "cpu --cpuid-dump|$kyvex cpu --cpuid-dump $cpu_dump|cpuid -f $cpu_dump -1"
   "smbios --dump-bin (smallest, $(basename "$smbios_small"))|$kyvex smbios --dump-bin $smbios_small|dmidecode --from-dump $smbios_small"
   "smbios --dump-bin (largest, $(basename "$smbios_large"))|$kyvex smbios --dump-bin $smbios_large|dmidecode --from-dump $smbios_large"
-  "storage --identify|$kyvex storage --identify $identify|hdparm --Istdin < $identify"
-  "report|$kyvex report|lscpu; lsblk -J"
+  "storage --identify|$kyvex storage --identify $identify|sh -c 'hdparm --Istdin < $identify'"
+  "report|$kyvex report|sh -c 'lscpu; lsblk -J'"
+  "show --json (255 processors)|$kyvex show $many --json|/usr/bin/python3 $root/bench/read_with_olefile.py $many"
 )
 
 peak() {  # peak resident memory of one run, in MB (GNU time's maximum resident set size)
@@ -59,8 +66,7 @@ i=0
 for c in "${cases[@]}"; do
   IFS='|' read -r name ours peer <<<"$c"
   json="$work/$i.json"
-  hyperfine -N --style none --warmup 3 --runs "$runs" --export-json "$json" "$ours" "sh -c '$peer'" >/dev/null 2>&1 ||
-    hyperfine --style none --warmup 3 --runs "$runs" --export-json "$json" "$ours" "$peer" >/dev/null
+  hyperfine -N --style none --warmup 3 --runs "$runs" --export-json "$json" "$ours" "$peer" >/dev/null
   read -r ours_ms peer_ms < <(python3 -c '
 import json, sys
 r = json.load(open(sys.argv[1]))["results"]

@@ -2,6 +2,8 @@
 // what is kept is bounded by the size of the text.
 #include "platform/CpuidSnapshot.h"
 
+#include <algorithm>
+
 #include <cstddef>
 
 #include "platform/Text.h"
@@ -95,9 +97,28 @@ bool ParseRegisterLine(std::string_view line, std::uint32_t& leaf, std::uint32_t
 
 }  // namespace
 
+void CpuidLeafList::Set(Key key, const X86Registers& regs) {
+  if (rows_.empty() || rows_.back().first < key) {
+    rows_.emplace_back(key, regs);
+    return;
+  }
+  auto it = std::lower_bound(rows_.begin(), rows_.end(), key,
+                             [](const value_type& row, const Key& k) { return row.first < k; });
+  if (it != rows_.end() && it->first == key)
+    it->second = regs;
+  else
+    rows_.insert(it, value_type{key, regs});
+}
+
+const X86Registers* CpuidLeafList::Find(Key key) const {
+  auto it = std::lower_bound(rows_.begin(), rows_.end(), key,
+                             [](const value_type& row, const Key& k) { return row.first < k; });
+  return it != rows_.end() && it->first == key ? &it->second : nullptr;
+}
+
 X86Registers CpuidLeaves::Get(std::uint32_t leaf, std::uint32_t subLeaf) const {
-  auto it = leaves.find({leaf, subLeaf});
-  return it == leaves.end() ? X86Registers{} : it->second;
+  const X86Registers* r = leaves.Find({leaf, subLeaf});
+  return r ? *r : X86Registers{};
 }
 
 std::optional<CpuidSnapshot> ParseCpuidDump(std::string_view text, std::string& error) {

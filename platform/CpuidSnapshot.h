@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -15,12 +14,33 @@
 
 namespace kyvex::platform {
 
+// Answers by (leaf, sub-leaf), in that order. A processor answers a few hundred leaves and a
+// machine may have hundreds of processors: a sorted list takes a third of a tree's memory, and
+// the leaves are read in order, so adding one is mostly appending.
+class CpuidLeafList {
+ public:
+  using Key = std::pair<std::uint32_t, std::uint32_t>;
+  using value_type = std::pair<Key, X86Registers>;
+
+  // Adds the answer, or replaces the one recorded for the same key.
+  void Set(Key key, const X86Registers& regs);
+  const X86Registers* Find(Key key) const;
+  std::size_t count(Key key) const { return Find(key) ? 1 : 0; }
+  std::size_t size() const { return rows_.size(); }
+  bool empty() const { return rows_.empty(); }
+  std::vector<value_type>::const_iterator begin() const { return rows_.begin(); }
+  std::vector<value_type>::const_iterator end() const { return rows_.end(); }
+
+ private:
+  std::vector<value_type> rows_;
+};
+
 // One logical processor's CPUID answers. A leaf that is not recorded answers zeros.
 struct CpuidLeaves {
-  std::map<std::pair<std::uint32_t, std::uint32_t>, X86Registers> leaves;  // (leaf, sub-leaf)
+  CpuidLeafList leaves;
   bool hasCpuid = true;  // the ID flag of EFLAGS can be toggled
 
-  void Set(std::uint32_t leaf, X86Registers regs, std::uint32_t subLeaf = 0) { leaves[{leaf, subLeaf}] = regs; }
+  void Set(std::uint32_t leaf, X86Registers regs, std::uint32_t subLeaf = 0) { leaves.Set({leaf, subLeaf}, regs); }
   X86Registers Get(std::uint32_t leaf, std::uint32_t subLeaf = 0) const;
 };
 

@@ -161,6 +161,14 @@ std::wstring Wide(const std::string& s) {
   return std::wstring(u.begin(), u.end());
 }
 
+// Takes a mutex, waiting until the deadline at most; a holder killed meanwhile leaves it
+// abandoned, which is as good as released.
+bool TakeMutex(HANDLE m, std::chrono::steady_clock::time_point deadline) {
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+  const ::DWORD r = WaitForSingleObject(m, static_cast<::DWORD>(std::max<long long>(0, left.count())));
+  return r == WAIT_OBJECT_0 || r == WAIT_ABANDONED;
+}
+
 IoResult FromWin32(::DWORD code, const std::string& path, const char* doing) {
   IoResult r;
   switch (code) {
@@ -195,9 +203,12 @@ bool HeldElsewhere(::DWORD code, const std::wstring& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) == 0;
 }
 
-// The mutex that saves of one file share: named after the file's full path, upper-cased as
-// the file system compares names (hashed: a mutex name has no room for a path).
-HANDLE SaveMutex(const std::wstring& path) {
+// A mutex of one file: named after its full path, upper-cased as the file system compares
+// names (hashed: a mutex name has no room for a path). Saves of the file share the "save"
+// one. The "replace" one is held by a save while it renames and by readers while they open:
+// a reader's open file keeps the rename out, and readers that come one after another would
+// otherwise never leave it a moment.
+HANDLE FileMutex(const std::wstring& path, const wchar_t* kind) {
   std::vector<wchar_t> full(32768);
   const ::DWORD n = GetFullPathNameW(path.c_str(), static_cast<::DWORD>(full.size()), full.data(), nullptr);
   const std::wstring name = n > 0 && n < full.size() ? std::wstring(full.data(), n) : path;
@@ -207,7 +218,7 @@ HANDLE SaveMutex(const std::wstring& path) {
     hash = (hash ^ (u & 0xFF)) * 1099511628211ull;
     hash = (hash ^ (u >> 8)) * 1099511628211ull;
   }
-  std::wstring mutexName = L"Local\\kyvex-save-";
+  std::wstring mutexName = std::wstring(L"Local\\kyvex-") + kind + L"-";
   for (int shift = 60; shift >= 0; shift -= 4) mutexName.push_back(L"0123456789abcdef"[(hash >> shift) & 0xF]);
   return CreateMutexW(nullptr, FALSE, mutexName.c_str());
 }
@@ -272,7 +283,7 @@ IoResult HeldFile::Open(const std::string& path, bool writable, bool create, boo
   f->impl_->writable = writable;
   f->impl_->hold = hold;
   if (hold == Hold::Saving) {
-    HANDLE m = SaveMutex(wpath);
+    HANDLE m = FileMutex(wpath, L"save");
     if (m == nullptr) return FromWin32(GetLastError(), path, "locking");
     const ::DWORD waited = WaitForSingleObject(m, static_cast<::DWORD>(ShareWait().count()));
     // A save killed while it held the mutex leaves it abandoned: its file was never replaced.
@@ -363,6 +374,8 @@ IoResult HeldFile::Replace(std::span<const std::uint8_t> image) {
   impl_->handle = INVALID_HANDLE_VALUE;
   const auto start = std::chrono::steady_clock::now();
   ::DWORD error = ERROR_SUCCESS;
+  HANDLE replacing = impl_->hold == Hold::Saving ? FileMutex(wpath, L"replace") : nullptr;
+  const bool ownsReplacing = replacing != nullptr && TakeMutex(replacing, start + ShareWait());
   WaitWhileHeld(impl_->hold == Hold::Saving ? start + ShareWait() : start, [&] {
     if (MoveFileExW(wtemp.c_str(), wpath.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
       error = ERROR_SUCCESS;
@@ -371,6 +384,8 @@ IoResult HeldFile::Replace(std::span<const std::uint8_t> image) {
     error = GetLastError();
     return !HeldElsewhere(error, wpath);
   });
+  if (ownsReplacing) ReleaseMutex(replacing);
+  if (replacing != nullptr) CloseHandle(replacing);
   if (error != ERROR_SUCCESS) {
     IoResult r = impl_->hold == Hold::Saving && HeldElsewhere(error, wpath)
                      ? IoResult{IoError::ShareViolation, InUseText(path)}
@@ -389,11 +404,16 @@ IoResult HeldFile::ReadShared(const std::string& path, std::uint64_t limit, std:
   const auto start = std::chrono::steady_clock::now();
   HANDLE h = INVALID_HANDLE_VALUE;
   ::DWORD error = ERROR_SUCCESS;
-  WaitWhileHeld(start + ShareWait(), [&] {
+  const auto deadline = start + ShareWait();
+  HANDLE replacing = FileMutex(wpath, L"replace");
+  WaitWhileHeld(deadline, [&] {
+    const bool owned = replacing != nullptr && TakeMutex(replacing, deadline);
     h = CreateFileW(wpath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     error = h == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
+    if (owned) ReleaseMutex(replacing);
     return h != INVALID_HANDLE_VALUE || error != ERROR_SHARING_VIOLATION;
   });
+  if (replacing != nullptr) CloseHandle(replacing);
   if (h == INVALID_HANDLE_VALUE) {
     if (error == ERROR_SHARING_VIOLATION) return {IoError::ShareViolation, InUseText(path)};
     return FromWin32(error, path, "opening");

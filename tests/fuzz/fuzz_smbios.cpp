@@ -1,9 +1,9 @@
 // The SMBIOS readers over arbitrary bytes: the input as a dump image (entry point, table),
 // and as a raw table decoded under the version its first two bytes name. The walk must end,
 // the readers stay inside their windows, and every decoded string must reach the JSON report.
-#include <sstream>
 #include <cstddef>
 #include <cstdint>
+#include <sstream>
 #include <vector>
 
 #include "FuzzShown.h"

@@ -107,7 +107,8 @@ CLI::App* AddSaveCommand(CLI::App& app, std::function<int()>* run) {
       "save",
       "Collect this machine's information (every processor, the SMBIOS tables, the storage devices) and save it\n"
       "into a storage file. An existing storage file keeps what it holds besides these; any other file is\n"
-      "left alone unless --force is given. The file is written beside the old one and takes its place only when complete.");
+      "left alone unless --force is given. The file is written beside the old one and takes its place only when complete;\n"
+      "another save of the file, or a program holding it, is waited for up to five seconds.");
   if (!run) return cmd;
   auto file = std::make_shared<std::string>();
   auto force = std::make_shared<bool>(false);

@@ -44,7 +44,8 @@ int RunSmbios(const SmbiosOptions& o) {
       status = 1;
     }
   if (o.json) {
-    std::cout << report::JsonText(SmbiosJson(smbios)) << "\n";
+    WriteSmbiosJson(std::cout, smbios);
+    std::cout << "\n";
     return status;
   }
   std::cout << FormatSections(SmbiosSystemSections(smbios)) << "\n" << FormatSections(SmbiosDeviceSections(smbios));

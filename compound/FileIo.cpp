@@ -8,8 +8,10 @@
 #include <mutex>
 #include <optional>
 #include <string_view>
+#include <thread>
 
 #include "compound/Ole.h"
+#include "compound/FileSharing.h"
 #include "platform/Text.h"
 
 #ifdef _WIN32
@@ -41,6 +43,20 @@ std::function<void(int)>& Hook() {
 }
 
 std::atomic<unsigned> g_tempCounter{0};
+
+std::atomic<long long> g_shareWaitMs{5000};
+
+// Waits for a file others hold: try() answers true once it has what it wanted, false while
+// others hold the file; each wait is short, so that a reader's moment is soon seen to end.
+// False when the time is up.
+template <class Try>
+bool WaitWhileHeld(std::chrono::steady_clock::time_point deadline, Try&& attempt) {
+  for (;;) {
+    if (attempt()) return true;
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+}
 
 // The folder part of a path, with its separator ("" for a bare name).
 std::string FolderOf(const std::string& path) {
@@ -114,6 +130,15 @@ void CommitStep(int step) {
   if (hook) hook(step);
 }
 
+std::chrono::milliseconds ShareWait() { return std::chrono::milliseconds(g_shareWaitMs.load()); }
+
+std::string InUseText(const std::string& path) {
+  const long long ms = ShareWait().count();
+  const std::string how = ms % 1000 == 0 ? std::to_string(ms / 1000) + (ms == 1000 ? " second" : " seconds")
+                                         : std::to_string(ms) + " ms";
+  return "\"" + path + "\" is in use by another program; gave up after waiting " + how + " for it";
+}
+
 }  // namespace kyvex::ole::detail
 
 namespace kyvex::ole {
@@ -121,6 +146,8 @@ void SetCommitStepHook(std::function<void(int)> hook) {
   std::lock_guard<std::mutex> lock(detail::HookMutex());
   detail::Hook() = std::move(hook);
 }
+
+void SetShareWait(std::chrono::milliseconds wait) { detail::g_shareWaitMs = std::max<long long>(0, wait.count()); }
 }  // namespace kyvex::ole
 
 namespace kyvex::ole::detail {
@@ -132,6 +159,14 @@ namespace {
 std::wstring Wide(const std::string& s) {
   const std::u16string u = kyvex::text::Utf8ToUtf16(s);
   return std::wstring(u.begin(), u.end());
+}
+
+// Takes a mutex, waiting until the deadline at most; a holder killed meanwhile leaves it
+// abandoned, which is as good as released.
+bool TakeMutex(HANDLE m, std::chrono::steady_clock::time_point deadline) {
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+  const ::DWORD r = WaitForSingleObject(m, static_cast<::DWORD>(std::max<long long>(0, left.count())));
+  return r == WAIT_OBJECT_0 || r == WAIT_ABANDONED;
 }
 
 IoResult FromWin32(::DWORD code, const std::string& path, const char* doing) {
@@ -149,10 +184,45 @@ IoResult FromWin32(::DWORD code, const std::string& path, const char* doing) {
   return r;
 }
 
-HANDLE OpenHold(const std::wstring& path, bool writable, ::DWORD disposition) {
+// An exclusive hold shares nothing. A save's hold lets others read (it writes nothing into the
+// file itself) and keeps writers and exclusive holders out; saves keep each other out with a
+// mutex, since readers and saves would otherwise need the same sharing.
+HANDLE OpenHold(const std::wstring& path, bool writable, ::DWORD disposition, Hold hold) {
+  if (hold == Hold::Saving)
+    return CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
   return CreateFileW(path.c_str(), GENERIC_READ | (writable ? GENERIC_WRITE : 0), 0, nullptr, disposition,
                      FILE_ATTRIBUTE_NORMAL, nullptr);
 }
+
+// Whether a failure may be a holder of the moment: a file open elsewhere answers a sharing
+// violation, and a rename over a file still open elsewhere is refused as access denied.
+bool HeldElsewhere(::DWORD code, const std::wstring& path) {
+  if (code == ERROR_SHARING_VIOLATION || code == ERROR_LOCK_VIOLATION) return true;
+  if (code != ERROR_ACCESS_DENIED) return false;
+  const ::DWORD attributes = GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) == 0;
+}
+
+// A mutex of one file: named after its full path, upper-cased as the file system compares
+// names (hashed: a mutex name has no room for a path). Saves of the file share the "save"
+// one. The "replace" one is held by a save while it renames and by readers while they open:
+// a reader's open file keeps the rename out, and readers that come one after another would
+// otherwise never leave it a moment.
+HANDLE FileMutex(const std::wstring& path, const wchar_t* kind) {
+  std::vector<wchar_t> full(32768);
+  const ::DWORD n = GetFullPathNameW(path.c_str(), static_cast<::DWORD>(full.size()), full.data(), nullptr);
+  const std::wstring name = n > 0 && n < full.size() ? std::wstring(full.data(), n) : path;
+  std::uint64_t hash = 14695981039346656037ull;
+  for (const wchar_t c : name) {
+    const char16_t u = UpperUnit(static_cast<char16_t>(c == L'/' ? L'\\' : c));
+    hash = (hash ^ (u & 0xFF)) * 1099511628211ull;
+    hash = (hash ^ (u >> 8)) * 1099511628211ull;
+  }
+  std::wstring mutexName = std::wstring(L"Local\\kyvex-") + kind + L"-";
+  for (int shift = 60; shift >= 0; shift -= 4) mutexName.push_back(L"0123456789abcdef"[(hash >> shift) & 0xF]);
+  return CreateMutexW(nullptr, FALSE, mutexName.c_str());
+}
+
 
 // Whether no process of that id runs any more. A process that has ended but whose object
 // someone still holds keeps its id from being reused, and its saves are over all the same. A
@@ -188,24 +258,56 @@ void RemoveStaleTemps(const std::string& path) {
 struct HeldFile::Impl {
   std::string path;
   bool writable = false;
+  Hold hold = Hold::Exclusive;
   HANDLE handle = INVALID_HANDLE_VALUE;
+  HANDLE saveMutex = nullptr;  // owned while a save holds the file
 };
 
 HeldFile::~HeldFile() {
-  if (impl_ && impl_->handle != INVALID_HANDLE_VALUE) CloseHandle(impl_->handle);
+  if (!impl_) return;
+  if (impl_->handle != INVALID_HANDLE_VALUE) CloseHandle(impl_->handle);
+  if (impl_->saveMutex != nullptr) {
+    ReleaseMutex(impl_->saveMutex);
+    CloseHandle(impl_->saveMutex);
+  }
 }
 
 IoResult HeldFile::Open(const std::string& path, bool writable, bool create, bool exclusiveCreate,
-                        std::unique_ptr<HeldFile>* out, bool* created) {
+                        std::unique_ptr<HeldFile>* out, bool* created, Hold hold) {
   const std::wstring wpath = Wide(path);
-  const ::DWORD disposition = !create ? OPEN_EXISTING : exclusiveCreate ? CREATE_NEW : OPEN_ALWAYS;
-  HANDLE h = OpenHold(wpath, writable, disposition);
-  if (h == INVALID_HANDLE_VALUE) return FromWin32(GetLastError(), path, "opening");
-  if (created) *created = create && (exclusiveCreate || GetLastError() != ERROR_ALREADY_EXISTS);
+  const auto start = std::chrono::steady_clock::now();
+  const auto deadline = start + ShareWait();
   std::unique_ptr<HeldFile> f(new HeldFile());
   f->impl_ = std::make_unique<Impl>();
   f->impl_->path = path;
   f->impl_->writable = writable;
+  f->impl_->hold = hold;
+  if (hold == Hold::Saving) {
+    HANDLE m = FileMutex(wpath, L"save");
+    if (m == nullptr) return FromWin32(GetLastError(), path, "locking");
+    const ::DWORD waited = WaitForSingleObject(m, static_cast<::DWORD>(ShareWait().count()));
+    // A save killed while it held the mutex leaves it abandoned: its file was never replaced.
+    if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) {
+      CloseHandle(m);
+      if (waited == WAIT_TIMEOUT) return {IoError::ShareViolation, InUseText(path)};
+      return FromWin32(GetLastError(), path, "locking");
+    }
+    f->impl_->saveMutex = m;
+  }
+  const ::DWORD disposition = !create ? OPEN_EXISTING : exclusiveCreate ? CREATE_NEW : OPEN_ALWAYS;
+  HANDLE h = INVALID_HANDLE_VALUE;
+  ::DWORD error = 0;
+  WaitWhileHeld(hold == Hold::Saving ? deadline : start, [&] {
+    h = OpenHold(wpath, writable, disposition, hold);
+    error = GetLastError();  // on success: whether an existing file was opened
+    return h != INVALID_HANDLE_VALUE || error != ERROR_SHARING_VIOLATION;
+  });
+  if (h == INVALID_HANDLE_VALUE) {
+    if (hold == Hold::Saving && error == ERROR_SHARING_VIOLATION)
+      return {IoError::ShareViolation, InUseText(path)};
+    return FromWin32(error, path, "opening");
+  }
+  if (created) *created = create && (exclusiveCreate || error != ERROR_ALREADY_EXISTS);
   f->impl_->handle = h;
   *out = std::move(f);
   return {};
@@ -266,18 +368,61 @@ IoResult HeldFile::Replace(std::span<const std::uint8_t> image) {
   CloseHandle(t);
   t = INVALID_HANDLE_VALUE;
   CommitStep(step++);
-  // The hold must go for the rename to succeed; it is taken again right after.
+  // The hold must go for the rename to succeed; it is taken again right after. A save waits
+  // a while for the readers of the moment, whose open files keep the rename from happening.
   CloseHandle(impl_->handle);
   impl_->handle = INVALID_HANDLE_VALUE;
-  if (!MoveFileExW(wtemp.c_str(), wpath.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    IoResult r = FromWin32(GetLastError(), path, "replacing");
+  const auto start = std::chrono::steady_clock::now();
+  ::DWORD error = ERROR_SUCCESS;
+  HANDLE replacing = impl_->hold == Hold::Saving ? FileMutex(wpath, L"replace") : nullptr;
+  const bool ownsReplacing = replacing != nullptr && TakeMutex(replacing, start + ShareWait());
+  WaitWhileHeld(impl_->hold == Hold::Saving ? start + ShareWait() : start, [&] {
+    if (MoveFileExW(wtemp.c_str(), wpath.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+      error = ERROR_SUCCESS;
+      return true;
+    }
+    error = GetLastError();
+    return !HeldElsewhere(error, wpath);
+  });
+  if (ownsReplacing) ReleaseMutex(replacing);
+  if (replacing != nullptr) CloseHandle(replacing);
+  if (error != ERROR_SUCCESS) {
+    IoResult r = impl_->hold == Hold::Saving && HeldElsewhere(error, wpath)
+                     ? IoResult{IoError::ShareViolation, InUseText(path)}
+                     : FromWin32(error, path, "replacing");
     DeleteFileW(wtemp.c_str());
-    impl_->handle = OpenHold(wpath, impl_->writable, OPEN_EXISTING);
+    impl_->handle = OpenHold(wpath, impl_->writable, OPEN_EXISTING, impl_->hold);
     return r;
   }
   CommitStep(step++);
-  impl_->handle = OpenHold(wpath, impl_->writable, OPEN_EXISTING);
+  impl_->handle = OpenHold(wpath, impl_->writable, OPEN_EXISTING, impl_->hold);
   return {};
+}
+
+IoResult HeldFile::ReadShared(const std::string& path, std::uint64_t limit, std::vector<std::uint8_t>* out) {
+  const std::wstring wpath = Wide(path);
+  const auto start = std::chrono::steady_clock::now();
+  HANDLE h = INVALID_HANDLE_VALUE;
+  ::DWORD error = ERROR_SUCCESS;
+  const auto deadline = start + ShareWait();
+  HANDLE replacing = FileMutex(wpath, L"replace");
+  WaitWhileHeld(deadline, [&] {
+    const bool owned = replacing != nullptr && TakeMutex(replacing, deadline);
+    h = CreateFileW(wpath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    error = h == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
+    if (owned) ReleaseMutex(replacing);
+    return h != INVALID_HANDLE_VALUE || error != ERROR_SHARING_VIOLATION;
+  });
+  if (replacing != nullptr) CloseHandle(replacing);
+  if (h == INVALID_HANDLE_VALUE) {
+    if (error == ERROR_SHARING_VIOLATION) return {IoError::ShareViolation, InUseText(path)};
+    return FromWin32(error, path, "opening");
+  }
+  HeldFile f;
+  f.impl_ = std::make_unique<Impl>();
+  f.impl_->path = path;
+  f.impl_->handle = h;  // closed with f
+  return f.ReadAll(limit, out);
 }
 
 IoResult HeldFile::ReadPrefix(const std::string& path, std::size_t n, std::vector<std::uint8_t>* out) {
@@ -351,11 +496,73 @@ void RemoveStaleTemps(const std::string& path) {
   ::closedir(dir);
 }
 
+// Holders agree through two kinds of lock, both belonging to the open file (as the hold does)
+// and vanishing with it, also when the process is killed:
+// - a whole-file lock (flock): an exclusive holder takes it alone, readers and saves share it;
+// - locks on two bytes (open-file-description locks; the bytes need not exist): readers share
+//   the first one, a save holds the second one from its start, and the first one only for the
+//   moment of its rename. These need the file open for writing to be taken exclusively, which
+//   a save has and an exclusive reader may not have: hence the first kind.
+constexpr off_t kReadByte = 0;
+constexpr off_t kSaveByte = 1;
+
+enum class Locked { Yes, Held, Failed };
+
+// Takes a lock of type (F_RDLCK, F_WRLCK or F_UNLCK) on len bytes from start (0: to the end).
+Locked LockRange(int fd, short type, off_t start, off_t len) {
+  struct flock fl {};
+  fl.l_type = type;
+  fl.l_whence = SEEK_SET;
+  fl.l_start = start;
+  fl.l_len = len;
+  for (;;) {
+    if (::fcntl(fd, F_OFD_SETLK, &fl) == 0) return Locked::Yes;
+    if (errno == EINTR) continue;
+    return errno == EAGAIN || errno == EACCES ? Locked::Held : Locked::Failed;
+  }
+}
+
+Locked LockWhole(int fd, int operation) {
+  for (;;) {
+    if (::flock(fd, operation | LOCK_NB) == 0) return Locked::Yes;
+    if (errno == EINTR) continue;
+    return errno == EWOULDBLOCK ? Locked::Held : Locked::Failed;
+  }
+}
+
+// Takes a lock, waiting while others hold what it needs.
+template <class Take>
+Locked WaitToLock(std::chrono::steady_clock::time_point deadline, Take&& take) {
+  Locked got = Locked::Held;
+  WaitWhileHeld(deadline, [&] {
+    got = take();
+    return got != Locked::Held;
+  });
+  return got;
+}
+
+// Whether the name still leads to the open file: a save may have put another file in its
+// place between our open and our lock.
+bool StillNamed(int fd, const std::string& path, struct stat* held) {
+  struct stat named {};
+  return ::fstat(fd, held) == 0 && ::stat(path.c_str(), &named) == 0 && named.st_dev == held->st_dev &&
+         named.st_ino == held->st_ino;
+}
+
+// Takes the locks a holder of this kind needs, waiting where the kind waits. errno is set
+// where the answer is Failed.
+Locked TakeHold(int fd, Hold hold, std::chrono::steady_clock::time_point deadline) {
+  if (hold == Hold::Exclusive) return LockWhole(fd, LOCK_EX);
+  if (const Locked got = WaitToLock(deadline, [&] { return LockWhole(fd, LOCK_SH); }); got != Locked::Yes) return got;
+  return WaitToLock(deadline, [&] { return LockRange(fd, F_WRLCK, kSaveByte, 1); });
+}
+
 }  // namespace
 
 struct HeldFile::Impl {
   std::string path;  // symbolic links resolved: the rename replaces the file, not the link
   int fd = -1;
+  Hold hold = Hold::Exclusive;
 };
 
 HeldFile::~HeldFile() {
@@ -363,8 +570,10 @@ HeldFile::~HeldFile() {
 }
 
 IoResult HeldFile::Open(const std::string& path, bool writable, bool create, bool exclusiveCreate,
-                        std::unique_ptr<HeldFile>* out, bool* created) {
+                        std::unique_ptr<HeldFile>* out, bool* created, Hold hold) {
   if (path.empty()) return {IoError::PathNotFound, "empty file name"};
+  const auto start = std::chrono::steady_clock::now();
+  const auto deadline = start + ShareWait();
   std::string real = path;
   if (char* resolved = ::realpath(path.c_str(), nullptr)) {
     real = resolved;
@@ -409,20 +618,20 @@ IoResult HeldFile::Open(const std::string& path, bool writable, bool create, boo
         return FromErrno(e, path, "opening");
       }
     }
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    if (const Locked got = TakeHold(fd, hold, deadline); got != Locked::Yes) {
       const int e = errno;
       ::close(fd);
-      if (e == EWOULDBLOCK) return {IoError::ShareViolation, "\"" + path + "\" is open elsewhere"};
-      return FromErrno(e, path, "locking");
+      if (got == Locked::Failed) return FromErrno(e, path, "locking");
+      if (hold == Hold::Exclusive) return {IoError::ShareViolation, "\"" + path + "\" is open elsewhere"};
+      return {IoError::ShareViolation,
+              InUseText(path)};
     }
-    struct stat held {}, named {};
-    if (::fstat(fd, &held) != 0) {
-      const int e = errno;
+    struct stat held {};
+    if (!StillNamed(fd, real, &held)) {
       ::close(fd);
-      return FromErrno(e, path, "opening");
-    }
-    if (::stat(real.c_str(), &named) != 0 || named.st_dev != held.st_dev || named.st_ino != held.st_ino) {
-      ::close(fd);
+      // A save that waited has seen the file replaced by the one it waited for: it starts
+      // again on that one, for as long as it may wait.
+      if (hold == Hold::Saving && std::chrono::steady_clock::now() < deadline) --attempt;
       continue;
     }
     if (S_ISDIR(held.st_mode)) {
@@ -433,6 +642,7 @@ IoResult HeldFile::Open(const std::string& path, bool writable, bool create, boo
     f->impl_ = std::make_unique<Impl>();
     f->impl_->path = real;
     f->impl_->fd = fd;
+    f->impl_->hold = hold;
     if (created) *created = made;
     *out = std::move(f);
     return {};
@@ -498,8 +708,24 @@ IoResult HeldFile::Replace(std::span<const std::uint8_t> image) {
   CommitStep(step++);
   // The new file is ours alone until the rename makes it visible; locking it first keeps the
   // hold unbroken across the replacement.
-  if (::flock(t, LOCK_EX | LOCK_NB) != 0) return abandon(FromErrno(errno, temp, "locking"));
-  if (::rename(temp.c_str(), path.c_str()) != 0) return abandon(FromErrno(errno, path, "replacing"));
+  const bool exclusive = impl_->hold == Hold::Exclusive;
+  if (LockWhole(t, exclusive ? LOCK_EX : LOCK_SH) != Locked::Yes ||
+      (!exclusive && LockRange(t, F_WRLCK, kSaveByte, 1) != Locked::Yes))
+    return abandon(FromErrno(errno, temp, "locking"));
+  // A save lets the readers of the moment finish first (they read the file whole, so this is
+  // short); readers that come meanwhile wait for the rename and then read the new file.
+  if (!exclusive) {
+    const Locked got = WaitToLock(std::chrono::steady_clock::now() + ShareWait(),
+                                  [&] { return LockRange(impl_->fd, F_WRLCK, kReadByte, 1); });
+    if (got == Locked::Failed) return abandon(FromErrno(errno, path, "locking"));
+    if (got == Locked::Held)
+      return abandon({IoError::ShareViolation,
+                      InUseText(path)});
+  }
+  if (::rename(temp.c_str(), path.c_str()) != 0) {
+    if (!exclusive) (void)LockRange(impl_->fd, F_UNLCK, kReadByte, 1);
+    return abandon(FromErrno(errno, path, "replacing"));
+  }
   CommitStep(step++);
   ::close(impl_->fd);
   impl_->fd = t;
@@ -511,6 +737,41 @@ IoResult HeldFile::Replace(std::span<const std::uint8_t> image) {
   ::close(dir);
   if (rc != 0 && e != EINVAL) return FromErrno(e, folder, "syncing the folder of");
   return {};
+}
+
+IoResult HeldFile::ReadShared(const std::string& path, std::uint64_t limit, std::vector<std::uint8_t>* out) {
+  if (path.empty()) return {IoError::PathNotFound, "empty file name"};
+  const auto start = std::chrono::steady_clock::now();
+  const auto deadline = start + ShareWait();
+  for (;;) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return FromErrno(errno, path, "opening");
+    Locked got = WaitToLock(deadline, [&] { return LockWhole(fd, LOCK_SH); });
+    if (got == Locked::Yes) got = WaitToLock(deadline, [&] { return LockRange(fd, F_RDLCK, kReadByte, 1); });
+    if (got != Locked::Yes) {
+      const int e = errno;
+      ::close(fd);
+      if (got == Locked::Failed) return FromErrno(e, path, "locking");
+      return {IoError::ShareViolation,
+              InUseText(path)};
+    }
+    struct stat held {};
+    if (!StillNamed(fd, path, &held)) {
+      // Replaced while we waited: read the file that took its place.
+      ::close(fd);
+      if (std::chrono::steady_clock::now() < deadline) continue;
+      return {IoError::ShareViolation, "\"" + path + "\" keeps being replaced by another program"};
+    }
+    if (S_ISDIR(held.st_mode)) {
+      ::close(fd);
+      return FromErrno(EISDIR, path, "opening");
+    }
+    HeldFile f;
+    f.impl_ = std::make_unique<Impl>();
+    f.impl_->path = path;
+    f.impl_->fd = fd;  // closed with f
+    return f.ReadAll(limit, out);
+  }
 }
 
 IoResult HeldFile::ReadPrefix(const std::string& path, std::size_t n, std::vector<std::uint8_t>* out) {

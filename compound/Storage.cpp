@@ -1,10 +1,12 @@
 // The interfaces over the in-memory tree of a compound file, and the file-level functions.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <new>
 #include <stdexcept>
 
 #include "compound/Detail.h"
+#include "compound/FileSharing.h"
 #include "compound/FileIo.h"
 #include "compound/PropertySetFormat.h"
 #include "platform/Text.h"
@@ -812,6 +814,57 @@ HRESULT StgCreateDocfile(const std::string& fileName, DWORD mode, DWORD, std::sh
       file->image.clear();
     }
     *out = std::make_shared<StorageImpl>(file, nullptr, true, true);
+    return S_OK;
+  });
+}
+
+HRESULT StgOpenStorageForSave(const std::string& fileName, std::shared_ptr<IStorage>* out) {
+  using namespace detail;
+  return Guard([&]() -> HRESULT {
+    if (out == nullptr) return Fail(STG_E_INVALIDPOINTER, "no room for the storage");
+    out->reset();
+    if (fileName.empty()) return Fail(STG_E_INVALIDNAME, "no file name");
+    auto file = std::make_shared<FileState>();
+    file->fileName = fileName;
+    file->writable = true;
+    bool created = false;
+    if (const IoResult r = HeldFile::Open(fileName, true, true, false, &file->hold, &created, Hold::Saving); !r.ok())
+      return FromIo(r, true);
+    // What the file holds is judged under the hold: another save may have replaced it since
+    // the caller last looked.
+    std::vector<std::uint8_t> bytes;
+    if (!created) {
+      if (const IoResult r = file->hold->ReadAll(kMaxFileSize, &bytes); !r.ok()) return FromIo(r, false);
+    }
+    if (bytes.size() >= 8 && std::memcmp(bytes.data(), kSignature, 8) == 0) {
+      if (HRESULT hr = ParseCompound(bytes.data(), bytes.size(), &file->root); Failed(hr)) {
+        const std::string why = LastErrorText();
+        return Fail(hr, "\"" + fileName + "\": " + why);
+      }
+      file->image = std::move(bytes);
+    } else {
+      file->root = std::make_shared<Node>();
+      file->root->name = u"Root Entry";
+      file->root->isStorage = true;
+      file->dirty = true;
+      // As with StgCreateDocfile: a file made here is a valid empty compound file at once.
+      if (created) {
+        if (HRESULT hr = file->Commit(); Failed(hr)) return hr;
+        file->image.clear();
+      }
+    }
+    *out = std::make_shared<StorageImpl>(file, nullptr, true, true);
+    return S_OK;
+  });
+}
+
+HRESULT StgReadFileShared(const std::string& fileName, std::uint64_t limit, std::vector<std::uint8_t>* bytes) {
+  using namespace detail;
+  return Guard([&]() -> HRESULT {
+    if (bytes == nullptr) return Fail(STG_E_INVALIDPOINTER, "no room for the bytes");
+    bytes->clear();
+    if (const IoResult r = HeldFile::ReadShared(fileName, std::min(limit, kMaxFileSize), bytes); !r.ok())
+      return FromIo(r, false);
     return S_OK;
   });
 }

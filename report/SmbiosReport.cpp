@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
+#include <vector>
 #include <string_view>
 
 #include "common/Kyvex_Routines.h"
@@ -223,8 +225,33 @@ Sections SmbiosDeviceSections(const TKyvex_SMBIOS& s) {
   return out;
 }
 
-Json SmbiosJson(const TKyvex_SMBIOS& s) {
-  Json j = FieldsJson(s, SMBIOS_Fields);
+namespace {
+
+// The report with its long lists left out (null where they stand) and, beside it, a way to
+// make each of their elements: a table of tens of thousands of structures is written one
+// element at a time rather than built whole.
+struct SmbiosJsonParts {
+  Json head;
+  struct List {
+    const char* key;
+    std::size_t count;
+    std::function<Json(std::size_t)> element;
+  };
+  std::vector<List> lists;
+};
+
+template <class Record, class Visit>
+SmbiosJsonParts::List ListOf(const char* key, const TKyvex_SMBIOS& s, std::uint32_t (TKyvex_SMBIOS::*count)() const,
+                             Record (TKyvex_SMBIOS::*get)(std::uint32_t) const, Visit visit) {
+  return {key, (s.*count)(), [&s, get, visit](std::size_t i) {
+            return FieldsJson((s.*get)(static_cast<std::uint32_t>(i)), visit);
+          }};
+}
+
+SmbiosJsonParts SmbiosParts(const TKyvex_SMBIOS& s) {
+  SmbiosJsonParts parts;
+  Json& j = parts.head;
+  j = FieldsJson(s, SMBIOS_Fields);
   // Where the last reading found the table; a file does not keep it.
   j["TableSource"] = SourceName(s.TableSource());
   if (s.TablesNeedRights()) j["TablesNeedRights"] = true;
@@ -239,26 +266,78 @@ Json SmbiosJson(const TKyvex_SMBIOS& s) {
   j["TemperatureProbeCount"] = s.TemperatureProbeCount();
 
   using C = TKyvex_SMBIOS;
-  j["ProcessorList"] = ListJson(s, &C::ProcessorCount, &C::GetProcessor, SMBIOS_ProcessorFields);
-  j["MemoryModuleList"] = ListJson(s, &C::MemoryModuleCount, &C::GetMemoryModule, SMBIOS_MemoryModuleFields);
-  j["MemoryDeviceList"] = ListJson(s, &C::MemoryDeviceCount, &C::GetMemoryDevice, SMBIOS_MemoryDeviceFields);
-  j["PortList"] = ListJson(s, &C::PortCount, &C::GetPort, SMBIOS_PortFields);
-  j["SystemSlotList"] = ListJson(s, &C::SystemSlotCount, &C::GetSystemSlot, SMBIOS_SystemSlotFields);
-  j["CacheList"] = ListJson(s, &C::CacheCount, &C::GetCache, SMBIOS_CacheFields);
-  j["OnBoardDeviceList"] = ListJson(s, &C::OnBoardDeviceCount, &C::GetOnBoardDevice, SMBIOS_OnBoardDeviceFields);
-  j["TemperatureProbeList"] =
-      ListJson(s, &C::TemperatureProbeCount, &C::GetTemperatureProbe, SMBIOS_TemperatureProbeFields);
-  Json list = Json::array();
-  for (const auto& e : s.StructTables())
-    list.push_back({{"Address", e.Address},
-                    {"StructType", e.StructType},
-                    {"Length", e.Length},
-                    {"Handle", e.Handle},
-                    {"Name", e.Name}});
-  j["StructTables"] = list;
+  parts.lists = {
+      ListOf("ProcessorList", s, &C::ProcessorCount, &C::GetProcessor, SMBIOS_ProcessorFields),
+      ListOf("MemoryModuleList", s, &C::MemoryModuleCount, &C::GetMemoryModule, SMBIOS_MemoryModuleFields),
+      ListOf("MemoryDeviceList", s, &C::MemoryDeviceCount, &C::GetMemoryDevice, SMBIOS_MemoryDeviceFields),
+      ListOf("PortList", s, &C::PortCount, &C::GetPort, SMBIOS_PortFields),
+      ListOf("SystemSlotList", s, &C::SystemSlotCount, &C::GetSystemSlot, SMBIOS_SystemSlotFields),
+      ListOf("CacheList", s, &C::CacheCount, &C::GetCache, SMBIOS_CacheFields),
+      ListOf("OnBoardDeviceList", s, &C::OnBoardDeviceCount, &C::GetOnBoardDevice, SMBIOS_OnBoardDeviceFields),
+      ListOf("TemperatureProbeList", s, &C::TemperatureProbeCount, &C::GetTemperatureProbe,
+             SMBIOS_TemperatureProbeFields),
+      {"StructTables", s.StructTables().size(),
+       [&s](std::size_t i) {
+         const auto& e = s.StructTables()[i];
+         return Json{{"Address", e.Address},
+                     {"StructType", e.StructType},
+                     {"Length", e.Length},
+                     {"Handle", e.Handle},
+                     {"Name", e.Name}};
+       }},
+  };
+  for (const auto& list : parts.lists) j[list.key] = nullptr;
   j["LiveData"] = s.LiveData();
   if (!s.LiveData()) j["StorageFileName"] = Readable(s.StorageFileName());
-  return j;
+  return parts;
+}
+
+// A value as JsonText writes it, standing `depth` levels deep.
+void WriteNested(std::ostream& out, const Json& value, int depth) {
+  const std::string text = JsonText(value);
+  const std::string indent(static_cast<std::size_t>(depth) * 2, ' ');
+  // Line breaks come only from the layout: those inside strings are escaped.
+  std::size_t from = 0;
+  for (std::size_t nl; (nl = text.find('\n', from)) != std::string::npos; from = nl + 1)
+    out.write(text.data() + from, static_cast<std::streamsize>(nl + 1 - from)) << indent;
+  out.write(text.data() + from, static_cast<std::streamsize>(text.size() - from));
+}
+
+}  // namespace
+
+Json SmbiosJson(const TKyvex_SMBIOS& s) {
+  SmbiosJsonParts parts = SmbiosParts(s);
+  for (const auto& list : parts.lists) {
+    Json& items = parts.head[list.key];
+    items = Json::array();
+    for (std::size_t i = 0; i < list.count; ++i) items.push_back(list.element(i));
+  }
+  return std::move(parts.head);
+}
+
+void WriteSmbiosJson(std::ostream& out, const TKyvex_SMBIOS& s) {
+  const SmbiosJsonParts parts = SmbiosParts(s);
+  out << "{";
+  bool first = true;
+  for (const auto& [key, value] : parts.head.items()) {
+    out << (first ? "\n  " : ",\n  ") << Json(key).dump() << ": ";
+    first = false;
+    const auto list = std::find_if(parts.lists.begin(), parts.lists.end(),
+                                   [&key](const SmbiosJsonParts::List& l) { return key == l.key; });
+    if (list == parts.lists.end()) {
+      WriteNested(out, value, 1);
+    } else if (list->count == 0) {
+      out << "[]";
+    } else {
+      out << "[";
+      for (std::size_t i = 0; i < list->count; ++i) {
+        out << (i == 0 ? "\n    " : ",\n    ");
+        WriteNested(out, list->element(i), 2);
+      }
+      out << "\n  ]";
+    }
+  }
+  out << (first ? "}" : "\n}");
 }
 
 std::string StructTablesText(const TKyvex_SMBIOS& s) {

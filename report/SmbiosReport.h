@@ -1,6 +1,8 @@
 // What the command and the window show of the TKyvex_SMBIOS component.
 #pragma once
 
+#include <ostream>
+
 #include "report/Report.h"
 #include "smbios/KSI_SMBIOS.h"
 
@@ -10,6 +12,9 @@ namespace kyvex::report {
 Sections SmbiosSystemSections(const TKyvex_SMBIOS& smbios);
 Sections SmbiosDeviceSections(const TKyvex_SMBIOS& smbios);
 nlohmann::ordered_json SmbiosJson(const TKyvex_SMBIOS& smbios);
+// The same text as JsonText(SmbiosJson(smbios)), written as it is made: a table of tens of
+// thousands of structures never stands in memory as one document.
+void WriteSmbiosJson(std::ostream& out, const TKyvex_SMBIOS& smbios);
 // Every structure of the table, a line each.
 std::string StructTablesText(const TKyvex_SMBIOS& smbios);
 

@@ -1,11 +1,13 @@
 #include "common/KSI_Common.h"
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 
 #include "common/Kyvex_Routines.h"
+#include "compound/FileSharing.h"
 #include "common/KSI_Persist.h"
 #include "common/Kyvex_SS.h"
 #include "platform/Platform.h"
@@ -178,7 +180,10 @@ std::shared_ptr<ole::IStorage> OpenForReading(const std::string& FileName) {
 TStorageFileSave::TStorageFileSave(const std::string& FileName)
     : state_(std::make_unique<State>()) {
   state_->fileName = FileName;
-  state_->file = OpenForWriting(FileName);
+  // Readers go on reading the old file meanwhile; another save is waited for a while.
+  std::shared_ptr<ole::IStorage> storage;
+  OleCheck(ole::StgOpenStorageForSave(FileName, &storage), "opening " + FileName);
+  state_->file = std::move(storage);
   state_->deferred = std::make_shared<DeferredCommitStorage>(state_->file);
   t_save = state_.get();
 }
@@ -200,16 +205,20 @@ TStorageFileImage::TStorageFileImage(const std::string& FileName)
   state_->fileName = FileName;
   state_->kind = ole::StgIsStorageFile(FileName);
   if (state_->kind == ole::S_OK) {
-    std::ifstream f(std::filesystem::path(std::u8string(FileName.begin(), FileName.end())),
-                    std::ios::binary | std::ios::ate);
-    const std::streamoff size = f ? static_cast<std::streamoff>(f.tellg()) : -1;
-    if (size < 0) OleCheck(ole::STG_E_READFAULT, "reading " + FileName);
-    RefuseOversized(FileName, static_cast<std::uint64_t>(size));
-    state_->bytes.resize(static_cast<std::size_t>(size));
-    f.seekg(0);
-    f.read(reinterpret_cast<char*>(state_->bytes.data()), size);
-    state_->bytes.resize(static_cast<std::size_t>(f.gcount()));
-    if (f.bad()) OleCheck(ole::STG_E_READFAULT, "reading " + FileName);
+    // As a reader that keeps only writers out: other readers and a save being prepared go on.
+    const ole::HRESULT hr = ole::StgReadFileShared(FileName, kMaxStorageFileSize, &state_->bytes);
+    if (hr == ole::STG_E_DOCFILETOOLARGE) {
+      std::error_code ec;
+      const auto size =
+          std::filesystem::file_size(std::filesystem::path(std::u8string(FileName.begin(), FileName.end())), ec);
+      RefuseOversized(FileName, ec ? kMaxStorageFileSize + 1 : size);
+    }
+    OleCheck(hr, "reading " + FileName);
+    // Replaced meanwhile by something else than a storage file: judged on what was read.
+    if (state_->bytes.size() < 8 || std::memcmp(state_->bytes.data(), "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) != 0) {
+      state_->kind = ole::S_FALSE;
+      state_->bytes.clear();
+    }
   }
   t_image = state_.get();
 }

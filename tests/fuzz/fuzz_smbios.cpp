@@ -3,6 +3,7 @@
 // the readers stay inside their windows, and every decoded string must reach the JSON report.
 #include <cstddef>
 #include <cstdint>
+#include <sstream>
 #include <vector>
 
 #include "FuzzShown.h"
@@ -21,7 +22,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     s.CollectData();
   }
   // Strings straight from the table must make valid JSON and text without control characters.
-  kyvex::fuzz::CheckJson(kyvex::report::SmbiosJson(s));
+  const auto json = kyvex::report::SmbiosJson(s);
+  kyvex::fuzz::CheckJson(json);
+  // The command writes the same document piece by piece.
+  std::ostringstream streamed;
+  kyvex::report::WriteSmbiosJson(streamed, s);
+  if (streamed.str() != kyvex::report::JsonText(json)) __builtin_trap();
   kyvex::fuzz::CheckShown(kyvex::report::FormatSections(kyvex::report::SmbiosSystemSections(s)));
   kyvex::fuzz::CheckShown(kyvex::report::FormatSections(kyvex::report::SmbiosDeviceSections(s)));
   return 0;

@@ -32,6 +32,11 @@ if(NOT WIN32)
            COMMAND /usr/bin/python3 ${CMAKE_CURRENT_SOURCE_DIR}/check_cli_edges.py $<TARGET_FILE:kyvex_cli>)
 endif()
 
+# Several processes on one storage file at once.
+add_test(NAME kyvex_concurrent_files
+         COMMAND /usr/bin/python3 ${CMAKE_CURRENT_SOURCE_DIR}/check_concurrent_files.py
+                 ${kyvex_runner} $<TARGET_FILE:kyvex_cli>)
+
 # Whole-machine captures, taken and shown by the Linux layer.
 if(NOT WIN32)
   add_test(NAME kyvex_capture

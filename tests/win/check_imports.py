@@ -29,7 +29,7 @@ XP_SP2_EXPORTS = {
     """,
     "KERNEL32.DLL": """
         AddVectoredExceptionHandler CloseHandle CreateDirectoryW CreateEventA CreateEventW CreateFileA
-        CreateFileW CreateHardLinkW CreatePipe CreateProcessA CreateProcessW CreateSemaphoreA
+        CreateFileW CreateHardLinkW CreateMutexW CreatePipe CreateProcessA CreateProcessW CreateSemaphoreA
         CreateThread DebugBreak DeleteCriticalSection DeleteFileW DeviceIoControl DuplicateHandle
         EnterCriticalSection FileTimeToSystemTime FindClose FindFirstFileW FindFirstVolumeW
         FindNextFileW FindNextVolumeW FindVolumeClose FlushFileBuffers FormatMessageA FreeLibrary
@@ -45,7 +45,7 @@ XP_SP2_EXPORTS = {
         IsBadReadPtr IsDBCSLeadByteEx IsDebuggerPresent LeaveCriticalSection LoadLibraryA LoadLibraryW
         LocalFree MapViewOfFile MoveFileExW MultiByteToWideChar OpenProcess OpenThread
         OutputDebugStringA QueryPerformanceCounter QueryPerformanceFrequency RaiseException ReadFile
-        ReleaseSemaphore RemoveDirectoryW RemoveVectoredExceptionHandler ResetEvent ResumeThread
+        ReleaseMutex ReleaseSemaphore RemoveDirectoryW RemoveVectoredExceptionHandler ResetEvent ResumeThread
         SetConsoleOutputCP SetEndOfFile SetErrorMode SetEvent SetFilePointer SetFilePointerEx
         SetLastError SetProcessAffinityMask SetSystemTime SetThreadAffinityMask SetThreadContext SetThreadPriority
         SetUnhandledExceptionFilter Sleep SuspendThread TerminateProcess TlsAlloc TlsGetValue TlsSetValue

@@ -3,6 +3,9 @@
 // machine written from the SMBIOS structure layouts.
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <sstream>
+
 #include "report/SmbiosReport.h"
 #include "smbios/KSI_SMBIOS.h"
 #include "unit/smbios/SmbiosTables.h"
@@ -252,6 +255,23 @@ TEST(WrittenTables, ReportOfADecodedTable) {
   EXPECT_NE(dumped.find("Fabricant \xC3\xA9lectronique"), std::string::npos);
   const std::string text = report::FormatSections(report::SmbiosSystemSections(odd));
   EXPECT_EQ(text.find('\x1B'), std::string::npos);
+}
+
+// The command writes the report piece by piece: the same text as the whole document gives, for
+// recorded tables of every kind, a table with hostile strings, and none at all.
+TEST(WrittenTables, StreamedJsonIsTheDocumentsText) {
+  std::vector<std::pair<std::string, std::unique_ptr<TKyvex_SMBIOS>>> cases;
+  for (const char* name : {"dell-precision-3620.bin", "gigabyte-x399.bin", "no table", "odd strings"})
+    cases.emplace_back(name, std::make_unique<TKyvex_SMBIOS>());
+  FromDump(*cases[0].second, cases[0].first);
+  FromDump(*cases[1].second, cases[1].first);
+  Decode(*cases[3].second,
+         Concat({Bios(0, "Fabricant \xE9lectronique\n\"x\"", "V1\x1B[2J", "", 0), EndOfTable()}), 2, 3);
+  for (const auto& [what, s] : cases) {
+    std::ostringstream streamed;
+    report::WriteSmbiosJson(streamed, *s);
+    EXPECT_EQ(streamed.str(), report::JsonText(report::SmbiosJson(*s))) << what;
+  }
 }
 
 TEST(WrittenTables, ReportWithoutTables) {

@@ -238,6 +238,12 @@ std::optional<bool> InStandby(SystemCalls& sys, int fd) {
         }
       return std::nullopt;
     }
+    // Fixed format with "ATA pass-through information available" (00h/1Dh): the registers
+    // stand in the information fields, error, status, device and count from byte 3.
+    if ((code == 0x70 || code == 0x71) && sense.size() >= 14 && sense[12] == 0x00 && sense[13] == 0x1D) {
+      if (sense[4] & 0x01) return std::nullopt;  // the drive refused the command
+      return sense[6] <= 0x01;
+    }
     // ILLEGAL REQUEST: the form was not taken; anything else tells nothing.
     if ((sense[2] & 0x0F) != 0x05) return std::nullopt;
   }

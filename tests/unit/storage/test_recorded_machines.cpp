@@ -58,6 +58,15 @@ ScsiReply AtaRegistersReply(std::uint8_t count) {
   return r;
 }
 
+// The same registers in fixed-format sense data, as bridges that keep to the older form send
+// them: error, status (DRDY), device and count in the information fields.
+ScsiReply FixedAtaRegistersReply(std::uint8_t count) {
+  ScsiReply r;
+  r.status = 0x02;
+  r.sense = {0x70, 0, 0x01, 0x00, 0x40, 0x00, count, 10, 0, 0, 0, 0, 0x00, 0x1D, 0, 0, 0, 0};
+  return r;
+}
+
 // The node of a SCSI disk behind libata (or a bridge): INQUIRY as sysfs shows it, IDENTIFY,
 // SMART READ DATA and CHECK POWER MODE through ATA PASS-THROUGH when `identify` is given.
 FakeNode ScsiDisk(std::uint64_t sectors, std::vector<std::uint8_t> mbr, std::vector<std::uint8_t> inquiry,
@@ -522,7 +531,7 @@ int AtaCommandOf(const std::vector<std::uint8_t>& cdb) {
 // POWER MODE through ATA PASS-THROUGH, in the 16-byte form or, behind an older bridge, only
 // in the 12-byte one; `asleep` when the drive is in standby.
 struct UsbSatDisk {
-  bool twelveOnly = false, asleep = false;
+  bool twelveOnly = false, asleep = false, fixedSense = false;
   std::vector<std::vector<std::uint8_t>> served;  // the commands the drive itself ran
 
   void Build(Tree& t, Recorder& rec) {
@@ -547,7 +556,7 @@ struct UsbSatDisk {
       const int command = AtaCommandOf(cdb);
       if (command < 0 || (twelveOnly && cdb[0] == 0x85)) return IllegalRequest();
       served.push_back(cdb);
-      if (command == 0xE5) return AtaRegistersReply(asleep ? 0x00 : 0xFF);
+      if (command == 0xE5) return (fixedSense ? FixedAtaRegistersReply : AtaRegistersReply)(asleep ? 0x00 : 0xFF);
       if (command == 0xEC) return ScsiReply{0, {identify.begin(), identify.end()}, {}};
       if (command == 0xB0) return ScsiReply{0, {smart.begin(), smart.end()}, {}};
       return IllegalRequest();
@@ -618,16 +627,18 @@ TEST(RecordedMachines, UsbSatDiskShowsTheDriveNotTheBridge) {
 }
 
 // A disk in standby is not woken, as `smartctl -n standby` leaves it: CHECK POWER MODE goes
-// first, through either form, and no IDENTIFY and no SMART read follow. The record holds what
-// the system knew (the bridge's names, size, location) and says the disk is in standby.
+// first, through either form, its registers in either sense format, and no IDENTIFY and no
+// SMART read follow. The record holds what the system knew (the bridge's names, size,
+// location) and says the disk is in standby.
 TEST(RecordedMachines, SleepingDiskIsNotWoken) {
-  for (bool twelveOnly : {false, true}) {
-    SCOPED_TRACE(twelveOnly ? "12-byte bridge" : "16-byte bridge");
+  for (auto [twelveOnly, fixedSense] : {std::pair{false, false}, std::pair{true, false}, std::pair{false, true}}) {
+    SCOPED_TRACE(std::string(twelveOnly ? "12-byte bridge" : "16-byte bridge") + (fixedSense ? ", fixed sense" : ""));
     Tree tree;
     Recorder rec;
     rec.passOthers = false;
     UsbSatDisk machine;
     machine.twelveOnly = twelveOnly;
+    machine.fixedSense = fixedSense;
     machine.asleep = true;
     machine.Build(tree, rec);
     LinuxPlatform layer(tree.Root());

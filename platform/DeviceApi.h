@@ -49,6 +49,7 @@ constexpr std::uint32_t kSmartGetVersion = 0x00074080;
 constexpr std::uint32_t kSmartRcvDriveData = 0x0007C088;
 constexpr std::uint32_t kScsiMiniport = 0x0004D008;
 constexpr std::uint32_t kScsiPassThrough = 0x0004D004;
+constexpr std::uint32_t kAtaPassThrough = 0x0004D02C;
 constexpr std::uint32_t kScsiGetAddress = 0x00041018;
 constexpr std::uint32_t kStorageQueryProperty = 0x002D1400;
 constexpr std::uint32_t kStorageGetMediaTypesEx = 0x002D0C04;

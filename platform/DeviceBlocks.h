@@ -379,6 +379,128 @@ inline std::optional<PassThroughReply> ReadPassThroughReply(BlockView block, con
   return r;
 }
 
+// --- ATA PASS-THROUGH (16) and (12): an ATA command in a SCSI command block (SAT) ----------------
+// The 16-byte form puts each register's low byte at an even offset from byte 4 (features 4,
+// count 6, LBA low 8, mid 10, high 12), the device register at 13 and the command at 14; the
+// 12-byte form, whose operation code MMC reads as BLANK, packs them from byte 3 (features,
+// count, LBA low, mid, high, device, command). Byte 1 carries the protocol, byte 2 the
+// transfer flags.
+struct AtaCommandBlock {
+  static constexpr std::uint8_t kNonData = 3, kPioDataIn = 4;
+  // Byte 2: CK_COND (the registers asked back in the sense data), T_DIR (to the host),
+  // BYTE_BLOCK (counted in blocks) and T_LENGTH 2 (the length in the count register).
+  static constexpr std::uint8_t kCheckCondition = 0x20, kToHost = 0x08, kInBlocks = 0x04, kLengthInCount = 0x02;
+  std::uint8_t protocol = kNonData;
+  std::uint8_t flags = 0;
+  std::uint8_t features = 0, count = 0, lbaLow = 0, lbaMid = 0, lbaHigh = 0, device = 0, command = 0;
+  bool operator==(const AtaCommandBlock&) const = default;
+
+  // A command without data whose registers come back in the sense data (CHECK POWER MODE).
+  static AtaCommandBlock NonData(std::uint8_t command) {
+    AtaCommandBlock b;
+    b.flags = kCheckCondition;
+    b.command = command;
+    return b;
+  }
+  // A command that reads `count` 512-byte blocks by PIO (IDENTIFY, the SMART reads).
+  static AtaCommandBlock PioIn(std::uint8_t command, std::uint8_t features, std::uint8_t count, std::uint8_t lbaLow,
+                               std::uint8_t lbaMid, std::uint8_t lbaHigh) {
+    return {kPioDataIn, kToHost | kInBlocks | kLengthInCount, features, count, lbaLow, lbaMid, lbaHigh, 0, command};
+  }
+
+  std::uint8_t Length(bool twelve) const { return twelve ? 12 : 16; }
+  // The block in the 16- or 12-byte form; the bytes past the form's length are zero.
+  std::array<std::uint8_t, 16> Encode(bool twelve) const {
+    std::array<std::uint8_t, 16> c{};
+    c[0] = twelve ? 0xA1 : 0x85;
+    c[1] = static_cast<std::uint8_t>(protocol << 1);
+    c[2] = flags;
+    const std::size_t at = twelve ? 3 : 4, step = twelve ? 1 : 2;
+    const std::uint8_t registers[5] = {features, count, lbaLow, lbaMid, lbaHigh};
+    for (std::size_t i = 0; i < 5; ++i) c[at + step * i] = registers[i];
+    c[twelve ? 8 : 13] = device;
+    c[twelve ? 9 : 14] = command;
+    return c;
+  }
+  // Nothing for another operation code or a block shorter than its form. The 16-byte form's
+  // extended (high) register bytes are not read: no command the callers send uses them.
+  static std::optional<AtaCommandBlock> Decode(const std::uint8_t* cdb, std::size_t length) {
+    if (length == 0) return std::nullopt;
+    const bool twelve = cdb[0] == 0xA1;
+    if ((cdb[0] != 0x85 && !twelve) || length < (twelve ? 12u : 16u)) return std::nullopt;
+    const std::size_t at = twelve ? 3 : 4, step = twelve ? 1 : 2;
+    AtaCommandBlock b;
+    b.protocol = (cdb[1] >> 1) & 0x0F;
+    b.flags = cdb[2];
+    b.features = cdb[at];
+    b.count = cdb[at + step];
+    b.lbaLow = cdb[at + 2 * step];
+    b.lbaMid = cdb[at + 3 * step];
+    b.lbaHigh = cdb[at + 4 * step];
+    b.device = cdb[twelve ? 8 : 13];
+    b.command = cdb[twelve ? 9 : 14];
+    return b;
+  }
+};
+
+// --- IOCTL_ATA_PASS_THROUGH: ATA_PASS_THROUGH_EX ---------------------------------------------
+// The ATA port drivers' own request for one ATA command, taken where they do not translate
+// SCSI's ATA PASS-THROUGH. Like SCSI_PASS_THROUGH, its DataBufferOffset is a ULONG_PTR: 40
+// bytes in a 32-bit process, 48 in a 64-bit one. Request and reply share the block: the
+// driver writes the registers the command left back over the current task file.
+struct AtaPassThroughForm {
+  std::uint32_t length;  // sizeof(ATA_PASS_THROUGH_EX), also the value of its Length field
+  std::uint32_t dataBufferOffsetAt;
+  std::uint32_t previousTaskFileAt;
+  std::uint32_t currentTaskFileAt;
+  bool operator==(const AtaPassThroughForm&) const = default;
+};
+constexpr AtaPassThroughForm kAtaPassThrough32{40, 20, 24, 32};
+constexpr AtaPassThroughForm kAtaPassThrough64{48, 24, 32, 40};
+constexpr AtaPassThroughForm kNativeAtaPassThrough = sizeof(void*) == 8 ? kAtaPassThrough64 : kAtaPassThrough32;
+
+struct AtaPassThrough {
+  static constexpr std::uint16_t kDrdyRequired = 0x01;  // ATA_FLAGS_DRDY_REQUIRED
+  static constexpr std::uint16_t kDataIn = 0x02;        // ATA_FLAGS_DATA_IN
+  std::uint16_t flags = 0;
+  std::uint8_t pathId = 0, targetId = 0, lun = 0;
+  std::uint32_t dataTransferLength = 0, timeOutValue = 0, dataBufferOffset = 0;
+  // Features (error on return), sector count, LBA low, mid and high, device/head, command
+  // (status on return), reserved.
+  std::array<std::uint8_t, 8> previousTaskFile{}, currentTaskFile{};
+  bool operator==(const AtaPassThrough&) const = default;
+
+  std::vector<std::uint8_t> Encode(const AtaPassThroughForm& form = kNativeAtaPassThrough) const {
+    std::vector<std::uint8_t> r(form.length, 0);
+    Put16(&r[0], static_cast<std::uint16_t>(form.length));
+    Put16(&r[2], flags);
+    r[4] = pathId;
+    r[5] = targetId;
+    r[6] = lun;
+    Put32(&r[8], dataTransferLength);
+    Put32(&r[12], timeOutValue);
+    Put32(&r[form.dataBufferOffsetAt], dataBufferOffset);  // the high half of the wide form stays 0
+    std::memcpy(&r[form.previousTaskFileAt], previousTaskFile.data(), 8);
+    std::memcpy(&r[form.currentTaskFileAt], currentTaskFile.data(), 8);
+    return r;
+  }
+  // Nothing for a block shorter than the structure or whose length field names another form.
+  static std::optional<AtaPassThrough> Decode(BlockView b, const AtaPassThroughForm& form = kNativeAtaPassThrough) {
+    if (b.size() < form.length || Get16(&b[0]) != form.length) return std::nullopt;
+    AtaPassThrough a;
+    a.flags = Get16(&b[2]);
+    a.pathId = b[4];
+    a.targetId = b[5];
+    a.lun = b[6];
+    a.dataTransferLength = Get32(&b[8]);
+    a.timeOutValue = Get32(&b[12]);
+    a.dataBufferOffset = Get32(&b[form.dataBufferOffsetAt]);
+    std::memcpy(a.previousTaskFile.data(), &b[form.previousTaskFileAt], 8);
+    std::memcpy(a.currentTaskFile.data(), &b[form.currentTaskFileAt], 8);
+    return a;
+  }
+};
+
 // --- INQUIRY data (through the pass-through) -------------------------------------------------
 // The standard data: the peripheral byte, then the vendor, product and revision texts (8, 16
 // and 4 bytes, blank-padded) and the 20 vendor-specific bytes after them.
@@ -406,6 +528,39 @@ struct InquiryData {
                        detail::PaddedText(b, 36, 20)};
   }
 };
+
+// --- Sense data (REQUEST SENSE's data, or the sense area of CHECK CONDITION) ------------------
+// Either format: fixed (70h/71h: key in byte 2, additional sense code and qualifier in bytes
+// 12 and 13) or descriptor (72h/73h: bytes 1, 2 and 3).
+struct SenseData {
+  std::uint8_t key = 0, asc = 0, ascq = 0;
+  bool operator==(const SenseData&) const = default;
+
+  // Nothing for another response code, or data that end before the codes.
+  static std::optional<SenseData> Decode(BlockView b) {
+    if (b.empty()) return std::nullopt;
+    const std::uint8_t code = b[0] & 0x7F;
+    if ((code == 0x70 || code == 0x71) && b.size() >= 14)
+      return SenseData{static_cast<std::uint8_t>(b[2] & 0x0F), b[12], b[13]};
+    if ((code == 0x72 || code == 0x73) && b.size() >= 4)
+      return SenseData{static_cast<std::uint8_t>(b[1] & 0x0F), b[2], b[3]};
+    return std::nullopt;
+  }
+
+  // A device in a low-power condition says so in the sense data REQUEST SENSE returns, with
+  // additional sense code 5Eh, and answers that without touching its medium. Standby is
+  // LOW POWER CONDITION ON (00h), STANDBY by timer or command (02h, 04h) and STANDBY_Y
+  // (09h, 0Ah): the conditions `smartctl -n standby` leaves alone. The idle conditions
+  // (01h, 03h, 05h-08h) keep the device able to answer at once, and any other sense says
+  // the device is active.
+  bool Standby() const {
+    if (asc != 0x5E) return false;
+    return ascq == 0x00 || ascq == 0x02 || ascq == 0x04 || ascq == 0x09 || ascq == 0x0A;
+  }
+};
+
+// REQUEST SENSE in its 6-byte form, asking for `allocation` bytes of fixed-format data.
+inline std::array<std::uint8_t, 6> RequestSenseCdb(std::uint8_t allocation) { return {0x03, 0, 0, 0, allocation, 0}; }
 
 // --- MODE SENSE(6) data (through the pass-through) -------------------------------------------
 // The 4-byte header, the block descriptors the device chose to send, then one page: its code,
@@ -633,13 +788,16 @@ struct ProtocolSpecificData {
   static constexpr std::uint32_t kProtocolNvme = 3;      // ProtocolTypeNvme
   static constexpr std::uint32_t kNvmeIdentify = 1;      // NVMeDataTypeIdentify
   static constexpr std::uint32_t kNvmeLogPage = 2;       // NVMeDataTypeLogPage
+  static constexpr std::uint32_t kNvmeFeature = 3;       // NVMeDataTypeFeature
   std::uint32_t protocolType = 0;
   std::uint32_t dataType = 0;
-  std::uint32_t requestValue = 0;     // identify: the CNS value; log page: its identifier
-  std::uint32_t requestSubValue = 0;  // identify: the namespace; log page: the offset's low half
+  // identify: the CNS value; log page: its identifier; feature: its identifier
+  std::uint32_t requestValue = 0;
+  // identify: the namespace; log page: the offset's low half; feature: command dword 11
+  std::uint32_t requestSubValue = 0;
   std::uint32_t dataOffset = 0;
   std::uint32_t dataLength = 0;
-  std::uint32_t fixedReturnData = 0;
+  std::uint32_t fixedReturnData = 0;  // a feature's value: the command's completion dword 0
   std::uint32_t subValue2 = 0, subValue3 = 0, subValue4 = 0;
   bool operator==(const ProtocolSpecificData&) const = default;
 
@@ -666,13 +824,14 @@ struct ProtocolQuery {
   static bool IsProtocolProperty(std::uint32_t id) { return id == kAdapterProperty || id == kDeviceProperty; }
 
   // The query with room for `data.dataLength` bytes of data right behind the protocol data;
-  // the data offset is set to say so.
+  // the data offset is set to say so. A query without data (a feature whose value comes back
+  // in the protocol data) names no offset.
   std::vector<std::uint8_t> Encode() const {
     std::vector<std::uint8_t> r(kHeaderSize + data.dataLength, 0);
     Put32(&r[0], propertyId);
     Put32(&r[4], queryType);
     ProtocolSpecificData d = data;
-    d.dataOffset = ProtocolSpecificData::kSize;
+    d.dataOffset = data.dataLength ? ProtocolSpecificData::kSize : 0;
     d.Write(&r[8]);
     return r;
   }

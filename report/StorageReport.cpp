@@ -136,6 +136,29 @@ void HealthLines(const TDeviceInfo& d, Lines& lines) {
   lines.push_back({"Media errors", std::to_string(h.MediaErrors)});
 }
 
+// A power in watts from microwatts, with the four decimals NVMe's finer unit needs.
+std::string Watts(std::uint32_t microwatts) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%u.%04u W", microwatts / 1000000, (microwatts % 1000000) / 100);
+  return text;
+}
+
+void PowerLines(const TDeviceInfo& d, Lines& lines) {
+  const TNvmePowerState& p = d.Power;
+  if (!p.Available) return;
+  std::string text = "PS" + std::to_string(p.State) + " of " + std::to_string(p.StateCount);
+  if (p.NonOperational) text += ", non-operational";
+  if (p.MaxPowerMicrowatts) text += ", at most " + Watts(p.MaxPowerMicrowatts);
+  lines.push_back({"Power state", text});
+}
+
+nlohmann::ordered_json PowerJson(const TNvmePowerState& p) {
+  return {{"State", p.State},
+          {"States", p.StateCount},
+          {"NonOperational", p.NonOperational},
+          {"MaxPowerMicrowatts", p.MaxPowerMicrowatts}};
+}
+
 nlohmann::ordered_json HealthJson(const TNvmeHealth& h) {
   return {{"CriticalWarning", h.CriticalWarning},
           {"CriticalWarningText", CriticalWarningText(h.CriticalWarning)},
@@ -211,6 +234,7 @@ nlohmann::ordered_json DeviceJson(const TDeviceInfo& d) {
   for (const auto& a : d.SMARTAttributes) j["SMARTAttributes"].push_back(AttributeJson(a));
   // Only a disk whose health log was read has one; never saved, so a loaded file has none.
   if (d.Health.Available) j["Health"] = HealthJson(d.Health);
+  if (d.Power.Available) j["PowerState"] = PowerJson(d.Power);
   return j;
 }
 
@@ -223,6 +247,7 @@ Sections StoragePhysicalSections(const TKyvex_Storage& storage) {
     CommonLines(d, lines);
     IdentifyLines(d, lines);
     HealthLines(d, lines);
+    PowerLines(d, lines);
     if (!d.SMARTAttributes.empty()) {
       lines.push_back({"Temperature", std::to_string(d.Temperature) + " °C"});
       for (const auto& a : d.SMARTAttributes) {

@@ -71,6 +71,7 @@ void MergeDeviceInfo(TDeviceInfo& Target, const TDeviceInfo& Source) {
     Target.SMARTAttributes = Source.SMARTAttributes;
   }
   if (!Target.Health.Available) Target.Health = Source.Health;
+  if (!Target.Power.Available) Target.Power = Source.Power;
   FillEmptyFields(Target, Source, [](auto& record, auto&& visitor) { VisitDeviceFields(record, visitor); });
 }
 

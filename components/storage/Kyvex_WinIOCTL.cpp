@@ -198,32 +198,14 @@ std::optional<SatOutcome> SatCommand(Handle h, const AtaTaskFile& r, bool dataIn
   request.timeOutValue = 15;
   request.senseInfoOffset = senseAt;
   request.dataBufferOffset = dataAt;
-  const std::uint8_t protocol = dataIn ? 4 : 3;  // PIO data-in, non-data
   // Data-in: from the device, counted in blocks, the length in the count register.
   // Non-data: the registers back in the sense data.
-  const std::uint8_t flags = dataIn ? 0x0E : 0x20;
-  auto& c = request.cdb;
-  if (twelve) {
-    c[0] = 0xA1;
-    c[1] = static_cast<std::uint8_t>(protocol << 1);
-    c[2] = flags;
-    c[3] = r.features;
-    c[4] = r.count;
-    c[5] = r.lbaLow;
-    c[6] = r.lbaMid;
-    c[7] = r.lbaHigh;
-    c[9] = r.command;
-  } else {
-    c[0] = 0x85;
-    c[1] = static_cast<std::uint8_t>(protocol << 1);
-    c[2] = flags;
-    c[4] = r.features;
-    c[6] = r.count;
-    c[8] = r.lbaLow;
-    c[10] = r.lbaMid;
-    c[12] = r.lbaHigh;
-    c[14] = r.command;
+  AtaCommandBlock command = AtaCommandBlock::PioIn(r.command, r.features, r.count, r.lbaLow, r.lbaMid, r.lbaHigh);
+  if (!dataIn) {
+    command.protocol = AtaCommandBlock::kNonData;
+    command.flags = AtaCommandBlock::kCheckCondition;
   }
+  request.cdb = command.Encode(twelve);
   WritePassThrough(request, block, form);
   const auto reply = SendPassThrough(h, request, block, dataAt + 512);
   if (!reply) return std::nullopt;
@@ -263,6 +245,32 @@ void TakeSmartAttributes(BlockView sector, TDeviceInfo& info) {
 
 std::optional<std::string> BridgeName(Handle Device);
 bool OnBridgedBus(Handle Device);
+bool NvmeBus(Handle Device);
+
+// The power condition a SCSI device reports to REQUEST SENSE. A device that refuses the
+// request is taken to be awake, as smartctl takes it; nothing is known when the request
+// does not reach it.
+TPowerMode ScsiPowerCondition(Handle h) {
+  const PassThroughForm& form = kNativePassThrough;
+  constexpr std::uint32_t kSenseSize = 32;
+  std::uint8_t block[kPassThrough64.length + 32 + kSenseSize] = {};
+  PassThroughRequest request;
+  const auto cdb = RequestSenseCdb(kSenseSize);
+  request.cdbLength = static_cast<std::uint8_t>(cdb.size());
+  std::copy(cdb.begin(), cdb.end(), request.cdb.begin());
+  request.senseInfoLength = 32;
+  request.dataIn = 1;
+  request.dataTransferLength = kSenseSize;
+  request.timeOutValue = 5;
+  request.senseInfoOffset = form.length;
+  request.dataBufferOffset = form.length + 32;
+  WritePassThrough(request, block, form);
+  const auto reply = SendPassThrough(h, request, block, form.length + 32 + kSenseSize);
+  if (!reply) return TPowerMode::Unknown;
+  if (reply->scsiStatus != 0) return TPowerMode::Awake;
+  const auto sense = SenseData::Decode(reply->data);
+  return sense && sense->Standby() ? TPowerMode::Standby : TPowerMode::Awake;
+}
 
 }  // namespace
 
@@ -381,8 +389,8 @@ bool IdentifyBySMART(std::uint8_t DriveIndex, TDeviceInfo& Info) {
   // disk is described by what the system knows without asking it, and said to be asleep.
   if (CheckPowerMode(h, true) == TPowerMode::Standby) {
     CloseDevice(h);
+    Info.Standby = true;  // before the query, whose SMART read must not ask the disk again
     QueryStorageProperty(path, DriveIndex, Info);
-    Info.Standby = true;
     if (Info.DeviceType == 0) Info.DeviceType = kDeviceTypeDisk;
     return true;
   }
@@ -676,9 +684,8 @@ bool ReadSMARTAttributes(Handle Device, TDeviceInfo& Info) {
   Info.SMARTAttributes.clear();
   Info.Temperature = 0;
   // SMART READ DATA spins a sleeping disk up; an inventory taken every hour would then keep
-  // every disk awake. Only the 16-byte form is asked here: the handle may be an optical
-  // drive's.
-  if (CheckPowerMode(Device, false) == TPowerMode::Standby) {
+  // every disk awake. The handle may be an optical drive's: nothing that is BLANK to one.
+  if (Info.Standby || CheckPowerMode(Device, false) == TPowerMode::Standby) {
     Info.Standby = true;
     return false;
   }
@@ -694,19 +701,56 @@ bool ReadSMARTAttributes(Handle Device, TDeviceInfo& Info) {
   return true;
 }
 
-TPowerMode CheckPowerMode(Handle Device, bool TwelveToo) {
+namespace {
+
+// The mode the count register of CHECK POWER MODE tells: 00h standby, 01h standby (ACS-3's
+// Standby_y); idle and active modes above.
+TPowerMode PowerModeOfCount(std::uint8_t count) { return count <= 0x01 ? TPowerMode::Standby : TPowerMode::Awake; }
+
+// CHECK POWER MODE through the ATA port driver's own request, for the drivers that do not
+// translate SCSI's ATA PASS-THROUGH (Windows' AHCI and IDE drivers): no data, the registers
+// written back over the task file. Unknown when the drive refuses the command (it is an ATA
+// drive all the same); nothing when the request fails.
+std::optional<TPowerMode> AtaPortPowerMode(Handle h) {
+  const AtaPassThroughForm& form = kNativeAtaPassThrough;
+  AtaPassThrough request;
+  request.flags = AtaPassThrough::kDrdyRequired;
+  request.timeOutValue = 5;
+  request.dataBufferOffset = form.length;  // no data follows
+  request.currentTaskFile[6] = 0xE5;
+  std::vector<std::uint8_t> block = request.Encode(form);
+  const auto size = static_cast<std::uint32_t>(block.size());
+  const auto reply = Request(h, kAtaPassThrough, block.data(), size, block.data(), size);
+  const auto registers = reply ? AtaPassThrough::Decode(*reply, form) : std::nullopt;
+  if (!registers) return std::nullopt;
+  const std::uint8_t status = registers->currentTaskFile[6];
+  if (status & 0x01) return TPowerMode::Unknown;  // ERR: the drive refused the command
+  return PowerModeOfCount(registers->currentTaskFile[1]);
+}
+
+}  // namespace
+
+TPowerMode CheckPowerMode(Handle Device, bool Disk) {
   // The 9x family's SMART driver knows no pass-through.
   if (!IsNTFamily()) return TPowerMode::Unknown;
+  bool reached = false;  // the SCSI pass-through reached the device
   for (bool twelve : {false, true}) {
-    if (twelve && !TwelveToo) break;
+    if (twelve && !Disk) break;
     const auto r = SatCommand(Device, AtaTaskFile{0xE5}, false, twelve);
-    if (!r) return TPowerMode::Unknown;
+    if (!r) break;
+    reached = true;
     if (!r->taken) continue;
     if (r->refused || !r->count) return TPowerMode::Unknown;
-    // 00h standby, 01h standby (ACS-3's Standby_y); idle and active modes above.
-    return *r->count <= 0x01 ? TPowerMode::Standby : TPowerMode::Awake;
+    return PowerModeOfCount(*r->count);
   }
-  return TPowerMode::Unknown;
+  // A SATA drive whose port driver does not translate ATA PASS-THROUGH takes the command
+  // through the driver's own request.
+  if (const auto mode = AtaPortPowerMode(Device)) return *mode;
+  // A disk that takes no ATA command at all: a SCSI or SAS disk, which reports its power
+  // condition to REQUEST SENSE. Not an NVMe disk: its driver's translation of the request
+  // may tell a power state of its own, and its pages are read whatever its state.
+  if (!Disk || !reached || NvmeBus(Device)) return TPowerMode::Unknown;
+  return ScsiPowerCondition(Device);
 }
 
 namespace {
@@ -736,19 +780,26 @@ std::optional<std::string> BridgeName(Handle Device) {
   return name.empty() ? "SCSI to ATA bridge" : name;
 }
 
-// Whether the device's bus puts a bridge between the system and an ATA drive.
-bool OnBridgedBus(Handle Device) {
+// The bus the storage driver names for the device; nothing when it does not answer.
+std::optional<std::uint32_t> BusOf(Handle Device) {
   std::vector<std::uint8_t> query = StoragePropertyQuery{}.Encode();
   std::vector<std::uint8_t> out(1024, 0);
   const auto reply = Request(Device, kStorageQueryProperty, query.data(), static_cast<std::uint32_t>(query.size()),
                              out.data(), static_cast<std::uint32_t>(out.size()));
   const auto d = reply ? DeviceDescriptor::Decode(*reply) : std::nullopt;
-  if (!d) return false;
-  switch (d->busType) {
+  if (!d) return std::nullopt;
+  return d->busType;
+}
+
+// Whether the device's bus puts a bridge between the system and an ATA drive.
+bool OnBridgedBus(Handle Device) {
+  switch (BusOf(Device).value_or(kBusUnknown)) {
     case kBusUsb: case kBusSas: case kBusScsi: case kBus1394: case kBusFibre: case kBusiScsi: return true;
     default: return false;
   }
 }
+
+bool NvmeBus(Handle Device) { return BusOf(Device) == kBusNvme; }
 
 }  // namespace
 
@@ -802,6 +853,28 @@ std::optional<std::vector<std::uint8_t>> NvmePage(Handle h, std::uint32_t proper
   const auto descriptor = reply ? ProtocolDataDescriptor::Decode(*reply) : std::nullopt;
   if (!descriptor || descriptor->payload.size() < length) return std::nullopt;
   return descriptor->payload;
+}
+
+// The value of an NVMe feature (its current value) through the protocol-specific query;
+// nothing when the call fails.
+std::optional<std::uint32_t> NvmeFeature(Handle h, std::uint32_t feature) {
+  ProtocolQuery query;
+  query.propertyId = ProtocolQuery::kAdapterProperty;
+  query.data.protocolType = ProtocolSpecificData::kProtocolNvme;
+  query.data.dataType = ProtocolSpecificData::kNvmeFeature;
+  query.data.requestValue = feature;
+  std::vector<std::uint8_t> block = query.Encode();
+  const auto size = static_cast<std::uint32_t>(block.size());
+  const auto reply = Request(h, kStorageQueryProperty, block.data(), size, block.data(), size);
+  // The value stands in the protocol data alone: only a reply that is a protocol data
+  // descriptor (its version and size say so) carries one.
+  constexpr std::uint32_t kDescriptorSize = ProtocolDataDescriptor::kHeaderSize;
+  if (!reply || reply->size() < kDescriptorSize || Get32(reply->data()) != kDescriptorSize ||
+      Get32(reply->data() + 4) != kDescriptorSize)
+    return std::nullopt;
+  const auto descriptor = ProtocolDataDescriptor::Decode(*reply);
+  if (!descriptor) return std::nullopt;
+  return descriptor->data.fixedReturnData;
 }
 
 // A 128-bit little-endian counter of the health log, as far as 64 bits hold it.
@@ -861,6 +934,26 @@ bool ParseNvmeHealthLog(std::span<const std::uint8_t> Page, TDeviceInfo& Info) {
   return true;
 }
 
+bool ParseNvmePowerState(std::span<const std::uint8_t> IdentifyController, std::uint32_t Feature, TDeviceInfo& Info) {
+  // The number of power states less one (byte 263), and from byte 2048 a 32-byte descriptor
+  // per state: maximum power (bytes 0-1) in units of 0.01 W, or 0.0001 W where bit 0 of
+  // byte 3 says so; bit 1 of byte 3 marks a non-operational state.
+  const std::span<const std::uint8_t> page = IdentifyController;
+  if (page.size() < 264) return false;
+  const unsigned state = Feature & 0x1F;
+  const unsigned count = page[263] + 1u;
+  const std::size_t at = 2048 + 32 * std::size_t{state};
+  if (state >= count || at + 32 > page.size()) return false;
+  TNvmePowerState p;
+  p.Available = true;
+  p.State = static_cast<std::uint8_t>(state);
+  p.StateCount = static_cast<std::uint8_t>(std::min(count, 32u));
+  p.NonOperational = page[at + 3] & 0x02;
+  p.MaxPowerMicrowatts = Get16(&page[at]) * ((page[at + 3] & 0x01) ? 100u : 10000u);
+  Info.Power = p;
+  return true;
+}
+
 bool ReadNvmeData(Handle Device, TDeviceInfo& Info) {
   // The controller is asked through the adapter's property, the namespace and its health
   // through the disk's own; namespace 0 is the disk's namespace.
@@ -868,6 +961,8 @@ bool ReadNvmeData(Handle Device, TDeviceInfo& Info) {
       NvmePage(Device, ProtocolQuery::kAdapterProperty, ProtocolSpecificData::kNvmeIdentify, 1, 0, 4096);
   if (!controller || !ParseNvmeIdentifyController(*controller, Info)) return false;
   Info.ExtraInfoAvailable = true;
+  constexpr std::uint32_t kPowerManagement = 0x02;
+  if (const auto feature = NvmeFeature(Device, kPowerManagement)) ParseNvmePowerState(*controller, *feature, Info);
   if (const auto ns = NvmePage(Device, ProtocolQuery::kDeviceProperty, ProtocolSpecificData::kNvmeIdentify, 0, 0, 4096))
     if (const std::int64_t bytes = NvmeNamespaceBytes(*ns)) Info.Size = bytes;
   if (const auto log = NvmePage(Device, ProtocolQuery::kDeviceProperty, ProtocolSpecificData::kNvmeLogPage, 2, 0, 512))

@@ -52,6 +52,17 @@ struct TNvmeHealth {
   bool operator==(const TNvmeHealth&) const = default;
 };
 
+// The power state an NVMe controller is in (Get Features, Power Management) and what the
+// controller's descriptor of that state says of it; shown, never saved.
+struct TNvmePowerState {
+  bool Available = false;       // the state and its descriptor were read
+  std::uint8_t State = 0;       // the current power state
+  std::uint8_t StateCount = 0;  // the states the controller has
+  bool NonOperational = false;  // the state processes no I/O commands
+  std::uint32_t MaxPowerMicrowatts = 0;  // the state's maximum power; 0 when not given
+  bool operator==(const TNvmePowerState&) const = default;
+};
+
 // Device type codes the routines assign themselves; other values come from the platform.
 constexpr std::uint32_t kDeviceTypeCdRom = 2;
 constexpr std::uint32_t kDeviceTypeDisk = 7;
@@ -108,8 +119,9 @@ struct TDeviceInfo {
   std::string DevicePath;
   std::vector<std::string> MountPoints;
   std::string FileSystem;
-  // An NVMe disk's health log; shown, never saved.
+  // An NVMe disk's health log and power state; shown, never saved.
   TNvmeHealth Health;
+  TNvmePowerState Power;
   // The disk was asleep (standby) and was not woken: the record holds only what the system
   // knew without asking the disk. Shown, never saved.
   bool Standby = false;
@@ -142,18 +154,22 @@ bool IdentifyByPorts(std::uint8_t DriveIndex, TDeviceInfo& Info);
 // Reads the SMART values, unless the device says it is asleep: then Info.Standby is set and
 // the device is left asleep.
 bool ReadSMARTAttributes(Handle Device, TDeviceInfo& Info);
-// The ATA power mode through ATA PASS-THROUGH (CHECK POWER MODE, which never wakes a disk):
-// in the 16-byte form, and when `TwelveToo` and the device refuses that form, the 12-byte
-// one (only ever for a disk: it is BLANK to an optical drive).
+// The power mode, asked in ways that never wake a disk: CHECK POWER MODE through ATA
+// PASS-THROUGH in the 16-byte form, then, for a `Disk`'s handle only, the 12-byte one (BLANK
+// to an optical drive); then through the ATA port driver's own pass-through request (drivers
+// that translate neither form); and for a disk that takes no ATA command at all (a SCSI or
+// SAS disk), the power condition REQUEST SENSE reports.
 enum class TPowerMode { Unknown, Standby, Awake };
-TPowerMode CheckPowerMode(Handle Device, bool TwelveToo);
+TPowerMode CheckPowerMode(Handle Device, bool Disk);
 // An ATA drive behind a SCSI interface, as `smartctl -d sat` reaches it: IDENTIFY DEVICE and
 // the SMART values through ATA PASS-THROUGH(16), or (12) where the bridge takes only that.
 bool IdentifyBySAT(Handle Device, TDeviceInfo& Info);
 // An NVMe disk through the storage driver's protocol-specific query: Identify Controller
-// (model, serial number, firmware), Identify Namespace (size) and the health log (SMART
-// state, temperature, Health). False when the identify data could not be had; the record
-// keeps what it held then.
+// (model, serial number, firmware, the power state descriptors), the Power Management
+// feature (Power), Identify Namespace (size) and the health log (SMART state, temperature,
+// Health). False when the identify data could not be had; the record keeps what it held
+// then. A controller in a non-operational power state is asked the same: admin commands
+// are served in every power state, and smartctl skips none of them either.
 bool ReadNvmeData(Handle Device, TDeviceInfo& Info);
 // The pages' decoders, each reading only what lies inside the page it is given.
 bool ParseNvmeIdentifyController(std::span<const std::uint8_t> Page, TDeviceInfo& Info);
@@ -161,6 +177,10 @@ bool ParseNvmeIdentifyController(std::span<const std::uint8_t> Page, TDeviceInfo
 // the page does not tell.
 std::int64_t NvmeNamespaceBytes(std::span<const std::uint8_t> Page);
 bool ParseNvmeHealthLog(std::span<const std::uint8_t> Page, TDeviceInfo& Info);
+// The power state from the Power Management feature's value (`Feature`, its low five bits)
+// and that state's descriptor in the Identify Controller page; false, and Info.Power left
+// alone, when the page does not describe the state.
+bool ParseNvmePowerState(std::span<const std::uint8_t> IdentifyController, std::uint32_t Feature, TDeviceInfo& Info);
 void GetMediaTypes(Handle Device, TDeviceInfo& Info);
 std::string GetMediaSerialNumber(Handle Device);
 bool GetSCSIAddress(Handle Device, TDeviceInfo& Info);

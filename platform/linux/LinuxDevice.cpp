@@ -817,10 +817,11 @@ class LinuxDevice : public DeviceApi {
   }
 
   // The NVMe pages of the protocol-specific query, through the kernel's admin pass-through:
-  // Identify Controller and Identify Namespace, and the SMART / Health Information log. The
+  // Identify Controller and Identify Namespace, the SMART / Health Information log, and the
+  // current value of the Power Management feature (Get Features, which only reads). The
   // layer builds each admin command itself from this short list, so nothing else (no format,
-  // no firmware or feature command) can reach a controller whatever the query holds. As on
-  // Windows, the query needs a handle opened with access rights.
+  // no firmware command, no Set Features) can reach a controller whatever the query holds. As
+  // on Windows, the query needs a handle opened with access rights.
   bool NvmeQuery(OpenDevice& d, const std::vector<std::uint8_t>& in, std::vector<std::uint8_t>& reply) {
     const auto query = ProtocolQuery::Decode(in);
     if (!query) return Fail(kErrorInvalidParameter);
@@ -828,6 +829,7 @@ class LinuxDevice : public DeviceApi {
     if (query->queryType != StoragePropertyQuery::kStandardQuery || asked.protocolType != ProtocolSpecificData::kProtocolNvme ||
         DiskRank(d.target.disk, false) != 0)
       return Fail(kErrorInvalidFunction);
+    if (asked.dataType == ProtocolSpecificData::kNvmeFeature) return NvmeFeature(d, asked, reply);
     // The data goes where the query's offset puts it, which must lie inside the query.
     if (asked.dataOffset < ProtocolSpecificData::kSize || 8ull + asked.dataOffset + asked.dataLength > in.size())
       return Fail(kErrorInvalidParameter);
@@ -863,6 +865,28 @@ class LinuxDevice : public DeviceApi {
     ProtocolDataDescriptor out;
     out.data = asked;
     out.payload = std::move(data);
+    reply = out.Encode();
+    return true;
+  }
+
+  // Get Features for the Power Management feature (02h), its current value: the power state
+  // the controller is in. The value comes back in the completion's first dword, as Windows
+  // hands it over in the protocol data; no data moves.
+  bool NvmeFeature(OpenDevice& d, const ProtocolSpecificData& asked, std::vector<std::uint8_t>& reply) {
+    constexpr std::uint32_t kPowerManagement = 0x02;
+    if (asked.requestValue != kPowerManagement || asked.requestSubValue != 0) return Fail(kErrorNotSupported);
+    const int fd = DiskFd(d);
+    if (fd < 0) return Fail(kErrorAccessDenied);
+    nvme_admin_cmd cmd{};
+    cmd.opcode = 0x0A;  // GET FEATURES; select 0: the current value
+    cmd.cdw10 = kPowerManagement;
+    cmd.timeout_ms = 5000;
+    const int status = d.sys->Ioctl(fd, NVME_IOCTL_ADMIN_CMD, &cmd);
+    if (status < 0) return Fail(ErrorOfErrno(errno));
+    if (status > 0) return Fail(kErrorIoDevice);
+    ProtocolDataDescriptor out;
+    out.data = asked;
+    out.data.fixedReturnData = cmd.result;
     reply = out.Encode();
     return true;
   }

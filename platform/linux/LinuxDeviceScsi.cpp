@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "platform/DeviceApi.h"
+#include "platform/DeviceBlocks.h"
 
 namespace kyvex::platform::linuxscsi {
 
@@ -52,10 +53,12 @@ bool ReadingAtaCommand(std::uint8_t protocol, bool toHost, std::uint8_t command,
 bool IsReadOnlyCommand(const std::uint8_t* cdb, std::uint8_t length) {
   if (length == 0) return false;
   switch (cdb[0]) {
-    case 0x85:  // ATA PASS-THROUGH(16)
-      return length >= 16 && ReadingAtaCommand((cdb[1] >> 1) & 0x0F, cdb[2] & 0x08, cdb[14], cdb[4], cdb[10], cdb[12]);
-    case 0xA1:  // ATA PASS-THROUGH(12); BLANK to an optical drive, which the caller must rule out
-      return length >= 12 && ReadingAtaCommand((cdb[1] >> 1) & 0x0F, cdb[2] & 0x08, cdb[9], cdb[3], cdb[6], cdb[7]);
+    case 0x85:    // ATA PASS-THROUGH(16)
+    case 0xA1: {  // ATA PASS-THROUGH(12); BLANK to an optical drive, which the caller must rule out
+      const auto ata = devio::AtaCommandBlock::Decode(cdb, length);
+      return ata && ReadingAtaCommand(ata->protocol, ata->flags & devio::AtaCommandBlock::kToHost, ata->command,
+                                      ata->features, ata->lbaMid, ata->lbaHigh);
+    }
     case 0x00:  // TEST UNIT READY
     case 0x03:  // REQUEST SENSE
     case 0x12:  // INQUIRY
@@ -176,19 +179,11 @@ bool AtaCommand(SystemCalls& sys, int fd, const std::string& node, const AtaRegi
 
   // ATA PASS-THROUGH(16), PIO data-in, one 512-byte block counted in the sector count. The
   // 12-byte form is never used: optical drives read its operation code as BLANK.
-  std::uint8_t cdb[16] = {};
-  cdb[0] = 0x85;
-  cdb[1] = 4 << 1;  // protocol: PIO data-in
-  cdb[2] = 0x0E;    // transfer from the device, in blocks, length in the sector count
-  cdb[4] = r.features;
-  cdb[6] = r.count;
-  cdb[8] = r.lbaLow;
-  cdb[10] = r.lbaMid;
-  cdb[12] = r.lbaHigh;
-  cdb[14] = r.command;
+  const auto cdb =
+      devio::AtaCommandBlock::PioIn(r.command, r.features, r.count, r.lbaLow, r.lbaMid, r.lbaHigh).Encode(false);
   std::vector<std::uint8_t> data(512), sense;
   std::uint8_t status = 0;
-  if (!Execute(sys, fd, cdb, 16, data, 15000, status, sense, o.error)) return false;
+  if (!Execute(sys, fd, cdb.data(), 16, data, 15000, status, sense, o.error)) return false;
   std::memset(data512, 0, 512);
   std::memcpy(data512, data.data(), data.size());
   if (status == 0) return true;
@@ -224,14 +219,14 @@ bool AtaCommand(SystemCalls& sys, int fd, const std::string& node, const AtaRegi
 std::optional<bool> InStandby(SystemCalls& sys, int fd) {
   // Non-data, the registers asked back (CK_COND): the count register tells the mode. The
   // 12-byte form where a bridge refuses the 16-byte one.
-  const std::uint8_t cdb16[16] = {0x85, 3 << 1, 0x20, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xE5, 0};
-  const std::uint8_t cdb12[12] = {0xA1, 3 << 1, 0x20, 0, 0, 0, 0, 0, 0, 0xE5, 0, 0};
-  for (const std::uint8_t* cdb : {cdb16, cdb12}) {
+  const auto check = devio::AtaCommandBlock::NonData(0xE5);
+  for (bool twelve : {false, true}) {
+    const auto cdb = check.Encode(twelve);
     std::vector<std::uint8_t> none, sense;
     std::uint8_t status = 0;
     std::uint32_t error = 0;
-    const std::uint8_t length = cdb == cdb16 ? 16 : 12;
-    if (!Execute(sys, fd, cdb, length, none, 5000, status, sense, error) || status != kCheckCondition || sense.size() < 8)
+    if (!Execute(sys, fd, cdb.data(), check.Length(twelve), none, 5000, status, sense, error) ||
+        status != kCheckCondition || sense.size() < 8)
       return std::nullopt;
     const std::uint8_t code = sense[0] & 0x7F;
     if (code == 0x72 || code == 0x73) {
@@ -243,10 +238,29 @@ std::optional<bool> InStandby(SystemCalls& sys, int fd) {
         }
       return std::nullopt;
     }
+    // Fixed format with "ATA pass-through information available" (00h/1Dh): the registers
+    // stand in the information fields, error, status, device and count from byte 3.
+    if ((code == 0x70 || code == 0x71) && sense.size() >= 14 && sense[12] == 0x00 && sense[13] == 0x1D) {
+      if (sense[4] & 0x01) return std::nullopt;  // the drive refused the command
+      return sense[6] <= 0x01;
+    }
     // ILLEGAL REQUEST: the form was not taken; anything else tells nothing.
     if ((sense[2] & 0x0F) != 0x05) return std::nullopt;
   }
-  return std::nullopt;
+  return ScsiInStandby(sys, fd);
+}
+
+std::optional<bool> ScsiInStandby(SystemCalls& sys, int fd) {
+  const auto cdb = devio::RequestSenseCdb(32);
+  std::vector<std::uint8_t> data(32), sense;
+  std::uint8_t status = 0;
+  std::uint32_t error = 0;
+  if (!Execute(sys, fd, cdb.data(), static_cast<std::uint8_t>(cdb.size()), data, 5000, status, sense, error))
+    return std::nullopt;
+  // A device that refuses the request is taken to be active, as smartctl takes it.
+  if (status != 0) return false;
+  const auto reported = devio::SenseData::Decode(data);
+  return reported && reported->Standby();
 }
 
 std::optional<std::string> SerialFromVpd(const std::string& page) {

@@ -53,8 +53,14 @@ bool AtaCommand(SystemCalls& sys, int fd, const std::string& node, const AtaRegi
 
 // Whether the disk behind `fd` is in standby, by CHECK POWER MODE through ATA PASS-THROUGH
 // (16, or 12 where that is refused: the caller sends this to direct-access devices alone),
-// which never wakes it; nothing when the device does not tell.
+// which never wakes it; nothing when the device does not tell. A device that takes neither
+// form (a SCSI or SAS disk) is asked as ScsiInStandby asks.
 std::optional<bool> InStandby(SystemCalls& sys, int fd);
+
+// Whether the SCSI device behind `fd` is in a standby condition, by the power condition
+// REQUEST SENSE reports, which needs no access to the medium (a device that refuses the
+// request counts as active); nothing when the request does not reach the device.
+std::optional<bool> ScsiInStandby(SystemCalls& sys, int fd);
 
 // The serial number in a unit serial number page (VPD page 80h) as sysfs hands it over.
 std::optional<std::string> SerialFromVpd(const std::string& page);

@@ -332,6 +332,36 @@ TEST(DeviceBlocks, ModeSensePageAfterItsBlockDescriptors) {
 // Both header forms round-trip through the codec, and a driver of one form refuses the other
 // (a 64-bit driver must not read a 32-bit header's SenseInfoOffset as the high half of its
 // DataBufferOffset).
+// The ATA PASS-THROUGH blocks byte for byte as SAT lays them out (CHECK POWER MODE with the
+// registers asked back; SMART READ DATA by PIO), every register back through either form at
+// values that tell the positions apart, and what is not such a block refused.
+TEST(AtaCommandBlockCodec, BothFormsByteForByteAndRoundTrip) {
+  using devio::AtaCommandBlock;
+  auto bytes = [](const AtaCommandBlock& b, bool twelve) {
+    const auto c = b.Encode(twelve);
+    return Bytes(c.begin(), c.begin() + b.Length(twelve));
+  };
+  const auto check = AtaCommandBlock::NonData(0xE5);
+  EXPECT_EQ(bytes(check, false), (Bytes{0x85, 0x06, 0x20, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xE5, 0}));
+  EXPECT_EQ(bytes(check, true), (Bytes{0xA1, 0x06, 0x20, 0, 0, 0, 0, 0, 0, 0xE5, 0, 0}));
+  const auto smart = AtaCommandBlock::PioIn(0xB0, 0xD0, 1, 0, 0x4F, 0xC2);
+  EXPECT_EQ(bytes(smart, false), (Bytes{0x85, 0x08, 0x0E, 0, 0xD0, 0, 1, 0, 0, 0, 0x4F, 0, 0xC2, 0, 0xB0, 0}));
+  EXPECT_EQ(bytes(smart, true), (Bytes{0xA1, 0x08, 0x0E, 0xD0, 1, 0, 0x4F, 0xC2, 0, 0xB0, 0, 0}));
+
+  const AtaCommandBlock distinct{0x0F, 0xA5, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77};
+  for (bool twelve : {false, true}) {
+    SCOPED_TRACE(twelve ? "12-byte" : "16-byte");
+    for (const auto& b : {check, smart, distinct}) {
+      const auto c = b.Encode(twelve);
+      EXPECT_EQ(devio::AtaCommandBlock::Decode(c.data(), b.Length(twelve)), b);
+      EXPECT_FALSE(devio::AtaCommandBlock::Decode(c.data(), b.Length(twelve) - 1u));
+    }
+  }
+  const std::uint8_t inquiry[16] = {0x12, 0, 0, 0, 96};
+  EXPECT_FALSE(devio::AtaCommandBlock::Decode(inquiry, 16));
+  EXPECT_FALSE(devio::AtaCommandBlock::Decode(inquiry, 0));
+}
+
 TEST(PassThroughCodec, BothFormsRoundTripAndRefuseEachOther) {
   for (const auto* form : {&devio::kPassThrough32, &devio::kPassThrough64}) {
     SCOPED_TRACE(form->length);

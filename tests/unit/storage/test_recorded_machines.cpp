@@ -58,6 +58,15 @@ ScsiReply AtaRegistersReply(std::uint8_t count) {
   return r;
 }
 
+// The same registers in fixed-format sense data, as bridges that keep to the older form send
+// them: error, status (DRDY), device and count in the information fields.
+ScsiReply FixedAtaRegistersReply(std::uint8_t count) {
+  ScsiReply r;
+  r.status = 0x02;
+  r.sense = {0x70, 0, 0x01, 0x00, 0x40, 0x00, count, 10, 0, 0, 0, 0, 0x00, 0x1D, 0, 0, 0, 0};
+  return r;
+}
+
 // The node of a SCSI disk behind libata (or a bridge): INQUIRY as sysfs shows it, IDENTIFY,
 // SMART READ DATA and CHECK POWER MODE through ATA PASS-THROUGH when `identify` is given.
 FakeNode ScsiDisk(std::uint64_t sectors, std::vector<std::uint8_t> mbr, std::vector<std::uint8_t> inquiry,
@@ -107,12 +116,17 @@ const std::string kCdromInfo =
     "Can write CD-R:\t\t1\nCan write CD-RW:\t1\nCan read DVD:\t\t1\nCan write DVD-R:\t1\nCan write DVD-RAM:\t1\n\n";
 
 // The NVMe admin pass-through of a controller whose pages were recorded under
-// tests/data/storage/nvme: Identify Controller, Identify Namespace 1 and the health log.
-// Anything else is refused with Invalid Opcode / Invalid Field, as a controller does.
-std::function<int(nvme_admin_cmd&)> NvmeController(const std::string& recorded) {
+// tests/data/storage/nvme: Identify Controller, Identify Namespace 1 and the health log, and
+// the current value of the Power Management feature (`powerState`). Anything else is refused
+// with Invalid Opcode / Invalid Field, as a controller does.
+std::function<int(nvme_admin_cmd&)> NvmeController(const std::string& recorded, std::uint32_t powerState) {
   const auto ctrl = ReadData("nvme/" + recorded + ".id-ctrl.bin"), ns = ReadData("nvme/" + recorded + ".id-ns.bin"),
              log = ReadData("nvme/" + recorded + ".smart-log.bin");
-  return [ctrl, ns, log](nvme_admin_cmd& c) {
+  return [ctrl, ns, log, powerState](nvme_admin_cmd& c) {
+    if (c.opcode == 0x0A && c.cdw10 == 0x02 && c.data_len == 0) {  // Get Features, current value
+      c.result = powerState;
+      return 0;
+    }
     const std::vector<std::uint8_t>* page = nullptr;
     if (c.opcode == 0x06 && c.cdw10 == 1) page = &ctrl;
     if (c.opcode == 0x06 && c.cdw10 == 0 && c.nsid == 1) page = &ns;
@@ -139,7 +153,7 @@ void Laptop(Tree& t, Recorder& rec) {
   FakeNode& disk = rec.nodes["nvme0n1"];
   disk.bytes = 1000215216ULL * 512;
   disk.image = Mbr({{0xEF, 2048, 1048576}, {0x83, 1050624, 999000000}});
-  disk.nvmeAdmin = NvmeController("pm981");
+  disk.nvmeAdmin = NvmeController("pm981", 3);  // idle under autonomous power management
 
   const std::string stick = "sys/devices/pci0000:00/0000:00:14.0/usb1/1-2/1-2:1.0/host1/target1:0:0/1:0:0:0";
   ScsiBlock(t, stick, "sda", "SanDisk ", "Cruzer Blade    ", "1.00", 0, 30031872, true);
@@ -427,6 +441,8 @@ TEST(RecordedMachines, NvmeDiskAnswersIdentifyAndHealth) {
     EXPECT_EQ(disk.Temperature, 37);
     const TNvmeHealth expected{true, 0, 100, 10, 3, 5123, 47, 0};
     EXPECT_EQ(disk.Health, expected);
+    // Asked in a non-operational state, as smartctl asks: admin commands do not need I/O.
+    EXPECT_EQ(disk.Power, (TNvmePowerState{true, 3, 5, true, 35000}));
     // The disk's drives link to it; the health is the disk's alone.
     for (const auto& l : storage.LogicalDevices()) {
       EXPECT_FALSE(l.Health.Available) << l.Drive;
@@ -441,18 +457,21 @@ TEST(RecordedMachines, NvmeDiskAnswersIdentifyAndHealth) {
       std::memcpy(&c, call.command.data(), sizeof c);
       admin.emplace_back(c.opcode, c.nsid, c.cdw10, c.data_len);
     }
-    // Each page once, through the disk's own node.
+    // Each page and the power state once, through the disk's own node.
     EXPECT_EQ(admin, (std::vector<std::tuple<int, std::uint32_t, std::uint32_t, std::uint32_t>>{
-                         {0x06, 0, 1, 4096}, {0x06, 1, 0, 4096}, {0x02, 0xFFFFFFFF, 0x02 | (127u << 16), 512}}));
+                         {0x06, 0, 1, 4096},
+                         {0x0A, 0, 0x02, 0},
+                         {0x06, 1, 0, 4096},
+                         {0x02, 0xFFFFFFFF, 0x02 | (127u << 16), 512}}));
     for (const auto& open : rec.opens) EXPECT_EQ(open.flags & O_ACCMODE, O_RDONLY) << open.path;
     EXPECT_EQ(rec.openNow, 0);
   }
 }
 
-// The layer's NVMe queries send only the three admin commands it knows: a query for another
-// page, another log, a feature or another protocol is refused before it reaches the
-// controller, as is one whose data area lies outside the query or one on a handle opened
-// without access rights.
+// The layer's NVMe queries send only the admin commands it knows (the three pages and the
+// power state): a query for another page, another log, another feature or another protocol
+// is refused before it reaches the controller, as is one whose data area lies outside the
+// query or one on a handle opened without access rights.
 TEST(RecordedMachines, NvmeQueriesOutsideTheKnownPagesAreRefused) {
   Tree tree;
   Recorder rec;
@@ -478,9 +497,14 @@ TEST(RecordedMachines, NvmeQueriesOutsideTheKnownPagesAreRefused) {
                                out.data(), static_cast<std::uint32_t>(out.size()), n);
   };
   constexpr std::uint32_t kNvme = devio::ProtocolSpecificData::kProtocolNvme, kId = devio::ProtocolSpecificData::kNvmeIdentify,
-                          kLog = devio::ProtocolSpecificData::kNvmeLogPage, kDev = devio::ProtocolQuery::kDeviceProperty;
+                          kLog = devio::ProtocolSpecificData::kNvmeLogPage, kDev = devio::ProtocolQuery::kDeviceProperty,
+                          kFeature = devio::ProtocolSpecificData::kNvmeFeature;
   EXPECT_TRUE(ask(h, kDev, kNvme, kLog, 2, 0, 512));
+  EXPECT_TRUE(ask(h, kDev, kNvme, kFeature, 0x02, 0, 0));
   const std::size_t known = rec.requests.size();
+  EXPECT_FALSE(ask(h, kDev, kNvme, kFeature, 0x02, 1, 0));    // power management with another dword 11
+  EXPECT_FALSE(ask(h, kDev, kNvme, kFeature, 0x0C, 0, 0));    // autonomous power state transitions
+  EXPECT_FALSE(ask(queryOnly, kDev, kNvme, kFeature, 0x02, 0, 0));
   EXPECT_FALSE(ask(h, kDev, kNvme, kId, 2, 0, 4096));         // active namespace list
   EXPECT_FALSE(ask(h, kDev, kNvme, kLog, 1, 0, 4096));        // error log
   EXPECT_FALSE(ask(h, kDev, kNvme, kLog, 2, 512, 512));       // the log at another offset
@@ -507,7 +531,7 @@ int AtaCommandOf(const std::vector<std::uint8_t>& cdb) {
 // POWER MODE through ATA PASS-THROUGH, in the 16-byte form or, behind an older bridge, only
 // in the 12-byte one; `asleep` when the drive is in standby.
 struct UsbSatDisk {
-  bool twelveOnly = false, asleep = false;
+  bool twelveOnly = false, asleep = false, fixedSense = false;
   std::vector<std::vector<std::uint8_t>> served;  // the commands the drive itself ran
 
   void Build(Tree& t, Recorder& rec) {
@@ -532,7 +556,7 @@ struct UsbSatDisk {
       const int command = AtaCommandOf(cdb);
       if (command < 0 || (twelveOnly && cdb[0] == 0x85)) return IllegalRequest();
       served.push_back(cdb);
-      if (command == 0xE5) return AtaRegistersReply(asleep ? 0x00 : 0xFF);
+      if (command == 0xE5) return (fixedSense ? FixedAtaRegistersReply : AtaRegistersReply)(asleep ? 0x00 : 0xFF);
       if (command == 0xEC) return ScsiReply{0, {identify.begin(), identify.end()}, {}};
       if (command == 0xB0) return ScsiReply{0, {smart.begin(), smart.end()}, {}};
       return IllegalRequest();
@@ -603,16 +627,18 @@ TEST(RecordedMachines, UsbSatDiskShowsTheDriveNotTheBridge) {
 }
 
 // A disk in standby is not woken, as `smartctl -n standby` leaves it: CHECK POWER MODE goes
-// first, through either form, and no IDENTIFY and no SMART read follow. The record holds what
-// the system knew (the bridge's names, size, location) and says the disk is in standby.
+// first, through either form, its registers in either sense format, and no IDENTIFY and no
+// SMART read follow. The record holds what the system knew (the bridge's names, size,
+// location) and says the disk is in standby.
 TEST(RecordedMachines, SleepingDiskIsNotWoken) {
-  for (bool twelveOnly : {false, true}) {
-    SCOPED_TRACE(twelveOnly ? "12-byte bridge" : "16-byte bridge");
+  for (auto [twelveOnly, fixedSense] : {std::pair{false, false}, std::pair{true, false}, std::pair{false, true}}) {
+    SCOPED_TRACE(std::string(twelveOnly ? "12-byte bridge" : "16-byte bridge") + (fixedSense ? ", fixed sense" : ""));
     Tree tree;
     Recorder rec;
     rec.passOthers = false;
     UsbSatDisk machine;
     machine.twelveOnly = twelveOnly;
+    machine.fixedSense = fixedSense;
     machine.asleep = true;
     machine.Build(tree, rec);
     LinuxPlatform layer(tree.Root());
@@ -640,6 +666,93 @@ TEST(RecordedMachines, SleepingDiskIsNotWoken) {
     EXPECT_EQ(storage.LogicalDevices()[1].PHYSIndex, 1);
     EXPECT_TRUE(storage.LogicalDevices()[1].Layout.empty());
     EXPECT_FALSE(storage.LogicalDevices()[0].Layout.empty());
+  }
+}
+
+// A SAS disk takes no ATA command; it tells its power condition in the sense data REQUEST
+// SENSE returns (additional sense code 5Eh), as `smartctl -n standby` asks it. One in a
+// standby condition gets nothing that needs its medium: its partition table is not read and
+// it is sent only requests a device answers without spinning up. Idle conditions, other
+// sense data and a refused request (taken as active, as smartctl takes it) leave it awake.
+TEST(RecordedMachines, ScsiDiskInStandbyIsNotWoken) {
+  auto fixed = [](std::uint8_t asc, std::uint8_t ascq, std::size_t length = 18) {
+    std::vector<std::uint8_t> s(18, 0);
+    s[0] = 0x70;
+    s[7] = 10;
+    s[12] = asc;
+    s[13] = ascq;
+    s.resize(length);
+    return ScsiReply{0, s, {}};
+  };
+  auto descriptor = [](std::uint8_t asc, std::uint8_t ascq) {
+    return ScsiReply{0, {0x72, 0x00, asc, ascq, 0, 0, 0, 0}, {}};
+  };
+  struct Case {
+    const char* what;
+    ScsiReply sense;
+    bool standby;
+  } cases[] = {
+      {"no sense", fixed(0, 0), false},
+      {"low power condition on", fixed(0x5E, 0x00), true},
+      {"standby by timer", fixed(0x5E, 0x02), true},
+      {"standby by command, descriptor format", descriptor(0x5E, 0x04), true},
+      {"standby_y by command", fixed(0x5E, 0x0A), true},
+      {"idle by command", fixed(0x5E, 0x03), false},
+      {"idle_c by timer", descriptor(0x5E, 0x07), false},
+      {"sense cut before its codes", fixed(0x5E, 0x02, 12), false},
+      {"request refused", IllegalRequest(), false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Tree tree;
+    Recorder rec;
+    rec.passOthers = false;
+    const std::string sas = "sys/devices/pci0000:00/0000:00:03.0/0000:02:00.0/host0/port-0:0/end_device-0:0/target0:0:0/0:0:0:0";
+    ScsiBlock(tree, sas, "sda", "SEAGATE ", "ST600MM0006     ", "0004", 0, 1172123568, false);
+    Partition(tree, sas + "/block/sda", "sda1", 2048, 1172121520);
+    FakeNode disk;
+    disk.bytes = 1172123568ULL * 512;
+    disk.image = Mbr({{0x83, 2048, 1172121520}});
+    const auto inquiry = Inquiry(0, "SEAGATE", "ST600MM0006", "0004");
+    const ScsiReply sense = c.sense;
+    disk.scsi = [inquiry, sense](const std::vector<std::uint8_t>& cdb) {
+      if (cdb[0] == 0x12) return ScsiReply{0, inquiry, {}};
+      if (cdb[0] == 0x03) return sense;
+      return IllegalRequest();
+    };
+    rec.nodes["sda"] = disk;
+    rec.nodes["sda1"].bytes = 1 << 20;
+    tree.File("proc/self/mounts", "/dev/sda1 / xfs rw 0 0\n");
+    LinuxPlatform layer(tree.Root());
+    platform::SetLinuxSystemCalls(layer.Devices(), &rec);
+    ScopedPlatform scope(layer);
+    TKyvex_Storage storage;
+    storage.CollectData();
+
+    ASSERT_EQ(storage.PhysicalCount(), 1);
+    const TDeviceInfo& d = storage.PhysicalDevices()[0];
+    EXPECT_EQ(d.Standby, c.standby);
+    EXPECT_EQ(d.Model, "ST600MM0006");
+    EXPECT_EQ(d.BusType, devio::kBusSas);
+    EXPECT_EQ(d.DevicePath, "/dev/sda");
+    bool askedPower = false;
+    for (const auto& cdb : rec.CommandBlocks("sda")) askedPower |= cdb[0] == 0x03;
+    EXPECT_TRUE(askedPower);
+    ASSERT_EQ(storage.LogicalCount(), 1);
+    EXPECT_EQ(storage.LogicalDevices()[0].PHYSIndex, 0);
+    const long reads = std::count(rec.reads.begin(), rec.reads.end(), "/dev/sda");
+    if (c.standby) {
+      EXPECT_EQ(reads, 0);
+      EXPECT_TRUE(storage.LogicalDevices()[0].Layout.empty());
+      // Inquiry, the power questions and the capabilities page: nothing that reads the
+      // medium, no log page.
+      for (const auto& cdb : rec.CommandBlocks("sda"))
+        EXPECT_TRUE(cdb[0] == 0x12 || cdb[0] == 0x03 || cdb[0] == 0x85 || cdb[0] == 0xA1 || cdb[0] == 0x1A)
+            << std::hex << int{cdb[0]};
+    } else {
+      EXPECT_GT(reads, 0);
+      EXPECT_EQ(storage.LogicalDevices()[0].Layout.size(), 1u);
+    }
   }
 }
 

@@ -410,6 +410,24 @@ TEST(StorageRefresh, NvmeDiskThroughTheProtocolSpecificQuery) {
     page(devio::ProtocolQuery::kAdapterProperty, devio::ProtocolSpecificData::kNvmeIdentify, 1, "pm981.id-ctrl.bin");
     page(devio::ProtocolQuery::kDeviceProperty, devio::ProtocolSpecificData::kNvmeIdentify, 0, "pm981.id-ns.bin");
     page(devio::ProtocolQuery::kDeviceProperty, devio::ProtocolSpecificData::kNvmeLogPage, 2, "pm981.smart-log.bin");
+    {
+      // Get Features, Power Management: the controller is in PS3; the value comes back in the
+      // protocol data, with no data behind it.
+      platform::FakeIoRule rule;
+      rule.code = devio::kStorageQueryProperty;
+      rule.accepts = [](devio::BlockView in) {
+        const auto q = devio::ProtocolQuery::Decode(in);
+        return q && q->propertyId == devio::ProtocolQuery::kAdapterProperty &&
+               q->data.dataType == devio::ProtocolSpecificData::kNvmeFeature && q->data.requestValue == 0x02;
+      };
+      devio::ProtocolDataDescriptor reply;
+      reply.data.protocolType = devio::ProtocolSpecificData::kProtocolNvme;
+      reply.data.dataType = devio::ProtocolSpecificData::kNvmeFeature;
+      reply.data.requestValue = 0x02;
+      reply.data.fixedReturnData = 0x03;
+      rule.reply.data = reply.Encode();
+      if (protocolQuery) dev.Device(pd0).rules.push_back(rule);
+    }
     // Every other query (the device descriptor) is answered with the descriptor.
     dev.Reply(pd0, devio::kStorageQueryProperty,
               Property("NVMe", "SAMSUNG MZVLB512", "5M2Q", "0025_3884_B91B_04D1.", devio::kBusNvme));
@@ -428,6 +446,8 @@ TEST(StorageRefresh, NvmeDiskThroughTheProtocolSpecificQuery) {
       EXPECT_EQ(disk.Size, 62260LL * 255 * 63 * 512);
       EXPECT_FALSE(disk.Health.Available);
       EXPECT_FALSE(disk.SMARTSupport);
+      // The device descriptor that answers the feature query is no protocol data.
+      EXPECT_FALSE(disk.Power.Available);
       continue;
     }
     EXPECT_EQ(disk.Model, "SAMSUNG MZVLB512HBJQ-000L7");
@@ -437,18 +457,20 @@ TEST(StorageRefresh, NvmeDiskThroughTheProtocolSpecificQuery) {
     EXPECT_TRUE(disk.SMARTSupport && disk.SMARTActive && disk.ExtraInfoAvailable);
     EXPECT_EQ(disk.Temperature, 37);
     EXPECT_EQ(disk.Health, (TNvmeHealth{true, 0, 100, 10, 3, 5123, 47, 0}));
+    EXPECT_EQ(disk.Power, (TNvmePowerState{true, 3, 5, true, 35000}));
     // The queries went out on a handle opened with access rights, in the form the storage
-    // driver takes: the protocol data right behind the query header, room for a whole page.
+    // driver takes: the protocol data right behind the query header, room for a whole page;
+    // the feature's query names no data.
     std::vector<std::pair<std::uint32_t, std::uint32_t>> asked;  // property, data length
     for (const auto& call : dev.CallsOf(devio::kStorageQueryProperty)) {
       const auto q = devio::ProtocolQuery::Decode(call.input);
       if (!q || !devio::ProtocolQuery::IsProtocolProperty(q->propertyId)) continue;
-      EXPECT_EQ(q->data.dataOffset, devio::ProtocolSpecificData::kSize);
+      EXPECT_EQ(q->data.dataOffset, q->data.dataLength ? devio::ProtocolSpecificData::kSize : 0u);
       EXPECT_EQ(call.input.size(), devio::ProtocolQuery::kHeaderSize + q->data.dataLength);
       EXPECT_GE(call.outSize, call.input.size());
       asked.emplace_back(q->propertyId, q->data.dataLength);
     }
-    EXPECT_EQ(asked, (std::vector<std::pair<std::uint32_t, std::uint32_t>>{{49, 4096}, {50, 4096}, {50, 512}}));
+    EXPECT_EQ(asked, (std::vector<std::pair<std::uint32_t, std::uint32_t>>{{49, 4096}, {49, 0}, {50, 4096}, {50, 512}}));
   }
 }
 

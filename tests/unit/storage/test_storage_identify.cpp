@@ -306,6 +306,47 @@ TEST(NvmePages, ReadAsNvmeCliReadsThem) {
   }
 }
 
+// The current power state (the Power Management feature's value) read against its descriptor
+// in the identify page, every state checked with nvme-cli's reading of the descriptors. The
+// feature's upper bits (the workload hint) do not name the state; a state the controller does
+// not have, or a page cut before its descriptor, gives nothing and leaves the record alone.
+TEST(NvmePages, PowerStateFromTheFeatureAndItsDescriptor) {
+  const auto bytes = ReadData("nvme/pm981.id-ctrl.nvme-cli.json");
+  const auto cli = nlohmann::json::parse(std::string(bytes.begin(), bytes.end()));
+  const auto page = Nvme("id-ctrl");
+  const unsigned states = cli["npss"].get<unsigned>() + 1;
+  ASSERT_EQ(states, 5u);
+  for (unsigned ps = 0; ps < states; ++ps) {
+    SCOPED_TRACE(ps);
+    const auto& psd = cli["psds"][ps];
+    const unsigned flags = psd["flags"].get<unsigned>();
+    TDeviceInfo info;
+    ASSERT_TRUE(ParseNvmePowerState(page, ps | 0x20, info));  // workload hint 1
+    EXPECT_TRUE(info.Power.Available);
+    EXPECT_EQ(info.Power.State, ps);
+    EXPECT_EQ(info.Power.StateCount, states);
+    EXPECT_EQ(info.Power.NonOperational, (flags & 0x02) != 0);
+    EXPECT_EQ(info.Power.MaxPowerMicrowatts, psd["max_power"].get<unsigned>() * ((flags & 0x01) ? 100u : 10000u));
+  }
+  // The disk's deepest states: PS3 at most 0.0350 W, PS4 0.0075 W, both non-operational.
+  TDeviceInfo deep;
+  ASSERT_TRUE(ParseNvmePowerState(page, 4, deep));
+  EXPECT_EQ(deep.Power, (TNvmePowerState{true, 4, 5, true, 7500}));
+
+  TDeviceInfo untouched;
+  EXPECT_FALSE(ParseNvmePowerState(page, 5, untouched));
+  EXPECT_FALSE(ParseNvmePowerState(page, 31, untouched));
+  auto cut = page;
+  cut.resize(2048 + 32 * 4 + 31);  // PS4's descriptor one byte short
+  EXPECT_FALSE(ParseNvmePowerState(cut, 4, untouched));
+  EXPECT_FALSE(untouched.Power.Available);
+  TDeviceInfo fits;
+  EXPECT_TRUE(ParseNvmePowerState(cut, 3, fits));
+  cut.resize(263);
+  EXPECT_FALSE(ParseNvmePowerState(cut, 0, deep));
+  EXPECT_EQ(deep.Power.State, 4);
+}
+
 TEST(NvmePages, IdentifyControllerTextsAndWhatAPageMustHold) {
   TDeviceInfo info;
   info.Model = "from the descriptor";

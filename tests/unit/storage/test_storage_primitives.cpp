@@ -166,6 +166,114 @@ TEST_F(NTPrimitives, IdentifyBySmartWithoutSmartDriverDescribesARemovableDisk) {
   EXPECT_EQ(dev.openHandles, 0);
 }
 
+// A disk that takes no ATA PASS-THROUGH (a SAS disk) is asked its power condition with
+// REQUEST SENSE before anything that would spin it up; asleep, it is described by what the
+// storage driver knows. An NVMe disk is not asked: its pages are read in any power state.
+TEST_F(NTPrimitives, IdentifyBySmartAsksAScsiDiskItsPowerCondition) {
+  const std::vector<std::uint8_t> standby = {0x70, 0, 0, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x5E, 0x02, 0, 0, 0, 0};
+  const std::vector<std::uint8_t> active(18, 0);
+  struct Case {
+    const char* what;
+    std::uint32_t bus;
+    std::vector<std::uint8_t> sense;
+    bool asked, standby;
+  } cases[] = {
+      {"SAS disk in standby", devio::kBusSas, standby, true, true},
+      {"SAS disk awake", devio::kBusSas, active, true, false},
+      {"NVMe disk", devio::kBusNvme, standby, false, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakePlatform f;
+    ScopedPlatform s(f);
+    auto& d = f.devices;
+    d.PassThroughReply(kDrive0, 0x85, std::nullopt, {}, 0x02);  // CHECK CONDITION: no such command
+    d.PassThroughReply(kDrive0, 0xA1, std::nullopt, {}, 0x02);
+    d.PassThroughReply(kDrive0, 0x03, std::nullopt, c.sense);
+    d.Reply(kDrive0, devio::kStorageQueryProperty, Property("SEAGATE", "ST600MM0006", "0004", "S0M0XYZ", c.bus));
+    d.Reply(kDrive0, devio::kDiskGetDriveGeometry, Geometry(72961));
+    d.Reply(kDrive0, devio::kDiskGetDriveLayout, devio::DriveLayout{0, {Partition(1, 100, 0x07, 1)}}.Encode());
+    TDeviceInfo info;
+    EXPECT_TRUE(IdentifyBySMART(0, info));
+    EXPECT_EQ(info.Standby, c.standby);
+    int requestSense = 0;
+    for (const auto& call : d.CallsOf(devio::kScsiPassThrough)) {
+      devio::PassThroughRequest r;
+      ASSERT_TRUE(devio::ReadPassThrough(call.input.data(), static_cast<std::uint32_t>(call.input.size()), call.outSize, r));
+      if (r.cdb[0] != 0x03) continue;
+      ++requestSense;
+      EXPECT_EQ(r.cdbLength, 6);
+      EXPECT_EQ(r.dataIn, 1);
+      EXPECT_GE(r.dataTransferLength, 18u);
+      EXPECT_EQ(r.cdb[4], r.dataTransferLength);
+    }
+    EXPECT_EQ(requestSense > 0, c.asked);
+    if (c.standby) {
+      EXPECT_EQ(info.Model, "ST600MM0006");
+      EXPECT_TRUE(d.CallsOf(devio::kSmartGetVersion).empty());
+      EXPECT_TRUE(d.CallsOf(devio::kSmartRcvDriveData).empty());
+      EXPECT_TRUE(d.CallsOf(devio::kDiskGetDriveLayout).empty());
+    } else {
+      EXPECT_FALSE(d.CallsOf(devio::kSmartGetVersion).empty());
+    }
+    EXPECT_EQ(d.openHandles, 0);
+  }
+}
+
+// Windows' AHCI and IDE drivers do not translate ATA PASS-THROUGH: CHECK POWER MODE then goes
+// through their own request, and a SATA disk asleep there is left asleep too. The request
+// carries no data, asks for a ready drive, and reads the mode from the count register the
+// driver writes back; a refused command (ERR) tells nothing and the disk is read as before.
+TEST_F(NTPrimitives, IdentifyBySmartAsksTheAtaPortDriverWhenPassThroughIsNotTranslated) {
+  struct Case {
+    const char* what;
+    bool scsiPassThrough;  // the SCSI pass-through reaches the device (and is refused)
+    std::uint8_t count, status;
+    bool standby;
+  } cases[] = {
+      {"standby, ATA PASS-THROUGH refused", true, 0x00, 0x50, true},
+      {"standby, no SCSI pass-through", false, 0x00, 0x50, true},
+      {"idle", true, 0x80, 0x50, false},
+      {"active", false, 0xFF, 0x50, false},
+      {"refused", true, 0x00, 0x51, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakePlatform f;
+    ScopedPlatform s(f);
+    auto& d = f.devices;
+    if (c.scsiPassThrough) {
+      d.PassThroughReply(kDrive0, 0x85, std::nullopt, {}, 0x02);
+      d.PassThroughReply(kDrive0, 0xA1, std::nullopt, {}, 0x02);
+    }
+    devio::AtaPassThrough answer;
+    answer.flags = devio::AtaPassThrough::kDrdyRequired;
+    answer.currentTaskFile[1] = c.count;
+    answer.currentTaskFile[6] = c.status;
+    d.Reply(kDrive0, devio::kAtaPassThrough, answer.Encode());
+    AddSmartDisk(d, kDrive0, IdentifyOf("WDC_WD5000AAKS--00TMA0-12.01C01"), 0x01);
+    d.Reply(kDrive0, devio::kStorageQueryProperty, Property("", "WDC WD5000AAKS-00TMA0", "", "", devio::kBusSata));
+    TDeviceInfo info;
+    EXPECT_TRUE(IdentifyBySMART(0, info));
+    EXPECT_EQ(info.Standby, c.standby);
+    EXPECT_EQ(d.CallsOf(devio::kSmartGetVersion).empty(), c.standby);
+    EXPECT_EQ(d.CallsOf(devio::kSmartRcvDriveData).empty(), c.standby);  // no IDENTIFY, no SMART read
+
+    const auto sent = d.CallsOf(devio::kAtaPassThrough);
+    ASSERT_FALSE(sent.empty());
+    const auto request = devio::AtaPassThrough::Decode(sent.front().input);
+    ASSERT_TRUE(request);
+    EXPECT_EQ(sent.front().input.size(), devio::kNativeAtaPassThrough.length);
+    EXPECT_EQ(request->flags, devio::AtaPassThrough::kDrdyRequired);
+    EXPECT_EQ(request->dataTransferLength, 0u);
+    EXPECT_EQ(request->currentTaskFile, (std::array<std::uint8_t, 8>{0, 0, 0, 0, 0, 0, 0xE5, 0}));
+    // A SATA disk is never asked REQUEST SENSE where its driver answered for the drive.
+    for (const auto& call : d.CallsOf(devio::kScsiPassThrough))
+      EXPECT_NE(devio::ReadPassThroughHeader(call.input.data()).cdb[0], 0x03);
+    EXPECT_EQ(d.openHandles, 0);
+  }
+}
+
 // --- IdentifyBySCSIMiniport ------------------------------------------------------------------
 
 TEST_F(NTPrimitives, MiniportIdentifySendsTheBlockAndKeepsTheFirstHalfOfTheData) {

@@ -159,4 +159,45 @@ TEST(StorageReport, NvmeHealthOnlyWhereItWasRead) {
   EXPECT_FALSE(j["PhysicalDevices"][1].contains("Health"));
 }
 
+// An NVMe disk's power state, where it was read: the state, how many there are, whether it
+// serves I/O and its most power, in a row and in the JSON.
+TEST(StorageReport, NvmePowerStateWhereItWasRead) {
+  struct Records : TKyvex_Storage {
+    void Add(const TDeviceInfo& d) { FPhysicalDevices.push_back(d); }
+  } storage;
+  struct Case {
+    TNvmePowerState power;
+    const char* row;
+  } cases[] = {
+      {{true, 0, 5, false, 7600000}, "PS0 of 5, at most 7.6000 W"},
+      {{true, 4, 5, true, 7500}, "PS4 of 5, non-operational, at most 0.0075 W"},
+      {{true, 2, 3, false, 0}, "PS2 of 3"},
+      {{}, nullptr},
+  };
+  for (const Case& c : cases) {
+    TDeviceInfo d;
+    d.Model = "NVMe disk";
+    d.Power = c.power;
+    storage.Add(d);
+  }
+  const auto sections = report::StoragePhysicalSections(storage);
+  const auto j = report::StorageJson(storage);
+  ASSERT_EQ(sections.size(), std::size(cases));
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    SCOPED_TRACE(i);
+    std::map<std::string, std::string> rows(sections[i].Items.begin(), sections[i].Items.end());
+    const auto& device = j["PhysicalDevices"][i];
+    if (!cases[i].row) {
+      EXPECT_FALSE(rows.count("Power state"));
+      EXPECT_FALSE(device.contains("PowerState"));
+      continue;
+    }
+    EXPECT_EQ(rows["Power state"], cases[i].row);
+    EXPECT_EQ(device["PowerState"]["State"], cases[i].power.State);
+    EXPECT_EQ(device["PowerState"]["States"], cases[i].power.StateCount);
+    EXPECT_EQ(device["PowerState"]["NonOperational"], cases[i].power.NonOperational);
+    EXPECT_EQ(device["PowerState"]["MaxPowerMicrowatts"], cases[i].power.MaxPowerMicrowatts);
+  }
+}
+
 }  // namespace

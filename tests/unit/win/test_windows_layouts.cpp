@@ -89,6 +89,44 @@ TEST(WindowsLayouts, PassThroughHeaderIsThisProcessForm) {
   EXPECT_TRUE(decoded->sense.empty());
 }
 
+// ATA_PASS_THROUGH_EX in this process's form: the request read through the structure, and
+// the registers a driver writes back read through the codec.
+TEST(WindowsLayouts, AtaPassThroughIsThisProcessForm) {
+  const devio::AtaPassThroughForm& form = devio::kNativeAtaPassThrough;
+  EXPECT_EQ(sizeof(ATA_PASS_THROUGH_EX), form.length);
+  EXPECT_EQ(offsetof(ATA_PASS_THROUGH_EX, DataBufferOffset), form.dataBufferOffsetAt);
+  EXPECT_EQ(offsetof(ATA_PASS_THROUGH_EX, PreviousTaskFile), form.previousTaskFileAt);
+  EXPECT_EQ(offsetof(ATA_PASS_THROUGH_EX, CurrentTaskFile), form.currentTaskFileAt);
+  EXPECT_EQ(devio::kAtaPassThrough, static_cast<std::uint32_t>(IOCTL_ATA_PASS_THROUGH));
+  EXPECT_EQ(devio::AtaPassThrough::kDrdyRequired, ATA_FLAGS_DRDY_REQUIRED);
+  EXPECT_EQ(devio::AtaPassThrough::kDataIn, ATA_FLAGS_DATA_IN);
+
+  devio::AtaPassThrough r;
+  r.flags = devio::AtaPassThrough::kDrdyRequired;
+  r.timeOutValue = 5;
+  r.dataBufferOffset = form.length;
+  r.currentTaskFile[6] = 0xE5;
+  const auto block = r.Encode();
+  const auto apt = As<ATA_PASS_THROUGH_EX>(block);
+  EXPECT_EQ(apt.Length, sizeof(ATA_PASS_THROUGH_EX));
+  EXPECT_EQ(apt.AtaFlags, ATA_FLAGS_DRDY_REQUIRED);
+  EXPECT_EQ(apt.DataTransferLength, 0u);
+  EXPECT_EQ(apt.TimeOutValue, 5u);
+  EXPECT_EQ(apt.DataBufferOffset, sizeof(ATA_PASS_THROUGH_EX));
+  EXPECT_EQ(apt.CurrentTaskFile[6], 0xE5);
+
+  Filled<ATA_PASS_THROUGH_EX> reply;
+  std::memcpy(reply.bytes.data(), block.data(), block.size());
+  reply->CurrentTaskFile[1] = 0x80;  // idle
+  reply->CurrentTaskFile[6] = 0x50;
+  const auto decoded = devio::AtaPassThrough::Decode(reply.Block());
+  ASSERT_TRUE(decoded);
+  EXPECT_EQ(decoded->currentTaskFile[1], 0x80);
+  EXPECT_EQ(decoded->currentTaskFile[6], 0x50);
+  EXPECT_EQ(decoded->dataBufferOffset, sizeof(ATA_PASS_THROUGH_EX));
+  EXPECT_FALSE(devio::AtaPassThrough::Decode(reply.Block(sizeof(ATA_PASS_THROUGH_EX) - 1)));
+}
+
 // The protocol-specific query of NVMe pages: the request read back through
 // STORAGE_PROPERTY_QUERY and STORAGE_PROTOCOL_SPECIFIC_DATA, and a reply filled through
 // STORAGE_PROTOCOL_DATA_DESCRIPTOR as the storage driver fills it.
@@ -102,6 +140,8 @@ TEST(WindowsLayouts, NvmeProtocolQueryAndReply) {
   EXPECT_EQ(devio::ProtocolSpecificData::kProtocolNvme, static_cast<std::uint32_t>(ProtocolTypeNvme));
   EXPECT_EQ(devio::ProtocolSpecificData::kNvmeIdentify, static_cast<std::uint32_t>(NVMeDataTypeIdentify));
   EXPECT_EQ(devio::ProtocolSpecificData::kNvmeLogPage, static_cast<std::uint32_t>(NVMeDataTypeLogPage));
+  EXPECT_EQ(devio::ProtocolSpecificData::kNvmeFeature, static_cast<std::uint32_t>(NVMeDataTypeFeature));
+  EXPECT_EQ(offsetof(STORAGE_PROTOCOL_SPECIFIC_DATA, FixedProtocolReturnData), 24u);
 
   devio::ProtocolQuery q;
   q.propertyId = devio::ProtocolQuery::kDeviceProperty;

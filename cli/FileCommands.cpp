@@ -68,17 +68,6 @@ FileContents LoadFile(const std::string& file) {
   return c;
 }
 
-// Writes `value` as report::JsonText formats it where it stands `depth` levels deep in a
-// document: every line after the first indented by two spaces a level.
-void WriteNestedJson(std::ostream& out, const nlohmann::ordered_json& value, int depth) {
-  const std::string text = report::JsonText(value);
-  const std::string pad(static_cast<std::size_t>(2 * depth), ' ');
-  std::size_t from = 0;
-  for (std::size_t nl; (nl = text.find('\n', from)) != std::string::npos; from = nl + 1)
-    out.write(text.data() + from, static_cast<std::streamsize>(nl + 1 - from)) << pad;
-  out.write(text.data() + from, static_cast<std::streamsize>(text.size() - from));
-}
-
 // What stands at `file` where it is there but is not a regular file (a folder, a device, a
 // pipe): a save must not turn it into a file, and a load could read it once only.
 std::optional<std::string> NotARegularFile(const std::string& file) {

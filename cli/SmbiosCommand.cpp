@@ -48,7 +48,14 @@ int RunSmbios(const SmbiosOptions& o) {
     std::cout << "\n";
     return status;
   }
-  std::cout << FormatSections(SmbiosSystemSections(smbios)) << "\n" << FormatSections(SmbiosDeviceSections(smbios));
+  // Each record's section is written as it is made: a table of tens of thousands of records is
+  // never held as text at once.
+  std::cout << FormatSections(SmbiosSystemSections(smbios)) << "\n";
+  bool first = true;
+  EachSmbiosDeviceSection(smbios, [&first](Section section) {
+    std::cout << (first ? "" : "\n") << FormatSections({std::move(section)});
+    first = false;
+  });
   if (o.structures) std::cout << "\n" << StructTablesText(smbios);
   return status;
 }

@@ -1,5 +1,7 @@
 #include "report/Report.h"
 
+#include <ostream>
+
 #include <algorithm>
 
 #include "common/Kyvex_Routines.h"
@@ -19,6 +21,16 @@ std::string Shown(const std::string& s) {
 
 std::string JsonText(const nlohmann::ordered_json& j) {
   return j.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+}
+
+void WriteNestedJson(std::ostream& out, const nlohmann::ordered_json& value, int depth) {
+  const std::string text = JsonText(value);
+  const std::string indent(static_cast<std::size_t>(depth) * 2, ' ');
+  // Line breaks come only from the layout: those inside strings are escaped.
+  std::size_t from = 0;
+  for (std::size_t nl; (nl = text.find('\n', from)) != std::string::npos; from = nl + 1)
+    out.write(text.data() + from, static_cast<std::streamsize>(nl + 1 - from)) << indent;
+  out.write(text.data() + from, static_cast<std::streamsize>(text.size() - from));
 }
 
 std::string LetterText(char letter) {

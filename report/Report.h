@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <iosfwd>
 #include <string>
 #include <utility>
 #include <vector>
@@ -69,6 +70,9 @@ std::string Shown(const std::string& s);
 // JSON as printed: indented by two. Every text was made valid UTF-8 where it was captured;
 // should one have escaped that, it is printed with U+FFFD rather than failing the command.
 std::string JsonText(const nlohmann::ordered_json& j);
+// Writes `value` as JsonText formats it where it stands `depth` levels deep in a document, so
+// that a long document can be written a part at a time and read the same.
+void WriteNestedJson(std::ostream& out, const nlohmann::ordered_json& value, int depth);
 
 // A drive letter as text: a letter loaded from a storage file may be any byte of the system's
 // code page (Windows-1252), which alone is not UTF-8; empty for none.

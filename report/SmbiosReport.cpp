@@ -163,14 +163,18 @@ Sections SmbiosSystemSections(const TKyvex_SMBIOS& s) {
   return out;
 }
 
-Sections SmbiosDeviceSections(const TKyvex_SMBIOS& s) {
-  Sections out;
+void EachSmbiosDeviceSection(const TKyvex_SMBIOS& s, const std::function<void(Section)>& sink) {
+  bool any = false;
+  auto add = [&](Section section) {
+    any = true;
+    sink(std::move(section));
+  };
   // Loaded data carry no structure list; a memory controller shows in its values.
   const bool memoryController =
       s.LiveData() ? HasStructure(s, 5)
                    : s.MemCtrlSlotCount() || s.MemCtrlMaxSize() || s.MemCtrlSupportedSpeeds() ||
                          s.MemCtrlSupportedTypes() || s.MemCtrlSupportedVoltages();
-  if (memoryController) out.push_back({"Memory controller", GroupRows(s, "MemCtrl")});
+  if (memoryController) add({"Memory controller", GroupRows(s, "MemCtrl")});
   for (std::uint32_t i = 0; i < s.MemoryDeviceCount(); ++i) {
     const auto m = s.GetMemoryDevice(i);
     Lines lines = RecordRows(m, SMBIOS_MemoryDeviceFields);
@@ -182,10 +186,10 @@ Sections SmbiosDeviceSections(const TKyvex_SMBIOS& s) {
     if (m.ConfiguredSpeedMTs)
       InsertRow(lines, "Speed", "Configured speed", SMBIOS_MegatransfersText(m.ConfiguredSpeedMTs));
     lines.push_back({"Width", std::to_string(m.DataWidth) + " bits (" + std::to_string(m.TotalWidth) + " total)"});
-    out.push_back({Numbered("Memory device", i), lines});
+    add({Numbered("Memory device", i), lines});
   }
   for (std::uint32_t i = 0; i < s.MemoryModuleCount(); ++i)
-    out.push_back({Numbered("Memory module", i), RecordRows(s.GetMemoryModule(i), SMBIOS_MemoryModuleFields)});
+    add({Numbered("Memory module", i), RecordRows(s.GetMemoryModule(i), SMBIOS_MemoryModuleFields)});
   for (std::uint32_t i = 0; i < s.ProcessorCount(); ++i) {
     const auto p = s.GetProcessor(i);
     Lines lines = RecordRows(p, SMBIOS_ProcessorFields);
@@ -197,7 +201,7 @@ Sections SmbiosDeviceSections(const TKyvex_SMBIOS& s) {
                                                                       : "")});
     if (const std::uint32_t threads = Count(p.ThreadCount, p.ThreadCount2))
       lines.push_back({"Threads", std::to_string(threads)});
-    out.push_back({Numbered("Processor", i), lines});
+    add({Numbered("Processor", i), lines});
   }
   for (std::uint32_t i = 0; i < s.CacheCount(); ++i) {
     const auto c = s.GetCache(i);
@@ -206,22 +210,27 @@ Sections SmbiosDeviceSections(const TKyvex_SMBIOS& s) {
     InsertRow(lines, "SRAM type", "Maximum size", SMBIOS_KilobytesText(c.MaxSize2 ? c.MaxSize2 : c.MaxSize));
     InsertRow(lines, "Maximum size", "Installed size",
               SMBIOS_KilobytesText(c.InstalledSize2 ? c.InstalledSize2 : c.InstalledSize));
-    out.push_back({Numbered("Cache", i), lines});
+    add({Numbered("Cache", i), lines});
   }
   for (std::uint32_t i = 0; i < s.SystemSlotCount(); ++i)
-    out.push_back({Numbered("System slot", i), RecordRows(s.GetSystemSlot(i), SMBIOS_SystemSlotFields)});
+    add({Numbered("System slot", i), RecordRows(s.GetSystemSlot(i), SMBIOS_SystemSlotFields)});
   for (std::uint32_t i = 0; i < s.PortCount(); ++i)
-    out.push_back({Numbered("Port", i), RecordRows(s.GetPort(i), SMBIOS_PortFields)});
+    add({Numbered("Port", i), RecordRows(s.GetPort(i), SMBIOS_PortFields)});
   for (std::uint32_t i = 0; i < s.OnBoardDeviceCount(); ++i) {
     const auto d = s.GetOnBoardDevice(i);
     Lines lines = RecordRows(d, SMBIOS_OnBoardDeviceFields);
     lines.push_back({"Status", d.Status ? "Enabled" : "Disabled"});
-    out.push_back({Numbered("On-board device", i), lines});
+    add({Numbered("On-board device", i), lines});
   }
   for (std::uint32_t i = 0; i < s.TemperatureProbeCount(); ++i)
-    out.push_back(
+    add(
         {Numbered("Temperature probe", i), RecordRows(s.GetTemperatureProbe(i), SMBIOS_TemperatureProbeFields)});
-  if (out.empty()) out.push_back({"Devices", {{"Records", s.TablesNeedRights() ? NoTableText(s) : "none"}}});
+  if (!any) sink({"Devices", {{"Records", s.TablesNeedRights() ? NoTableText(s) : "none"}}});
+}
+
+Sections SmbiosDeviceSections(const TKyvex_SMBIOS& s) {
+  Sections out;
+  EachSmbiosDeviceSection(s, [&out](Section section) { out.push_back(std::move(section)); });
   return out;
 }
 
@@ -292,16 +301,6 @@ SmbiosJsonParts SmbiosParts(const TKyvex_SMBIOS& s) {
   return parts;
 }
 
-// A value as JsonText writes it, standing `depth` levels deep.
-void WriteNested(std::ostream& out, const Json& value, int depth) {
-  const std::string text = JsonText(value);
-  const std::string indent(static_cast<std::size_t>(depth) * 2, ' ');
-  // Line breaks come only from the layout: those inside strings are escaped.
-  std::size_t from = 0;
-  for (std::size_t nl; (nl = text.find('\n', from)) != std::string::npos; from = nl + 1)
-    out.write(text.data() + from, static_cast<std::streamsize>(nl + 1 - from)) << indent;
-  out.write(text.data() + from, static_cast<std::streamsize>(text.size() - from));
-}
 
 }  // namespace
 
@@ -325,14 +324,14 @@ void WriteSmbiosJson(std::ostream& out, const TKyvex_SMBIOS& s) {
     const auto list = std::find_if(parts.lists.begin(), parts.lists.end(),
                                    [&key](const SmbiosJsonParts::List& l) { return key == l.key; });
     if (list == parts.lists.end()) {
-      WriteNested(out, value, 1);
+      WriteNestedJson(out, value, 1);
     } else if (list->count == 0) {
       out << "[]";
     } else {
       out << "[";
       for (std::size_t i = 0; i < list->count; ++i) {
         out << (i == 0 ? "\n    " : ",\n    ");
-        WriteNested(out, list->element(i), 2);
+        WriteNestedJson(out, list->element(i), 2);
       }
       out << "\n  ]";
     }

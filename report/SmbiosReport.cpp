@@ -321,8 +321,9 @@ void WriteSmbiosJson(std::ostream& out, const TKyvex_SMBIOS& s) {
   for (const auto& [key, value] : parts.head.items()) {
     out << (first ? "\n  " : ",\n  ") << Json(key).dump() << ": ";
     first = false;
+    const std::string& name = key;  // older clang cannot capture a structured binding
     const auto list = std::find_if(parts.lists.begin(), parts.lists.end(),
-                                   [&key](const SmbiosJsonParts::List& l) { return key == l.key; });
+                                   [&name](const SmbiosJsonParts::List& l) { return name == l.key; });
     if (list == parts.lists.end()) {
       WriteNestedJson(out, value, 1);
     } else if (list->count == 0) {

@@ -553,11 +553,13 @@ bool CaptureMachine(LinuxPlatform& machine, platform::linuxdev::SystemCalls& dev
     census = ReadProcessorCensus();
     MeasureClocks(census);
     for (const auto& p : census.Processors) clocks->push_back(p.ClockKnown ? std::optional(p.Clock) : std::nullopt);
-    // The report is collected with the clocks just measured, so that the capture shown again
-    // gives this very report.
+    // The report is made from this very reading of the processors and the clocks just
+    // measured, so that the capture shown again gives it: a second reading can differ (some
+    // hypervisors hand out the APIC ID of whichever host core runs the virtual processor).
     UseRecordedClocks(clocks);
-    reportText = report::MachineReport(false);
-    reportJson = report::MachineReport(true);
+    const auto recorded = std::make_shared<const TProcessorCensus>(census);
+    reportText = report::MachineReport(false, recorded);
+    reportJson = report::MachineReport(true, recorded);
     UseRecordedClocks(nullptr);
     facts.userName = machine.GetUserName().value_or("");
     facts.admin = IsAdmin();

@@ -19,10 +19,13 @@ void AddSystemReport(FullReport& report) {
     report.Text += FormatSections({{"System", SummaryLines(summary)}});
 }
 
-void AddCpuReport(FullReport& report) {
+void AddCpuReport(FullReport& report, std::shared_ptr<const TProcessorCensus> census) {
   // This machine's processors, read once and every clock measured.
-  auto census = std::make_shared<TProcessorCensus>(ReadProcessorCensus());
-  MeasureClocks(*census);
+  if (!census) {
+    auto read = std::make_shared<TProcessorCensus>(ReadProcessorCensus());
+    MeasureClocks(*read);
+    census = std::move(read);
+  }
   TKyvex_CPU cpu;
   cpu.UseProcessorCensus(census);
   Json all = Json::array();
@@ -56,11 +59,11 @@ void AddStorageReport(FullReport& report) {
     report.Text += "\n" + StorageText(storage);
 }
 
-std::string MachineReport(bool json) {
+std::string MachineReport(bool json, std::shared_ptr<const TProcessorCensus> census) {
   FullReport report;
   report.AsJson = json;
   AddSystemReport(report);
-  AddCpuReport(report);
+  AddCpuReport(report, std::move(census));
   AddSmbiosReport(report);
   AddStorageReport(report);
   return json ? JsonText(report.Json) + "\n" : report.Text;

@@ -2,18 +2,24 @@
 // it: the operating system's summary, every processor, the SMBIOS tables, the storage devices.
 #pragma once
 
+#include <memory>
 #include <string>
+
+#include "cpu/KSI_CPUProcessors.h"
 
 #include "report/Report.h"
 
 namespace kyvex::report {
 
 void AddSystemReport(FullReport& report);
-void AddCpuReport(FullReport& report);
+// `census`: processors already read and their clocks measured, to be reported as they are;
+// without it this machine's processors are read and measured.
+void AddCpuReport(FullReport& report, std::shared_ptr<const TProcessorCensus> census = nullptr);
 void AddSmbiosReport(FullReport& report);
 void AddStorageReport(FullReport& report);
 
-// The text, or the JSON (indented, with its final newline), of the whole report.
-std::string MachineReport(bool json);
+// The text, or the JSON (indented, with its final newline), of the whole report; `census` as
+// for AddCpuReport.
+std::string MachineReport(bool json, std::shared_ptr<const TProcessorCensus> census = nullptr);
 
 }  // namespace kyvex::report

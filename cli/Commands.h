@@ -26,4 +26,10 @@ CLI::App* AddStorageCommand(CLI::App& app, std::function<int()>* run);
 CLI::App* AddSaveCommand(CLI::App& app, std::function<int()>* run);
 CLI::App* AddShowCommand(CLI::App& app, std::function<int()>* run);
 
+// The runs of the common forms `cpu`, `smbios` and `storage` with only --json and the file they
+// decode (empty: this machine), as the full command line would run them.
+int RunCpuCommand(bool json, const std::string& dumpFile);
+int RunSmbiosCommand(bool json, const std::string& dumpFile);
+int RunStorageCommand(bool json, const std::string& identifyFile);
+
 }  // namespace kyvex::cli

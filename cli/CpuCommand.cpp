@@ -102,6 +102,13 @@ int RunCpu(const CpuOptions& o) {
 
 }  // namespace
 
+int RunCpuCommand(bool json, const std::string& dumpFile) {
+  CpuOptions options;
+  options.json = json;
+  options.dumpFile = dumpFile;
+  return RunCpu(options);
+}
+
 CLI::App* AddCpuCommand(CLI::App& app, std::function<int()>* run) {
   auto options = std::make_shared<CpuOptions>();
   auto* cmd = app.add_subcommand(

@@ -61,6 +61,13 @@ int RunSmbios(const SmbiosOptions& o) {
 }
 }  // namespace
 
+int RunSmbiosCommand(bool json, const std::string& dumpFile) {
+  SmbiosOptions options;
+  options.json = json;
+  options.dumpFile = dumpFile;
+  return RunSmbios(options);
+}
+
 CLI::App* AddSmbiosCommand(CLI::App& app, std::function<int()>* run) {
   auto options = std::make_shared<SmbiosOptions>();
   auto* cmd = app.add_subcommand(

@@ -40,6 +40,17 @@ int RunIdentify(const std::string& file, bool json) {
 
 }  // namespace
 
+int RunStorageCommand(bool json, const std::string& identifyFile) {
+  if (!identifyFile.empty()) return RunIdentify(identifyFile, json);
+  TKyvex_Storage storage;
+  storage.CollectData();
+  if (json)
+    std::cout << report::JsonText(StorageJson(storage)) << "\n";
+  else
+    std::cout << StorageText(storage);
+  return 0;
+}
+
 CLI::App* AddStorageCommand(CLI::App& app, std::function<int()>* run) {
   auto* cmd = app.add_subcommand(
       "storage",
@@ -53,16 +64,7 @@ CLI::App* AddStorageCommand(CLI::App& app, std::function<int()>* run) {
                   "Decode one ATA identify block of another machine instead: the text `hdparm --Istdout` prints, "
                   "or the 512 raw bytes")
       ->type_name("FILE");
-  *run = [json, identify] {
-    if (!identify->empty()) return RunIdentify(*identify, *json);
-    TKyvex_Storage storage;
-    storage.CollectData();
-    if (*json)
-      std::cout << report::JsonText(StorageJson(storage)) << "\n";
-    else
-      std::cout << StorageText(storage);
-    return 0;
-  };
+  *run = [json, identify] { return RunStorageCommand(*json, *identify); };
   return cmd;
 }
 

@@ -45,6 +45,58 @@ std::string NamedCommand(int argc, char** argv) {
   return "";
 }
 
+// The forms run most, by people and scripts alike: `cpu`, `smbios` or `storage`, with --json and
+// the file to decode, each at most once and in any order. Building the command line costs more
+// than decoding a dump, so these are read here; anything else (help, other options, a value
+// that looks like an option, `--opt=value`) goes to the full command line, which answers it or
+// says what is wrong. Nothing where the form is not one of these.
+std::function<int()> QuickCommand(int argc, char** argv) {
+  struct Form {
+    const char* command;
+    const char* fileOption;
+    int (*run)(bool json, const std::string& file);
+  };
+  static constexpr Form kForms[] = {{"cpu", "--cpuid-dump", kyvex::cli::RunCpuCommand},
+                                    {"smbios", "--dump-bin", kyvex::cli::RunSmbiosCommand},
+                                    {"storage", "--identify", kyvex::cli::RunStorageCommand}};
+  if (argc < 2) return nullptr;
+  const std::string_view command = argv[1];
+  for (const Form& form : kForms) {
+    if (command != form.command) continue;
+    bool json = false;
+    const char* file = nullptr;
+    for (int i = 2; i < argc; ++i) {
+      const std::string_view a = argv[i];
+      if (a == "--json" && !json) {
+        json = true;
+      } else if (a == form.fileOption && !file && i + 1 < argc && argv[i + 1][0] != '\0' && argv[i + 1][0] != '-') {
+        file = argv[++i];
+      } else {
+        return nullptr;
+      }
+    }
+    return [run = form.run, json, file = std::string(file ? file : "")] { return run(json, file); };
+  }
+  return nullptr;
+}
+
+// Output that did not reach its file (a full disk, /dev/full, a closed pipe) is a failure, not a
+// success with a cut report.
+int Finish(int rc) {
+  std::cout.flush();
+  if (!std::cout || std::fflush(stdout) != 0) {
+    std::cerr << "kyvex: the output could not be written\n";
+    if (rc == 0) rc = 1;
+  }
+
+  try {
+    kyvex::UnbindNativeAPI();
+  } catch (const std::exception& e) {
+    std::cerr << "kyvex: " << e.what() << "\n";
+  }
+  return rc;
+}
+
 constexpr int kCommands = 5;
 
 // The parsed command line. Building a command's options costs more than most commands' own work
@@ -133,6 +185,16 @@ int main(int argc, char** argv) {
 #ifdef _WIN32
   SetConsoleOutputCP(CP_UTF8);
 #endif
+  if (const auto quick = QuickCommand(argc, argv)) {
+    int rc = 0;
+    try {
+      rc = quick();
+    } catch (const std::exception& e) {
+      std::cerr << "kyvex: " << e.what() << "\n";
+      rc = 1;
+    }
+    return Finish(rc);
+  }
   auto named = NamedCommand(argc, argv);
   static constexpr const char* kNames[] = {"report", "capture", "cpu", "smbios", "storage", "save", "show"};
   if (std::find(std::begin(kNames), std::end(kNames), named) == std::end(kNames)) named.clear();
@@ -238,18 +300,5 @@ int main(int argc, char** argv) {
     rc = 1;
   }
 
-  // Output that did not reach its file (a full disk, /dev/full, a closed pipe) is a failure,
-  // not a success with a cut report.
-  std::cout.flush();
-  if (!std::cout || std::fflush(stdout) != 0) {
-    std::cerr << "kyvex: the output could not be written\n";
-    if (rc == 0) rc = 1;
-  }
-
-  try {
-    kyvex::UnbindNativeAPI();
-  } catch (const std::exception& e) {
-    std::cerr << "kyvex: " << e.what() << "\n";
-  }
-  return rc;
+  return Finish(rc);
 }

@@ -32,6 +32,15 @@ if(NOT WIN32)
            COMMAND /usr/bin/python3 ${CMAKE_CURRENT_SOURCE_DIR}/check_cli_edges.py $<TARGET_FILE:kyvex_cli>)
 endif()
 
+# The short dump forms answer as the full command line does.
+set(kyvex_forms_data ${PROJECT_SOURCE_DIR}/tests/data)
+if(WIN32)
+  set(kyvex_forms_data "Z:${kyvex_forms_data}")
+endif()
+add_test(NAME kyvex_command_forms
+         COMMAND /usr/bin/python3 ${CMAKE_CURRENT_SOURCE_DIR}/check_command_forms.py
+                 ${kyvex_runner} $<TARGET_FILE:kyvex_cli> ${kyvex_forms_data})
+
 # Several processes on one storage file at once.
 add_test(NAME kyvex_concurrent_files
          COMMAND /usr/bin/python3 ${CMAKE_CURRENT_SOURCE_DIR}/check_concurrent_files.py

@@ -76,18 +76,20 @@ int RunCpu(const CpuOptions& o) {
 
   TKyvex_CPU cpu;
   if (o.all) {
-    Json all = Json::array();
-    std::string text;
+    // Each processor is written as soon as it is formatted: hundreds of them are never held
+    // as one document.
+    std::size_t shown = 0;
+    if (o.json) std::cout << (count == 0 ? "[]" : "[\n");
     ForEveryProcessor(cpu, census, [&](const TKyvex_CPU& c) {
-      if (o.json)
-        all.push_back(CpuJson(c));
-      else
-        text += (text.empty() ? "" : "\n") + FormatSections(CpuSections(c));
+      if (o.json) {
+        std::cout << (shown == 0 ? "  " : ",\n  ");
+        report::WriteNestedJson(std::cout, CpuJson(c), 1);
+      } else {
+        std::cout << (shown == 0 ? "" : "\n") << FormatSections(CpuSections(c));
+      }
+      ++shown;
     });
-    if (o.json)
-      std::cout << report::JsonText(all) << "\n";
-    else
-      std::cout << text;
+    if (o.json) std::cout << (count == 0 ? "\n" : "\n]\n");
     return 0;
   }
   cpu.UseProcessorCensus(census);

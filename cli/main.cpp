@@ -26,7 +26,7 @@
 namespace {
 
 int RunReport(bool json) {
-  std::cout << kyvex::report::MachineReport(json);
+  kyvex::report::WriteMachineReport(std::cout, json);
   return 0;
 }
 

@@ -49,9 +49,9 @@ struct Node {
   // to date from it before the file is written.
   std::vector<std::uint8_t> data;
   std::shared_ptr<PropertySetData> propertySet;
-  // Property-set interfaces open on this stream. In a file open for reading only, the parsed
-  // set is dropped when the last one closes: the bytes still say the same, and a reader walking
-  // a large file would otherwise keep every set it ever looked at.
+  // Property-set interfaces open on this stream. When the last one closes, the set is written
+  // to the bytes (in a file open for writing) and the parsed set dropped: a reader walking a
+  // large file, or a writer filling one, would otherwise keep every set it ever touched.
   std::uint32_t propertyUsers = 0;
   // Children keyed by their upper-cased names.
   std::map<std::u16string, std::shared_ptr<Node>, NameOrder> children;

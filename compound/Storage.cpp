@@ -203,8 +203,13 @@ class PropertyStorageImpl final : public IPropertyStorage {
     ++node_->propertyUsers;
   }
   ~PropertyStorageImpl() override {
-    if (--node_->propertyUsers == 0 && !file_->writable && node_->propertySet && !node_->propertySet->dirty)
-      node_->propertySet.reset();
+    if (--node_->propertyUsers != 0 || !node_->propertySet || node_->removed) return;
+    // As ole32 does when the last interface on a set is released, its values are written to
+    // the stream's bytes, and the parsed set is let go: a file of hundreds of sets would
+    // otherwise hold each of them parsed until it is committed. A set that cannot be written
+    // stays, for the commit to report.
+    if (file_->writable && Failed(FlushStream(*node_))) return;
+    if (!node_->propertySet->dirty) node_->propertySet.reset();
   }
   PropertyStorageImpl(const PropertyStorageImpl&) = delete;
   PropertyStorageImpl& operator=(const PropertyStorageImpl&) = delete;

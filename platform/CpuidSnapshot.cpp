@@ -143,6 +143,7 @@ std::optional<CpuidSnapshot> ParseCpuidDump(std::string_view text, std::string& 
         skipping = true;
         continue;
       }
+      if (!cpus.empty()) cpus.back().leaves.ShrinkToFit();
       cpus.emplace_back();
       open = true;
       continue;
@@ -163,6 +164,7 @@ std::optional<CpuidSnapshot> ParseCpuidDump(std::string_view text, std::string& 
             "\"0x00000000 0x00: eax=0x... ebx=0x... ecx=0x... edx=0x...\")";
     return std::nullopt;
   }
+  if (!cpus.empty()) cpus.back().leaves.ShrinkToFit();
   return cpus;
 }
 

@@ -30,6 +30,9 @@ class CpuidLeafList {
   bool empty() const { return rows_.empty(); }
   std::vector<value_type>::const_iterator begin() const { return rows_.begin(); }
   std::vector<value_type>::const_iterator end() const { return rows_.end(); }
+  // Gives back what the list grew beyond its answers: a machine of hundreds of processors
+  // otherwise keeps up to half again of its readings unused.
+  void ShrinkToFit() { rows_.shrink_to_fit(); }
 
  private:
   std::vector<value_type> rows_;

@@ -1,6 +1,8 @@
 #include "report/MachineReport.h"
 
 #include <memory>
+#include <ostream>
+#include <sstream>
 
 #include "cpu/KSI_CPU.h"
 #include "report/CpuReport.h"
@@ -19,13 +21,20 @@ void AddSystemReport(FullReport& report) {
     report.Text += FormatSections({{"System", SummaryLines(summary)}});
 }
 
+namespace {
+
+// This machine's processors, read once and every clock measured, where none were given.
+std::shared_ptr<const TProcessorCensus> CensusToReport(std::shared_ptr<const TProcessorCensus> census) {
+  if (census) return census;
+  auto read = std::make_shared<TProcessorCensus>(ReadProcessorCensus());
+  MeasureClocks(*read);
+  return read;
+}
+
+}  // namespace
+
 void AddCpuReport(FullReport& report, std::shared_ptr<const TProcessorCensus> census) {
-  // This machine's processors, read once and every clock measured.
-  if (!census) {
-    auto read = std::make_shared<TProcessorCensus>(ReadProcessorCensus());
-    MeasureClocks(*read);
-    census = std::move(read);
-  }
+  census = CensusToReport(std::move(census));
   TKyvex_CPU cpu;
   cpu.UseProcessorCensus(census);
   Json all = Json::array();
@@ -59,14 +68,50 @@ void AddStorageReport(FullReport& report) {
     report.Text += "\n" + StorageText(storage);
 }
 
+void WriteMachineReport(std::ostream& out, bool json, std::shared_ptr<const TProcessorCensus> census) {
+  // Each part is written as soon as it is collected, and each processor as soon as it is
+  // formatted: a machine of hundreds of processors is never held as one document.
+  bool first = true;
+  auto part = [&](const char* key, void (*add)(FullReport&)) {
+    FullReport report;
+    report.AsJson = json;
+    add(report);
+    if (json) {
+      out << (first ? "{\n  \"" : ",\n  \"") << key << "\": ";
+      WriteNestedJson(out, report.Json[key], 1);
+    } else {
+      out << report.Text;
+    }
+    first = false;
+  };
+  part("System", AddSystemReport);
+
+  census = CensusToReport(std::move(census));
+  const auto count = static_cast<std::uint32_t>(census->Processors.size());
+  if (json) out << ",\n  \"CPU\": " << (count == 0 ? "[]" : "[\n");
+  TKyvex_CPU cpu;
+  cpu.UseProcessorCensus(census);
+  for (std::uint32_t i = 0; i < count; ++i) {
+    cpu.SetCPUIndex(i);
+    cpu.CollectData();
+    if (json) {
+      out << "    ";
+      WriteNestedJson(out, CpuJson(cpu), 2);
+      out << (i + 1 < count ? ",\n" : "\n  ]");
+    } else {
+      out << "\n" << FormatSections(CpuSections(cpu));
+    }
+  }
+
+  part("SMBIOS", AddSmbiosReport);
+  part("Storage", AddStorageReport);
+  if (json) out << "\n}\n";
+}
+
 std::string MachineReport(bool json, std::shared_ptr<const TProcessorCensus> census) {
-  FullReport report;
-  report.AsJson = json;
-  AddSystemReport(report);
-  AddCpuReport(report, std::move(census));
-  AddSmbiosReport(report);
-  AddStorageReport(report);
-  return json ? JsonText(report.Json) + "\n" : report.Text;
+  std::ostringstream out;
+  WriteMachineReport(out, json, std::move(census));
+  return std::move(out).str();
 }
 
 }  // namespace kyvex::report

@@ -2,6 +2,7 @@
 // it: the operating system's summary, every processor, the SMBIOS tables, the storage devices.
 #pragma once
 
+#include <iosfwd>
 #include <memory>
 #include <string>
 
@@ -21,5 +22,7 @@ void AddStorageReport(FullReport& report);
 // The text, or the JSON (indented, with its final newline), of the whole report; `census` as
 // for AddCpuReport.
 std::string MachineReport(bool json, std::shared_ptr<const TProcessorCensus> census = nullptr);
+// The same, written to `out` a part at a time.
+void WriteMachineReport(std::ostream& out, bool json, std::shared_ptr<const TProcessorCensus> census = nullptr);
 
 }  // namespace kyvex::report

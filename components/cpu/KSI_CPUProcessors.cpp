@@ -283,6 +283,7 @@ platform::CpuidLeaves ReadProcessorLeaves() {
   reader.ReadRange(0x80000000, true);
   reader.ReadRange(0x80860000, false);
   reader.ReadRange(0xC0000000, false);
+  out.leaves.ShrinkToFit();
   return out;
 }
 

@@ -262,9 +262,28 @@ TEST(CompoundEngine, SetsReopenedAfterTheirInterfacesCloseStillHoldTheirValues) 
     ASSERT_EQ(OpenSet(*root, FMTID_DocSummaryInformation, kWrite, &set), S_OK) << LastErrorText();
     Write(*set, u"Name", PROPVARIANT::LPWSTR(u"changed"));
   }
+  {
+    std::shared_ptr<IPropertyStorage> set;
+    ASSERT_EQ(OpenSet(*root, FMTID_DocSummaryInformation, kRead, &set), S_OK) << LastErrorText();
+    EXPECT_EQ(Read(*set, u"Name").pwszVal, u"changed");
+  }
+  // A released set is written to its stream, not to the file: reverting still returns to what
+  // was committed, and a commit writes what was released.
+  ASSERT_EQ(root->Revert(), S_OK) << LastErrorText();
+  {
+    std::shared_ptr<IPropertyStorage> set;
+    ASSERT_EQ(OpenSet(*root, FMTID_DocSummaryInformation, kWrite, &set), S_OK) << LastErrorText();
+    EXPECT_EQ(Read(*set, u"Name").pwszVal, u"saved");
+    Write(*set, u"Name", PROPVARIANT::LPWSTR(u"committed"));
+    Write(*set, u"Count", PROPVARIANT::I8(-5));
+  }
+  ASSERT_EQ(root->Commit(STGC_DEFAULT), S_OK) << LastErrorText();
+  root.reset();
+  root = OpenFile(path, kRead);
   std::shared_ptr<IPropertyStorage> set;
   ASSERT_EQ(OpenSet(*root, FMTID_DocSummaryInformation, kRead, &set), S_OK) << LastErrorText();
-  EXPECT_EQ(Read(*set, u"Name").pwszVal, u"changed");
+  EXPECT_EQ(Read(*set, u"Name").pwszVal, u"committed");
+  EXPECT_EQ(Read(*set, u"Count").hVal, -5);
 }
 
 TEST(CompoundEngine, FileBeyondSevenMegabytesUsesTheDifat) {

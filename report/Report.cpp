@@ -126,29 +126,44 @@ Lines SummaryLines(const SystemSummary& s) {
   };
 }
 
-std::string FormatLines(const Lines& lines) {
+namespace {
+
+std::size_t LabelWidth(const Lines& lines) {
   std::size_t width = 0;
   for (const auto& [label, value] : lines) width = std::max(width, label.size());
+  return width;
+}
+
+void AppendLine(std::string& out, const std::string& label, const std::string& value, std::size_t width) {
+  out.append(label).append(":").append(width - label.size() + 1, ' ').append(value).append("\n");
+}
+
+}  // namespace
+
+std::string FormatLines(const Lines& lines) {
+  const std::size_t width = LabelWidth(lines);
   std::string out;
-  for (const auto& [label, value] : lines) {
-    out += label + ":" + std::string(width - label.size() + 1, ' ') + value + "\n";
-  }
+  for (const auto& [label, value] : lines) AppendLine(out, label, value, width);
   return out;
 }
 
 std::string ToText(const SystemSummary& s) { return FormatLines(SummaryLines(s)); }
 
 std::string FormatSections(const Sections& sections) {
-  std::string out;
+  std::string out, line;
   for (const auto& section : sections) {
     if (!out.empty()) out += "\n";
-    out += section.Title + "\n";
-    std::string body = FormatLines(section.Items);
-    std::size_t pos = 0;
-    while (pos < body.size()) {
-      const std::size_t end = body.find('\n', pos);
-      out += "  " + body.substr(pos, end - pos) + "\n";
-      pos = end == std::string::npos ? body.size() : end + 1;
+    out.append(section.Title).append("\n");
+    const std::size_t width = LabelWidth(section.Items);
+    for (const auto& [label, value] : section.Items) {
+      line.clear();
+      AppendLine(line, label, value, width);
+      // Every line is indented, those a value breaks into as well.
+      for (std::size_t pos = 0; pos < line.size();) {
+        const std::size_t end = line.find('\n', pos);
+        out.append("  ").append(line, pos, end - pos + 1);
+        pos = end + 1;
+      }
     }
   }
   return out;

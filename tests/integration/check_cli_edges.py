@@ -2,7 +2,9 @@
 """Where the output and the files of `kyvex` are not what they seem: output that cannot be
 written fails the command, and save and show refuse what is not a regular file (a device, a
 pipe, a folder), --force or not."""
+import json
 import os
+import pwd
 import subprocess
 import sys
 import tempfile
@@ -83,6 +85,15 @@ with tempfile.TemporaryDirectory() as folder:
     out = run("show", sparse)
     expect("show a 900 MB sparse file: exit code", out.returncode != 0, f"got {out.returncode}")
     expect("show a 900 MB sparse file: message", b"larger than 64 MiB is not read" in out.stderr, repr(out.stderr))
+
+# The account is the one the system's user database names for this process: the program is
+# linked statically, and still finds it.
+out = run("report", "--json")
+expect("report --json", out.returncode == 0, repr(out.stderr))
+if out.returncode == 0:
+    account = json.loads(out.stdout)["System"]["Account"]
+    expect("the account", account == pwd.getpwuid(os.geteuid()).pw_name,
+           f"shown {account!r}, the system says {pwd.getpwuid(os.geteuid()).pw_name!r}")
 
 # A regular storage file is still shown.
 out = run("show", stored)

@@ -16,6 +16,7 @@
 #include "unit/cpu/CpuTestSupport.h"
 #include "unit/smbios/SmbiosTables.h"
 #include "unit/storage/StorageTestSupport.h"
+#include "unit/TestFolders.h"
 
 using namespace kyvex;
 using namespace kyvex::filedump;
@@ -51,8 +52,7 @@ std::vector<std::string> Subtree(const std::string& file, const std::string& nam
 class SharedStorageFile : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("kyvex-shared-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    dir_ = kyvex::testing::TestFolder("kyvex-shared-");
     fs::remove_all(dir_);
     fs::create_directories(dir_);
     file_ = (dir_ / "machine.kyx").string();

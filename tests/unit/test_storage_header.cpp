@@ -10,6 +10,7 @@
 #include "common/Kyvex_SS.h"
 #include "platform/Text.h"
 #include "platform/fake/FakePlatform.h"
+#include "unit/TestFolders.h"
 
 using namespace kyvex;
 using platform::FakePlatform;
@@ -45,8 +46,7 @@ class TNoteComponent : public TKyvex_KSIC_Component {
 class StorageHeader : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("kyvex-header-" + std::string(::testing::UnitTest::GetInstance()
-                                                                      ->current_test_info()->name()));
+    dir_ = kyvex::testing::TestFolder("kyvex-header-");
     fs::remove_all(dir_);
     fs::create_directories(dir_);
     file_ = (dir_ / "machine.kyx").string();

@@ -10,6 +10,7 @@
 
 #include "report/CpuReport.h"
 #include "unit/cpu/CpuTestSupport.h"
+#include "unit/TestFolders.h"
 
 using namespace kyvex;
 using namespace kyvex::cputest;
@@ -35,8 +36,7 @@ std::map<std::string, std::string> RowsOf(const report::Section& s) {
 class CpuReport : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("kyvex-cpu-report-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    dir_ = kyvex::testing::TestFolder("kyvex-cpu-report-");
     fs::remove_all(dir_);
     fs::create_directories(dir_);
     file_ = (dir_ / "machine.kyx").string();

@@ -15,6 +15,7 @@
 #include "common/Kyvex_SS.h"
 #include "unit/StorageFileDump.h"
 #include "unit/cpu/CpuTestSupport.h"
+#include "unit/TestFolders.h"
 
 using namespace kyvex;
 using namespace kyvex::cputest;
@@ -124,8 +125,7 @@ void ExpectCleared(const TKyvex_CPU& c) {
 class CpuPersistence : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("kyvex-cpu-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    dir_ = kyvex::testing::TestFolder("kyvex-cpu-");
     fs::remove_all(dir_);
     fs::create_directories(dir_);
     file_ = (dir_ / "machine.kyx").string();

@@ -20,6 +20,7 @@
 #include "smbios/KSI_SMBIOS_Fields.h"
 #include "unit/StorageFileDump.h"
 #include "unit/smbios/SmbiosTables.h"
+#include "unit/TestFolders.h"
 
 using namespace kyvex;
 using namespace smbios_test;
@@ -201,8 +202,7 @@ std::uint32_t RecordCount(const TKyvex_SMBIOS& s, const std::string& list) {
 class SmbiosPersistence : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("kyvex-smbios-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    dir_ = kyvex::testing::TestFolder("kyvex-smbios-");
     fs::remove_all(dir_);
     fs::create_directories(dir_);
     file_ = (dir_ / "machine.kyx").string();

@@ -23,7 +23,7 @@ namespace {
 
 const std::string kVm = std::string(KYVEX_SOURCE_DIR) + "/tests/data/capture/vm";
 
-std::string ReadAll(const fs::path& p) {
+[[maybe_unused]] std::string ReadAll(const fs::path& p) {
   std::ifstream f(p, std::ios::binary);
   std::ostringstream s;
   s << f.rdbuf();

@@ -12,9 +12,7 @@
 #include "cpu/KSI_CPU.h"
 #include "smbios/KSI_SMBIOS.h"
 #include "storage/KSI_Storage.h"
-#ifdef __linux__
 #include "report/Capture.h"
-#endif
 
 namespace kyvex {
 
@@ -222,7 +220,6 @@ TFileActionResult TMainForm::LoadDataFromFile(const std::string& FileName) {
 }
 
 TFileActionResult TMainForm::LoadDataFromCapture(const std::string& path) {
-#ifdef __linux__
   // Opened in full before any component is touched: a capture that cannot be read leaves
   // the pages as they are.
   std::string error;
@@ -259,9 +256,6 @@ TFileActionResult TMainForm::LoadDataFromCapture(const std::string& path) {
   const bool whole = std::all_of(problems.begin(), problems.end(),
                                  [](const std::string& p) { return p.rfind("devices.txt holds no reply", 0) == 0; });
   return {whole, "Yüklendi: " + path + " (kayıtlı makine)" + (problems.empty() ? "" : " — " + Join(problems, "; "))};
-#else
-  return {false, "Yüklenemedi: " + path + " — kayıtlı makineler bu sürümde yalnız Linux'ta açılır"};
-#endif
 }
 
 void TMainForm::JvItemsPanel1ItemClick(int index) {

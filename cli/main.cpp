@@ -16,11 +16,10 @@
 #include "platform/VersionBlock.h"
 #include "report/MachineReport.h"
 
-#ifdef _WIN32
-#include "platform/win32/WinApi.h"
-#else
 #include "report/Capture.h"
 #include "report/CaptureArchive.h"
+#ifdef _WIN32
+#include "platform/win32/WinApi.h"
 #endif
 
 namespace {
@@ -124,11 +123,21 @@ struct CommandLine {
       return "kyvex " + (v.empty() ? std::string("(no version record)") : v);
     });
     app.require_subcommand(1);
+#ifdef _WIN32
+    // A capture's folder copied from Linux has lost its links; its archive keeps them.
+    app.add_option("--sysroot", sysroot,
+                   "Answer from FILE, the archive of a machine recorded by `kyvex capture --archive` on Linux (or\n"
+                   "its folder packed with tar czf; a folder copied to Windows has lost its links and is refused),\n"
+                   "instead of this machine: nothing of this machine is read and no clock is measured (the\n"
+                   "captured clocks are shown). With report, cpu, smbios, storage, save and show")
+        ->option_text("FILE.tar.gz");
+#else
     app.add_option("--sysroot", sysroot,
                    "Answer from DIR, a machine recorded by `kyvex capture` (its folder, or the archive --archive\n"
                    "wrote), instead of this machine: nothing of this machine is read and no clock is measured (the\n"
                    "captured clocks are shown). With report, cpu, smbios, storage, save and show")
         ->option_text("DIR");
+#endif
 
     auto wanted = [&](const char* name) { return only.empty() || only == name; };
     if (wanted("report")) {
@@ -258,6 +267,10 @@ int main(int argc, char** argv) {
         std::cout << "\n";
       }
     }
+#else
+    (void)captureDir, (void)captureArchive, (void)maskSerials;
+    if (capture && *capture) throw std::runtime_error("capture records a Linux machine; it is not available on Windows");
+#endif
     std::unique_ptr<kyvex::capture::OpenedCapture> opened;
     std::optional<kyvex::platform::ScopedPlatform> scope;
     if (!sysroot.empty()) {
@@ -284,10 +297,6 @@ int main(int argc, char** argv) {
         }
       }
     } finish{opened.get(), rc, sysroot};
-#else
-    if (capture && *capture) throw std::runtime_error("capture records a Linux machine; it is not available on Windows");
-    if (!sysroot.empty()) throw std::runtime_error("--sysroot is not available on Windows yet");
-#endif
     if (capture && *capture) {
     } else if (report && *report) {
       rc = RunReport(json);

@@ -1,7 +1,5 @@
 #include "report/Capture.h"
 
-#ifdef __linux__
-
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -94,6 +92,7 @@ std::string ReadHostFile(const std::string& host, std::uint64_t limit) {
 
 // Copies what the layer reached for, from the machine's root to the capture's fs folder,
 // keeping links as (relative) links and following them to what they name.
+#ifdef __linux__
 class TreeCopier {
  public:
   TreeCopier(std::string root, fs::path to) : root_(std::move(root)), to_(std::move(to)) {
@@ -169,6 +168,8 @@ class TreeCopier {
   std::size_t files_ = 0;
   std::vector<std::string> failed_;
 };
+
+#endif  // __linux__
 
 std::string CpuidText(const TProcessorCensus& census) {
   std::string out;
@@ -514,6 +515,7 @@ void Masker::Apply(std::vector<std::uint8_t>& blob) const {
 
 // --- Capturing ----------------------------------------------------------------------------
 
+#ifdef __linux__
 bool CaptureMachine(LinuxPlatform& machine, platform::linuxdev::SystemCalls& devices, const std::string& dir,
                     const CaptureOptions& options, CaptureSummary& summary, std::string& error) {
   const fs::path out(dir);
@@ -662,12 +664,15 @@ bool CaptureMachine(LinuxPlatform& machine, platform::linuxdev::SystemCalls& dev
   return true;
 }
 
+#endif  // __linux__
+
 // --- Opening ------------------------------------------------------------------------------
 
 namespace {
 
 // One of the capture's own files: a regular file (not a link: it could name any file of this
 // machine) of at most `limit` bytes. Missing: nothing and no error when `optional`.
+#ifdef __linux__
 std::optional<std::string> CaptureFile(const fs::path& dir, const char* name, std::uint64_t limit, bool optional,
                                        std::string& error) {
   const fs::path p = dir / name;
@@ -692,6 +697,8 @@ std::optional<std::string> CaptureFile(const fs::path& dir, const char* name, st
   }
   return content;
 }
+
+#endif
 
 bool ParseFacts(const std::string& content, platform::RecordedMachineFacts& facts, std::size_t& processors,
                 std::string& error) {
@@ -738,8 +745,71 @@ std::vector<std::string> OpenedCapture::Problems() const {
 
 std::string OpenedCapture::CapturedReport(bool json) const {
   std::string error;
-  return CaptureFile(dir_, json ? "report.json" : "report.txt", kMaxTextFile, true, error).value_or("");
+  return read_(json ? "report.json" : "report.txt", kMaxTextFile, true, error).value_or("");
 }
+
+// What a capture is, whichever way its files are read: `read` gives its own files, and the
+// platform is made by the caller once the files have been read.
+std::unique_ptr<OpenedCapture> OpenedCapture::Open(const FileReader& read, std::string& error) {
+  auto fail = [&](const std::string& file, const std::string& why) {
+    error = file.empty() ? why : file + ": " + why;
+    return nullptr;
+  };
+  const auto machine = read("machine.txt", 1 << 16, false, error);
+  if (!machine) return nullptr;
+  platform::RecordedMachineFacts facts;
+  std::size_t processors = 0;
+  std::string why;
+  if (!ParseFacts(*machine, facts, processors, why)) return fail("machine.txt", why);
+
+  const auto cpuid = read("cpuid.txt", kMaxTextFile, false, error);
+  if (!cpuid) return nullptr;
+  auto snapshot = platform::ParseCpuidDump(*cpuid, why);
+  if (!snapshot) return fail("cpuid.txt", why);
+  if (snapshot->size() != processors)
+    return fail("cpuid.txt", "holds " + std::to_string(snapshot->size()) + " processors, machine.txt names " +
+                                 std::to_string(processors));
+  facts.processors = std::move(*snapshot);
+
+  auto opened = std::unique_ptr<OpenedCapture>(new OpenedCapture);
+  opened->read_ = read;
+  auto clocks = std::make_shared<TRecordedClocks>(processors);
+  if (const auto text = read("clocks.txt", kMaxTextFile, true, error)) {
+    auto parsed = ParseClocks(*text, why);
+    if (!parsed) return fail("clocks.txt", why);
+    if (parsed->size() > processors) return fail("clocks.txt", "holds more processors than machine.txt names");
+    std::copy(parsed->begin(), parsed->end(), clocks->begin());
+  } else if (!error.empty()) {
+    return nullptr;
+  }
+  opened->clocks_ = clocks;
+
+  std::vector<platform::linuxdev::Exchange> exchanges;
+  if (const auto text = read("devices.txt", kMaxTextFile, true, error)) {
+    auto parsed = platform::linuxdev::ReadExchanges(*text, why);
+    if (!parsed) return fail("devices.txt", why);
+    exchanges = std::move(*parsed);
+  } else if (!error.empty()) {
+    return nullptr;
+  }
+  opened->pendingFacts_ = std::move(facts);
+  opened->pendingExchanges_ = std::move(exchanges);
+  return opened;
+}
+
+namespace {
+
+// The device replies behind the capture's platform, once it is made.
+void AttachPlatform(OpenedCapture& opened, std::unique_ptr<LinuxPlatform>& slot,
+                    std::unique_ptr<platform::linuxdev::ReplaySystemCalls>& calls,
+                    std::vector<platform::linuxdev::Exchange>& exchanges) {
+  LinuxPlatform* platform = slot.get();
+  calls = std::make_unique<platform::linuxdev::ReplaySystemCalls>(
+      exchanges, [platform](const std::string& p) { return platform->BelowRoot(p); });
+  platform::SetLinuxSystemCalls(platform->Devices(), calls.get());
+}
+
+}  // namespace
 
 std::unique_ptr<OpenedCapture> OpenCaptureFolder(const std::string& dir, std::string& error) {
   std::error_code ec;
@@ -752,62 +822,76 @@ std::unique_ptr<OpenedCapture> OpenCaptureFolder(const std::string& dir, std::st
     error = "is not a folder; a capture is the folder `kyvex capture` wrote";
     return nullptr;
   }
-  auto fail = [&](const std::string& file, const std::string& why) {
-    error = file.empty() ? why : file + ": " + why;
-    return nullptr;
-  };
-  const auto machine = CaptureFile(root, "machine.txt", 1 << 16, false, error);
-  if (!machine) return nullptr;
-  platform::RecordedMachineFacts facts;
-  std::size_t processors = 0;
-  std::string why;
-  if (!ParseFacts(*machine, facts, processors, why)) return fail("machine.txt", why);
-
-  const auto cpuid = CaptureFile(root, "cpuid.txt", kMaxTextFile, false, error);
-  if (!cpuid) return nullptr;
-  auto snapshot = platform::ParseCpuidDump(*cpuid, why);
-  if (!snapshot) return fail("cpuid.txt", why);
-  if (snapshot->size() != processors)
-    return fail("cpuid.txt", "holds " + std::to_string(snapshot->size()) + " processors, machine.txt names " +
-                                 std::to_string(processors));
-  facts.processors = std::move(*snapshot);
-
-  auto opened = std::unique_ptr<OpenedCapture>(new OpenedCapture);
+#ifndef __linux__
+  error = "is a capture's folder, which is shown on Linux only: a folder copied from Linux has lost the links "
+          "its files are found by. Show the capture's archive (`kyvex capture --archive FILE.tar.gz`, or the "
+          "folder packed with tar czf) instead";
+  return nullptr;
+#else
+  auto opened = OpenedCapture::Open(
+      [root](const char* name, std::uint64_t limit, bool optional, std::string& error) {
+        return CaptureFile(root, name, limit, optional, error);
+      },
+      error);
+  if (!opened) return nullptr;
   opened->dir_ = dir;
-  auto clocks = std::make_shared<TRecordedClocks>(processors);
-  if (const auto text = CaptureFile(root, "clocks.txt", kMaxTextFile, true, error)) {
-    auto parsed = ParseClocks(*text, why);
-    if (!parsed) return fail("clocks.txt", why);
-    if (parsed->size() > processors) return fail("clocks.txt", "holds more processors than machine.txt names");
-    std::copy(parsed->begin(), parsed->end(), clocks->begin());
-  } else if (!error.empty()) {
-    return nullptr;
-  }
-  opened->clocks_ = clocks;
-
-  std::vector<platform::linuxdev::Exchange> exchanges;
-  if (const auto text = CaptureFile(root, "devices.txt", kMaxTextFile, true, error)) {
-    auto parsed = platform::linuxdev::ReadExchanges(*text, why);
-    if (!parsed) return fail("devices.txt", why);
-    exchanges = std::move(*parsed);
-  } else if (!error.empty()) {
-    return nullptr;
-  }
 
   struct stat st {};
-  if (::lstat((root / "fs").c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
-    return fail("fs", "is missing or not a folder (a link is not taken)");
-  opened->platform_ = std::make_unique<LinuxPlatform>((root / "fs").string(), std::move(facts));
-  LinuxPlatform* platform = opened->platform_.get();
-  opened->calls_ = std::make_unique<platform::linuxdev::ReplaySystemCalls>(
-      exchanges, [platform](const std::string& p) { return platform->BelowRoot(p); });
-  platform::SetLinuxSystemCalls(platform->Devices(), opened->calls_.get());
+  if (::lstat((root / "fs").c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+    error = "fs: is missing or not a folder (a link is not taken)";
+    return nullptr;
+  }
+  opened->platform_ = std::make_unique<LinuxPlatform>((root / "fs").string(), std::move(opened->pendingFacts_));
+  AttachPlatform(*opened, opened->platform_, opened->calls_, opened->pendingExchanges_);
+  opened->pendingExchanges_.clear();
+  error.clear();
+  return opened;
+#endif
+}
+
+std::unique_ptr<OpenedCapture> OpenCaptureInMemory(const std::string& file, std::string& error) {
+  auto tree = ReadCaptureArchive(file, error);
+  if (!tree) return nullptr;
+  // The capture's own files are regular files at its top, as in its folder.
+  auto read = [tree, file](const char* name, std::uint64_t limit, bool optional,
+                           std::string& error) -> std::optional<std::string> {
+    const auto* node = tree->Find(name);
+    if (!node) {
+      if (!optional) error = std::string(name) + " is missing: " + file + " is not a capture";
+      return std::nullopt;
+    }
+    if (node->kind != platform::CaptureTree::Kind::File) {
+      error = std::string(name) + (node->kind == platform::CaptureTree::Kind::Link
+                                       ? " is a link; a capture holds its own files"
+                                       : " is not a regular file");
+      return std::nullopt;
+    }
+    if (node->data.size() > limit) {
+      error = std::string(name) + ": " + std::to_string(node->data.size()) + " bytes, more than such a file may hold";
+      return std::nullopt;
+    }
+    return node->data;
+  };
+  auto opened = OpenedCapture::Open(read, error);
+  if (!opened) return nullptr;
+  opened->dir_ = file;
+  const auto* fsNode = tree->Find("fs");
+  if (!fsNode || fsNode->kind != platform::CaptureTree::Kind::Folder) {
+    error = "fs: is missing or not a folder (a link is not taken)";
+    return nullptr;
+  }
+  opened->platform_ = std::make_unique<LinuxPlatform>(tree->Subtree("fs"), std::move(opened->pendingFacts_));
+  AttachPlatform(*opened, opened->platform_, opened->calls_, opened->pendingExchanges_);
+  opened->pendingExchanges_.clear();
   error.clear();
   return opened;
 }
 
 std::unique_ptr<OpenedCapture> OpenCapture(const std::string& dir, std::string& error) {
   if (!LooksLikeArchive(dir)) return OpenCaptureFolder(dir, error);
+#ifndef __linux__
+  return OpenCaptureInMemory(dir, error);
+#else
   auto unpacked = UnpackCaptureArchive(dir, error);
   if (!unpacked) return nullptr;
   auto opened = OpenCaptureFolder(unpacked->CaptureDir(), error);
@@ -818,8 +902,7 @@ std::unique_ptr<OpenedCapture> OpenCapture(const std::string& dir, std::string& 
   }
   opened->unpacked_ = std::move(unpacked);
   return opened;
+#endif
 }
 
 }  // namespace kyvex::capture
-
-#endif  // __linux__

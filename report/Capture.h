@@ -5,9 +5,9 @@
 // (kCaptureReadme).
 #pragma once
 
-#ifdef __linux__
-
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -31,12 +31,14 @@ struct CaptureSummary {
   std::vector<std::string> notes;  // what could not be recorded
 };
 
+#ifdef __linux__
 // Records `machine` (LinuxPlatform("/") for the running machine; a fixture tree in tests),
 // whose devices answer through `devices`, into `dir`, which must not exist or be empty.
 // False, with the reason in `error`, when the folder cannot be written.
 bool CaptureMachine(platform::LinuxPlatform& machine, platform::linuxdev::SystemCalls& devices,
                     const std::string& dir, const CaptureOptions& options, CaptureSummary& summary,
                     std::string& error);
+#endif
 
 // A capture opened for answering: its platform (make it current with ScopedPlatform), the
 // device replies behind it and its processors' clocks (UseRecordedClocks).
@@ -52,7 +54,17 @@ class OpenedCapture {
  private:
   friend std::unique_ptr<OpenedCapture> OpenCapture(const std::string& dir, std::string& error);
   friend std::unique_ptr<OpenedCapture> OpenCaptureFolder(const std::string& dir, std::string& error);
+  friend std::unique_ptr<OpenedCapture> OpenCaptureInMemory(const std::string& file, std::string& error);
+  using FileReader = std::function<std::optional<std::string>(const char* name, std::uint64_t limit, bool optional,
+                                                              std::string& error)>;
+  static std::unique_ptr<OpenedCapture> Open(const FileReader& read, std::string& error);
+#ifdef __linux__
   std::unique_ptr<UnpackedArchive> unpacked_;  // first: removed after everything that reads it
+#endif
+  FileReader read_;  // the capture's own files (report.txt, ...)
+  // Read, and waiting for the platform that answers from them.
+  platform::RecordedMachineFacts pendingFacts_;
+  std::vector<platform::linuxdev::Exchange> pendingExchanges_;
   std::string dir_;
   std::unique_ptr<platform::linuxdev::ReplaySystemCalls> calls_;
   std::unique_ptr<platform::LinuxPlatform> platform_;
@@ -60,8 +72,12 @@ class OpenedCapture {
 };
 
 // Nothing, with the reason in `error`, for a folder that is not a readable capture. An
-// archive (WriteCaptureArchive) is unpacked into a private folder, removed with the result.
+// archive (WriteCaptureArchive) is unpacked into a private folder, removed with the result,
+// on Linux; on Windows it is read into memory, and a folder is refused: a capture's folder
+// copied there has lost the links its files are found by.
 std::unique_ptr<OpenedCapture> OpenCapture(const std::string& dir, std::string& error);
+// An archive read into memory (ReadCaptureArchive) and answered from there, on every system.
+std::unique_ptr<OpenedCapture> OpenCaptureInMemory(const std::string& file, std::string& error);
 
 // Replaces every serial number and UUID of the blobs given (files, replies, reports) by its
 // placeholder; answers how many distinct values were replaced. Exposed for tests.
@@ -83,5 +99,3 @@ struct Masker {
 };
 
 }  // namespace kyvex::capture
-
-#endif  // __linux__

@@ -1,7 +1,5 @@
 #include "report/CaptureArchive.h"
 
-#ifdef __linux__
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -15,6 +13,8 @@
 #include <fstream>
 #include <set>
 #include <vector>
+
+#include "platform/linux/CaptureTree.h"
 
 namespace kyvex::capture {
 
@@ -31,6 +31,7 @@ constexpr std::size_t kMaxName = 4096;
 constexpr std::uint64_t kMaxUnpacked = 2 * kMaxArchiveTotal;
 
 // --- Writing ------------------------------------------------------------------------------
+#ifdef __linux__
 
 void PutOctal(char* field, std::size_t width, std::uint64_t value) {
   // width - 1 digits and a NUL, as ustar has it.
@@ -127,6 +128,7 @@ std::string ReadWhole(const fs::path& p, bool& ok) {
   ok = static_cast<bool>(f) || f.eof();
   return s;
 }
+#endif  // __linux__
 
 // --- Reading ------------------------------------------------------------------------------
 
@@ -261,9 +263,12 @@ struct GzCloser {
   }
 };
 
+// Unpacks into a folder on the disk, or into a tree in memory (`tree`): both are checked
+// alike, entry by entry and link by link.
 class Unpacker {
  public:
   Unpacker(GzSource& in, std::string root) : in_(in), root_(std::move(root)) {}
+  Unpacker(GzSource& in, platform::CaptureTree& tree) : in_(in), tree_(&tree) {}
 
   bool Run(std::string& error) {
     std::string longName, longLink, paxPath, paxLink;
@@ -403,6 +408,10 @@ class Unpacker {
   // The folders of `rel` (all of it, or all but its last part), made where missing. None of
   // them may be anything but a real folder: a link on the way could lead the write outside.
   bool MakeFolders(const std::string& rel, bool whole, std::string& why) {
+    if (tree_) return !whole || tree_->AddFolder(rel, why);
+#ifndef __linux__
+    return false;
+#else
     std::size_t at = 0;
     for (;;) {
       const std::size_t slash = rel.find('/', at);
@@ -422,9 +431,18 @@ class Unpacker {
       if (slash == std::string::npos) return true;
       at = slash + 1;
     }
+#endif
   }
 
   bool WriteFile(const std::string& rel, std::uint64_t size, std::string& why) {
+    if (tree_) {
+      std::string data(static_cast<std::size_t>(size), '\0');
+      if (!in_.Read(data.data(), data.size(), why) || !Skip(0, why, size)) return false;
+      return tree_->AddFile(rel, std::move(data), why);
+    }
+#ifndef __linux__
+    return false;
+#else
     const int fd = ::open(Host(rel).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) {
       why = errno == EEXIST ? "appears twice in the archive" : "cannot be unpacked (" + std::string(std::strerror(errno)) + ")";
@@ -454,6 +472,7 @@ class Unpacker {
       ok = false;
     }
     return ok && Skip(0, why, size);
+#endif
   }
 
   bool Link(const std::string& rel, const std::string& target, std::string& why) {
@@ -466,6 +485,10 @@ class Unpacker {
       why = "is a link leading out of the archive's folder (\"" + target + "\")";
       return false;
     }
+    if (tree_) return tree_->AddLink(rel, target, why);
+#ifndef __linux__
+    return false;
+#else
     if (!MakeFolders(rel, false, why)) return false;
     if (::symlink(target.c_str(), Host(rel).c_str()) != 0) {
       why = errno == EEXIST ? "appears twice in the archive" : "cannot be unpacked (" + std::string(std::strerror(errno)) + ")";
@@ -473,12 +496,23 @@ class Unpacker {
     }
     links_.push_back(rel);
     return true;
+#endif
   }
 
   // Each link taken alone stays inside; links through links can still climb out, which only
   // following them on the disk shows. Every step is followed, a dangling end too, and none
   // may leave the folder.
   bool CheckLinks(std::string& error) {
+    if (tree_) {
+      std::string why;
+      if (const auto bad = tree_->FirstBadLink(why)) {
+        error = "entry \"" + *bad + "\" is a link " + (why == "leading out of the archive's folder"
+                                                            ? std::string("leading out of the archive's folder through other links")
+                                                            : why);
+        return false;
+      }
+      return true;
+    }
     std::error_code ec;
     const fs::path top = fs::canonical(root_, ec);
     if (ec) {
@@ -528,11 +562,13 @@ class Unpacker {
 
   GzSource& in_;
   std::string root_;
+  platform::CaptureTree* tree_ = nullptr;
   std::vector<std::string> links_;
 };
 
 }  // namespace
 
+#ifdef __linux__
 bool WriteCaptureArchive(const std::string& dir, const std::string& file, std::string& error) {
   std::error_code ec;
   if (fs::exists(fs::symlink_status(file, ec))) {
@@ -651,6 +687,47 @@ std::unique_ptr<UnpackedArchive> UnpackCaptureArchive(const std::string& file, s
   error = "holds no capture: no machine.txt at its top or in its one folder";
   return nullptr;
 }
+#endif  // __linux__
+
+std::shared_ptr<const platform::CaptureTree> ReadCaptureArchive(const std::string& file, std::string& error) {
+  std::error_code ec;
+  const auto st = fs::status(file, ec);
+  if (ec || !fs::exists(st)) {
+    error = ec ? ec.message() : "no such file";
+    return nullptr;
+  }
+  if (!fs::is_regular_file(st)) {
+    error = "is neither a capture's folder nor an archive file";
+    return nullptr;
+  }
+  std::unique_ptr<gzFile_s, GzCloser> in(gzopen(file.c_str(), "rb"));
+  if (!in) {
+    error = "cannot be read (" + std::string(std::strerror(errno)) + ")";
+    return nullptr;
+  }
+  platform::CaptureTree tree;
+  GzSource source(in.get());
+  Unpacker unpacker(source, tree);
+  std::string why;
+  if (!unpacker.Run(why)) {
+    error = why;
+    return nullptr;
+  }
+  // The capture lies at the top or in the archive's one folder.
+  auto isFile = [&](const std::string& rel) {
+    const auto* n = tree.Find(rel);
+    return n && n->kind == platform::CaptureTree::Kind::File;
+  };
+  if (isFile("machine.txt")) return tree.Subtree("");
+  const auto tops = tree.List("");
+  if (tops.size() == 1) {
+    const auto* top = tree.Find(tops[0]);
+    if (top && top->kind == platform::CaptureTree::Kind::Folder && isFile(tops[0] + "/machine.txt"))
+      return tree.Subtree(tops[0]);
+  }
+  error = "holds no capture: no machine.txt at its top or in its one folder";
+  return nullptr;
+}
 
 bool LooksLikeArchive(const std::string& path) {
   std::error_code ec;
@@ -662,5 +739,3 @@ bool LooksLikeArchive(const std::string& path) {
 }
 
 }  // namespace kyvex::capture
-
-#endif  // __linux__

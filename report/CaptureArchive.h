@@ -4,11 +4,13 @@
 // folder that goes away with the unpacked archive.
 #pragma once
 
-#ifdef __linux__
-
 #include <cstdint>
 #include <memory>
 #include <string>
+
+namespace kyvex::platform {
+class CaptureTree;
+}
 
 namespace kyvex::capture {
 
@@ -17,6 +19,7 @@ constexpr std::uint64_t kMaxArchiveEntry = 64u << 20;        // one file
 constexpr std::uint64_t kMaxArchiveTotal = 1024ull << 20;    // all files together
 constexpr std::uint64_t kMaxArchiveEntries = 500000;
 
+#ifdef __linux__
 // Writes the folder `dir` into the new file `file` (gzip'd tar), its entries below one folder
 // named after the file ("host.tar.gz" holds "host/..."). The file is written beside and
 // renamed into place, so that a failed write leaves nothing behind. False, with the reason in
@@ -56,11 +59,15 @@ class UnpackedArchive {
 // unpacked into (absolute names, "..", links leading out, hard links, device nodes), an
 // entry larger than the limits above, or data that ends early.
 std::unique_ptr<UnpackedArchive> UnpackCaptureArchive(const std::string& file, std::string& error);
+#endif  // __linux__
+
+// The archive read into memory, links kept as links, with the same checks as
+// UnpackCaptureArchive makes: the capture's folder (the archive's top, or its one folder) as a
+// tree of its own. Nothing, with the reason in `error`, where unpacking it would be refused.
+std::shared_ptr<const platform::CaptureTree> ReadCaptureArchive(const std::string& file, std::string& error);
 
 // Whether `path` names an archive rather than a capture's folder: an existing file that is
 // not a folder, or a name ending as such archives do.
 bool LooksLikeArchive(const std::string& path);
 
 }  // namespace kyvex::capture
-
-#endif  // __linux__

@@ -18,7 +18,7 @@ test_pkgs=(
   xvfb xauth x11-apps x11-utils imagemagick
   python3-olefile cpuid dmidecode
   clang libclang-rt-14-dev
-  g++-mingw-w64-i686 mingw-w64-i686-dev g++-mingw-w64-x86-64 mingw-w64-x86-64-dev
+  g++-mingw-w64-i686 mingw-w64-i686-dev g++-mingw-w64-x86-64 mingw-w64-x86-64-dev libz-mingw-w64-dev
   wine wine64 wine32:i386
   fdisk dpkg-dev unzip desktop-file-utils man-db
 )

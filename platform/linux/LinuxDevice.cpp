@@ -14,13 +14,10 @@
 // changes a device is passed on. A request Linux cannot answer fails, as it would on Windows.
 #include <dirent.h>
 #include <fcntl.h>
-#include <linux/fs.h>
-#include <linux/hdreg.h>
-#include <linux/nvme_ioctl.h>
-#include <sys/ioctl.h>
-#include <sys/stat.h>
+#ifdef __linux__
 #include <sys/sysmacros.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -62,13 +59,13 @@ std::uint32_t ErrorOfErrno(int e) {
     case ENXIO:
     case ENODEV:
       return kErrorFileNotFound;
-    case ENOMEDIUM:
+    case linuxdev::kKernelENOMEDIUM:
       return kErrorNotReady;
     case EBUSY:
       return kErrorSharingViolation;
     case ENOTTY:
     case EINVAL:
-    case EOPNOTSUPP:
+    case linuxdev::kKernelEOPNOTSUPP:
       return kErrorInvalidFunction;
     default:
       return kErrorIoDevice;
@@ -337,20 +334,12 @@ class LinuxDevice : public DeviceApi {
   }
 
   std::vector<std::string> ListDir(const std::string& path) const {
-    std::vector<std::string> names;
-    std::error_code ec;
-    const std::string host = owner_.ListingPathOf(path);
-    if (host.empty()) return names;
-    for (const auto& e : fs::directory_iterator(host, ec)) names.push_back(e.path().filename().string());
+    std::vector<std::string> names = owner_.ListFolder(path);
     std::sort(names.begin(), names.end());
     return names;
   }
 
-  bool Exists(const std::string& path) const {
-    std::error_code ec;
-    const std::string host = owner_.PathOf(path);
-    return !host.empty() && fs::exists(host, ec);
-  }
+  bool Exists(const std::string& path) const { return owner_.Exists(path); }
 
   std::string Read(const std::string& path) const { return StripNewline(owner_.ReadTextFile(path)); }
 
@@ -366,13 +355,7 @@ class LinuxDevice : public DeviceApi {
 
   // The real directory behind a sysfs link, as a path below the root (what the bus and the
   // hot-plug tests look at must not be the root folder's own name).
-  std::string Real(const std::string& path) const {
-    const std::string host = owner_.PathOf(path);
-    if (host.empty()) return {};
-    std::error_code ec;
-    const fs::path p = fs::canonical(host, ec);
-    return ec ? std::string() : owner_.BelowRoot(p.string());
-  }
+  std::string Real(const std::string& path) const { return owner_.RealPath(path); }
 
   bool IsPartition(const std::string& name) const {
     const std::string dir = BlockDir(name);
@@ -435,14 +418,23 @@ class LinuxDevice : public DeviceApi {
     std::error_code ec;
     const std::string host = owner_.PathOf(source);
     if (host.empty()) return {};
+    if (owner_.InMemory()) {
+      // A captured node is an empty file: the name is all there is to go by.
+      if (const std::string real = owner_.RealPath(source); !real.empty()) name = fs::path(real).filename().string();
+      return BlockDir(name).empty() ? std::string() : name;
+    }
     const fs::path real = fs::canonical(host, ec);
     if (!ec) name = real.filename().string();
     if (!BlockDir(name).empty()) return name;
+#ifndef __linux__
+    return {};
+#else
     struct stat st{};
     if (stat(host.c_str(), &st) != 0 || !S_ISBLK(st.st_mode)) return {};
     const std::string link = "/sys/dev/block/" + std::to_string(major(st.st_rdev)) + ":" + std::to_string(minor(st.st_rdev));
     const std::string dir = Real(link);
     return dir.empty() ? std::string() : fs::path(dir).filename().string();
+#endif
   }
 
   static std::string Unescape(const std::string& s) {
@@ -1035,7 +1027,7 @@ class LinuxDevice : public DeviceApi {
     auto read = [fd, sys = d.sys](std::uint64_t offset, std::uint32_t size, std::uint8_t* out) {
       std::uint32_t done = 0;
       while (done < size) {
-        const ssize_t n = sys->Pread(fd, out + done, size - done, static_cast<off_t>(offset + done));
+        const ssize_t n = sys->Pread(fd, out + done, size - done, static_cast<std::int64_t>(offset + done));
         if (n <= 0) return false;
         done += static_cast<std::uint32_t>(n);
       }
@@ -1085,13 +1077,38 @@ std::unique_ptr<DeviceApi> MakeLinuxDeviceApi(LinuxPlatform& owner) { return std
 
 namespace linuxdev {
 
+#ifdef __linux__
 int SystemCalls::Open(const std::string& path, int flags) { return ::open(path.c_str(), flags); }
 int SystemCalls::Close(int fd) { return ::close(fd); }
 int SystemCalls::Ioctl(int fd, unsigned long request, void* argument) { return ::ioctl(fd, request, argument); }
-ssize_t SystemCalls::Pread(int fd, void* buffer, std::size_t size, off_t offset) {
+ssize_t SystemCalls::Pread(int fd, void* buffer, std::size_t size, std::int64_t offset) {
   return ::pread(fd, buffer, size, offset);
 }
 int SystemCalls::Fstat(int fd, struct stat* st) { return ::fstat(fd, st); }
+#else
+// Where this layer only replays captures there is no kernel below it: every device node is
+// missing, as it is on a machine without the device.
+int SystemCalls::Open(const std::string&, int) {
+  errno = ENOENT;
+  return -1;
+}
+int SystemCalls::Close(int) {
+  errno = EBADF;
+  return -1;
+}
+int SystemCalls::Ioctl(int, unsigned long, void*) {
+  errno = EBADF;
+  return -1;
+}
+ssize_t SystemCalls::Pread(int, void*, std::size_t, std::int64_t) {
+  errno = EBADF;
+  return -1;
+}
+int SystemCalls::Fstat(int, struct stat*) {
+  errno = EBADF;
+  return -1;
+}
+#endif
 
 SystemCalls& KernelSystemCalls() {
   static SystemCalls kernel;

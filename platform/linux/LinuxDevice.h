@@ -3,15 +3,13 @@
 // reader that answers the drive-layout request.
 #pragma once
 
-#include <sys/stat.h>
-#include <sys/types.h>
-
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "platform/DeviceApi.h"
+#include "platform/linux/KernelAbi.h"
 
 namespace kyvex::platform {
 
@@ -40,7 +38,9 @@ class SystemCalls {
   virtual int Open(const std::string& path, int flags);
   virtual int Close(int fd);
   virtual int Ioctl(int fd, unsigned long request, void* argument);
-  virtual ssize_t Pread(int fd, void* buffer, std::size_t size, off_t offset);
+  // The offset is 64 bits wide on every build: a disk's last sectors lie past what a 32-bit
+  // off_t reaches.
+  virtual ssize_t Pread(int fd, void* buffer, std::size_t size, std::int64_t offset);
   // fstat(2): whether the node is an image file standing in for a disk.
   virtual int Fstat(int fd, struct stat* st);
 };

@@ -1,16 +1,11 @@
 #include "platform/linux/LinuxDeviceCapture.h"
 
-#include <linux/fs.h>
-#include <linux/hdreg.h>
-#include <linux/nvme_ioctl.h>
-#include <scsi/sg.h>
-#include <sys/ioctl.h>
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <sstream>
+
+#include "platform/linux/KernelAbi.h"
 
 namespace kyvex::platform::linuxdev {
 
@@ -65,7 +60,7 @@ std::optional<std::size_t> LegacyArgumentSize(unsigned long request) {
     case BLKGETSIZE:
     case BLKRAGET:
     case BLKFRAGET:
-      return sizeof(long);
+      return sizeof(KernelLong);
     default:
       return std::nullopt;
   }
@@ -489,7 +484,7 @@ int RecordingSystemCalls::Ioctl(int fd, unsigned long request, void* argument) {
   return r;
 }
 
-ssize_t RecordingSystemCalls::Pread(int fd, void* buffer, std::size_t size, off_t offset) {
+ssize_t RecordingSystemCalls::Pread(int fd, void* buffer, std::size_t size, std::int64_t offset) {
   const ssize_t n = inner_.Pread(fd, buffer, size, offset);
   const int err = errno;
   Exchange e;
@@ -611,7 +606,7 @@ int ReplaySystemCalls::Ioctl(int fd, unsigned long request, void* argument) {
   return static_cast<int>(e->result);
 }
 
-ssize_t ReplaySystemCalls::Pread(int fd, void* buffer, std::size_t size, off_t offset) {
+ssize_t ReplaySystemCalls::Pread(int fd, void* buffer, std::size_t size, std::int64_t offset) {
   auto it = fds_.find(fd);
   if (it == fds_.end()) {
     errno = EBADF;
@@ -653,7 +648,7 @@ int ReplaySystemCalls::Fstat(int fd, struct stat* st) {
   }
   *st = {};
   st->st_mode = static_cast<mode_t>(NumberOf(e->reply, "mode"));
-  st->st_size = static_cast<off_t>(NumberOf(e->reply, "size"));
+  st->st_size = static_cast<decltype(st->st_size)>(NumberOf(e->reply, "size"));
   st->st_rdev = static_cast<dev_t>(NumberOf(e->reply, "rdev"));
   return 0;
 }

@@ -73,7 +73,7 @@ class RecordingSystemCalls : public SystemCalls {
   int Open(const std::string& path, int flags) override;
   int Close(int fd) override;
   int Ioctl(int fd, unsigned long request, void* argument) override;
-  ssize_t Pread(int fd, void* buffer, std::size_t size, off_t offset) override;
+  ssize_t Pread(int fd, void* buffer, std::size_t size, std::int64_t offset) override;
   int Fstat(int fd, struct stat* st) override;
 
   const std::vector<Exchange>& Exchanges() const { return exchanges_; }
@@ -99,7 +99,7 @@ class ReplaySystemCalls : public SystemCalls {
   int Open(const std::string& path, int flags) override;
   int Close(int fd) override;
   int Ioctl(int fd, unsigned long request, void* argument) override;
-  ssize_t Pread(int fd, void* buffer, std::size_t size, off_t offset) override;
+  ssize_t Pread(int fd, void* buffer, std::size_t size, std::int64_t offset) override;
   int Fstat(int fd, struct stat* st) override;
 
   // The calls the capture holds no reply to, each once.

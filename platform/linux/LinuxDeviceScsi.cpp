@@ -1,9 +1,5 @@
 #include "platform/linux/LinuxDeviceScsi.h"
 
-#include <linux/hdreg.h>
-#include <scsi/sg.h>
-#include <sys/ioctl.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -25,9 +21,9 @@ std::uint32_t ErrorOfErrno(int e) {
       return kErrorAccessDenied;
     case ENOTTY:
     case EINVAL:
-    case EOPNOTSUPP:
+    case linuxdev::kKernelEOPNOTSUPP:
       return devio::kErrorInvalidFunction;
-    case ENOMEDIUM:
+    case linuxdev::kKernelENOMEDIUM:
       return devio::kErrorNotReady;
     default:
       return devio::kErrorIoDevice;

@@ -9,6 +9,9 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#ifndef __linux__
+#include <direct.h>
+#endif
 
 #include <cerrno>
 #include <cstdlib>
@@ -56,7 +59,11 @@ class LinuxFirmware : public FirmwareApi {
 
   MemoryGranularity GetSystemInfo() override {
     MemoryGranularity g;
+#ifdef __linux__
     const long page = sysconf(_SC_PAGESIZE);
+#else
+    const long page = owner_.Recorded() ? static_cast<long>(owner_.Recorded()->pageSize) : 0;
+#endif
     g.dwPageSize = page > 0 ? static_cast<std::uint32_t>(page) : 4096;
     g.dwAllocationGranularity = g.dwPageSize;
     return g;
@@ -67,11 +74,15 @@ class LinuxFirmware : public FirmwareApi {
     if (!text::EqualsIgnoreAsciiCase(objectName, "\\Device\\PhysicalMemory")) return kStatusObjectNameNotFound;
     // A captured machine's memory was not captured; its tables are in the files.
     if (owner_.IsRecorded()) return kStatusObjectNameNotFound;
+#ifndef __linux__
+    return kStatusObjectNameNotFound;
+#else
     const int fd = ::open(owner_.PathOf("/dev/mem").c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return errno == ENOENT ? kStatusObjectNameNotFound : kStatusAccessDenied;
     section = nextHandle_++;
     sections_[section] = fd;
     return kStatusSuccess;
+#endif
   }
 
   std::uint32_t NtClose(void*, Handle handle) override {
@@ -91,6 +102,10 @@ class LinuxFirmware : public FirmwareApi {
     std::vector<std::uint8_t> view(bytes ? bytes : 1);
     const auto offset = static_cast<off_t>((static_cast<std::uint64_t>(offsetHigh) << 32) | offsetLow);
     std::size_t done = 0;
+#ifndef __linux__
+    (void)offset, (void)done;
+    return nullptr;
+#else
     while (done < bytes) {
       const ssize_t n = ::pread(it->second, view.data() + done, bytes - done, offset + static_cast<off_t>(done));
       if (n <= 0) {
@@ -99,6 +114,7 @@ class LinuxFirmware : public FirmwareApi {
       }
       done += static_cast<std::size_t>(n);
     }
+#endif
     const std::uint8_t* p = view.data();
     views_[p] = std::move(view);
     return p;
@@ -124,7 +140,11 @@ class LinuxFirmware : public FirmwareApi {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
   }
+#ifdef __linux__
   bool CreateDirectory(const std::string& path) override { return ::mkdir(path.c_str(), 0700) == 0; }
+#else
+  bool CreateDirectory(const std::string& path) override { return ::_mkdir(path.c_str()) == 0; }
+#endif
   bool RemoveDirectory(const std::string& path) override { return ::rmdir(path.c_str()) == 0; }
   bool DeleteFile(const std::string& path) override { return ::unlink(path.c_str()) == 0; }
 

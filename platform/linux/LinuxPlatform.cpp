@@ -1,9 +1,11 @@
 #include "platform/linux/LinuxPlatform.h"
 
+#ifdef __linux__
 #include <dlfcn.h>
 #include <pwd.h>
 #include <sys/utsname.h>
 #include <unistd.h>
+#endif
 
 #include <climits>
 #include <ctime>
@@ -20,10 +22,12 @@
 
 namespace kyvex::platform {
 
+#ifdef __linux__
 Platform& NativeInstance() {
   static LinuxPlatform instance;
   return instance;
 }
+#endif
 
 namespace {
 thread_local std::uint32_t t_lastError = 0;
@@ -128,7 +132,32 @@ LinuxPlatform::LinuxPlatform(std::string root, RecordedMachineFacts facts) : roo
   devices_ = MakeLinuxDeviceApi(*this);
 }
 
+LinuxPlatform::LinuxPlatform(std::shared_ptr<const CaptureTree> files, RecordedMachineFacts facts)
+    : root_("(in memory)"), canonicalRoot_(root_), tree_(std::move(files)) {
+  recorded_ = std::make_shared<const RecordedMachineFacts>(std::move(facts));
+  processor_ = MakeLinuxProcessorApi(*this);
+  firmware_ = MakeLinuxFirmwareApi(*this);
+  devices_ = MakeLinuxDeviceApi(*this);
+}
+
 LinuxPlatform::~LinuxPlatform() = default;
+
+std::optional<std::string> LinuxPlatform::InTree(const std::string& path) const {
+  const CaptureTree::Resolved r = tree_->Resolve(path);
+  switch (r.outcome) {
+    case CaptureTree::Outcome::Found: return r.path;
+    case CaptureTree::Outcome::Missing:
+      if (r.path.empty()) return std::nullopt;
+      return r.path;
+    case CaptureTree::Outcome::LeadsOut:
+      Note(path + ": leads out of the captured machine's folder; not read");
+      return std::nullopt;
+    case CaptureTree::Outcome::Loop:
+      Note(path + ": cannot be resolved (a loop of links)");
+      return std::nullopt;
+  }
+  return std::nullopt;
+}
 
 void LinuxPlatform::Note(const std::string& problem) const {
   std::lock_guard<std::mutex> lock(problemsMutex_);
@@ -158,6 +187,8 @@ std::string LinuxPlatform::Confined(const std::string& relative, const std::stri
 }
 
 std::string LinuxPlatform::BelowRoot(const std::string& hostPath) const {
+  // In memory, the paths handed out are the paths below the root already.
+  if (tree_) return !hostPath.empty() && hostPath[0] == '/' ? hostPath : std::string();
   if (root_ == "/" && !recorded_) return hostPath;
   // Resolved paths start with the resolved root; a root reached through a link (a /tmp that
   // is one) is also taken as given.
@@ -173,6 +204,10 @@ std::string LinuxPlatform::BelowRoot(const std::string& hostPath) const {
 
 std::string LinuxPlatform::ListingPathOf(const std::string& path) const {
   if (observer_) observer_(path, true);
+  if (tree_) {
+    const auto resolved = InTree(path);
+    return resolved ? "/" + *resolved : std::string();
+  }
   std::string r = root_;
   if (r == "/") return path;
   if (r.back() == '/') r.pop_back();
@@ -186,6 +221,10 @@ DeviceApi& LinuxPlatform::Devices() { return *devices_; }
 
 std::string LinuxPlatform::PathOf(const std::string& path) const {
   if (observer_) observer_(path, false);
+  if (tree_) {
+    const auto resolved = InTree(path);
+    return resolved ? "/" + *resolved : std::string();
+  }
   if (root_ == "/") return path;
   std::string r = root_;
   if (r.back() == '/') r.pop_back();
@@ -196,6 +235,16 @@ std::string LinuxPlatform::PathOf(const std::string& path) const {
 std::string LinuxPlatform::ReadTextFile(const std::string& path) const {
   const std::string host = PathOf(path);
   if (host.empty()) return {};
+  if (tree_) {
+    const CaptureTree::Node* node = tree_->Find(host.substr(1));
+    if (!node || node->kind != CaptureTree::Kind::File) return {};
+    if (node->data.size() > kMaxRecordedFile) {
+      Note(path + ": " + std::to_string(node->data.size()) + " bytes, more than a captured file may hold (" +
+           std::to_string(kMaxRecordedFile >> 20) + " MiB); not read");
+      return {};
+    }
+    return node->data;
+  }
   if (recorded_) {
     // A pipe would block the reading, a device would be this machine's: a captured machine
     // holds regular files only, each far below the limit.
@@ -221,6 +270,33 @@ std::string LinuxPlatform::ReadTextFile(const std::string& path) const {
   return ss.str();
 }
 
+std::vector<std::string> LinuxPlatform::ListFolder(const std::string& path) const {
+  std::vector<std::string> names;
+  const std::string host = ListingPathOf(path);
+  if (host.empty()) return names;
+  if (tree_) return tree_->List(host.substr(1));
+  std::error_code ec;
+  for (const auto& e : std::filesystem::directory_iterator(host, ec)) names.push_back(e.path().filename().string());
+  return names;
+}
+
+bool LinuxPlatform::Exists(const std::string& path) const {
+  const std::string host = PathOf(path);
+  if (host.empty()) return false;
+  if (tree_) return tree_->Find(host.substr(1)) != nullptr;
+  std::error_code ec;
+  return std::filesystem::exists(host, ec);
+}
+
+std::string LinuxPlatform::RealPath(const std::string& path) const {
+  const std::string host = PathOf(path);
+  if (host.empty()) return {};
+  if (tree_) return tree_->Find(host.substr(1)) ? host : std::string();
+  std::error_code ec;
+  const std::filesystem::path p = std::filesystem::canonical(host, ec);
+  return ec ? std::string() : BelowRoot(p.string());
+}
+
 void LinuxPlatform::SetLastError(std::uint32_t e) { t_lastError = e; }
 std::uint32_t LinuxPlatform::GetLastError() { return t_lastError; }
 
@@ -228,10 +304,12 @@ bool LinuxPlatform::GetVersionEx(OSVersionInfo& info, bool extended) {
   info = OSVersionInfo{};
   info.dwPlatformId = kPlatformLinux;
   std::string release = text::Trim(ReadTextFile("/proc/sys/kernel/osrelease"));
+#ifdef __linux__
   if (release.empty() && root_ == "/") {
     utsname u{};
     if (uname(&u) == 0) release = u.release;
   }
+#endif
   // "6.1.0-27-amd64" -> 6, 1, 0; a missing part reads 0.
   std::size_t pos = 0;
   info.dwMajorVersion = LeadingNumber(release, pos);
@@ -244,9 +322,14 @@ bool LinuxPlatform::GetVersionEx(OSVersionInfo& info, bool extended) {
 
 SystemTime LinuxPlatform::GetLocalTime() {
   timespec ts{};
-  clock_gettime(CLOCK_REALTIME, &ts);
   tm local{};
+#ifdef __linux__
+  clock_gettime(CLOCK_REALTIME, &ts);
   localtime_r(&ts.tv_sec, &local);
+#else
+  const std::time_t now = std::time(nullptr);
+  localtime_s(&local, &now);
+#endif
   SystemTime t;
   t.wYear = static_cast<std::uint16_t>(local.tm_year + 1900);
   t.wMonth = static_cast<std::uint16_t>(local.tm_mon + 1);
@@ -371,10 +454,12 @@ std::optional<RegistryValue> LinuxPlatform::RegQueryValue(RegRoot root, const st
 
 std::optional<std::string> LinuxPlatform::GetComputerName() {
   std::string name = text::Trim(ReadTextFile("/proc/sys/kernel/hostname"));
+#ifdef __linux__
   if (name.empty() && root_ == "/") {
     char buf[256] = {};
     if (gethostname(buf, sizeof buf - 1) == 0) name = buf;
   }
+#endif
   if (name.empty()) {
     SetLastError(kErrorFileNotFound);
     return std::nullopt;
@@ -390,6 +475,7 @@ std::optional<std::string> LinuxPlatform::GetUserName() {
     SetLastError(kErrorFileNotFound);
     return std::nullopt;
   }
+#ifdef __linux__
   const uid_t uid = geteuid();
   long size = sysconf(_SC_GETPW_R_SIZE_MAX);
   std::vector<char> buf(static_cast<std::size_t>(size > 0 ? size : 16384));
@@ -397,6 +483,7 @@ std::optional<std::string> LinuxPlatform::GetUserName() {
   passwd* result = nullptr;
   if (getpwuid_r(uid, &pw, buf.data(), buf.size(), &result) == 0 && result && result->pw_name)
     return std::string(result->pw_name);
+#endif
   SetLastError(kErrorFileNotFound);
   return std::nullopt;
 }
@@ -419,7 +506,12 @@ std::optional<std::vector<std::vector<std::uint8_t>>> LinuxPlatform::GetTokenGro
     return std::nullopt;
   }
   std::vector<std::vector<std::uint8_t>> sids{SidEveryone(), SidUsers()};
-  if (recorded_ ? recorded_->admin : geteuid() == 0) sids.push_back(SidAdministrators());
+#ifdef __linux__
+  const bool admin = recorded_ ? recorded_->admin : geteuid() == 0;
+#else
+  const bool admin = recorded_ && recorded_->admin;
+#endif
+  if (admin) sids.push_back(SidAdministrators());
   return sids;
 }
 
@@ -437,6 +529,9 @@ bool LinuxPlatform::RecordedVirtualPcCall(X86Registers& regs) const {
 
 bool LinuxPlatform::CloseHandle(Handle h) { return h == kProcessToken; }
 
+// A build that only replays captures has no Linux libraries: nothing loads, as on a captured
+// Linux machine no Windows library does.
+#ifdef __linux__
 Handle LinuxPlatform::GetModuleHandle(const std::string& name) {
   void* h = dlopen(name.c_str(), RTLD_LAZY | RTLD_NOLOAD);
   if (!h) return kInvalidHandle;
@@ -464,6 +559,16 @@ std::string LinuxPlatform::GetModuleFileName() {
   const ssize_t n = readlink("/proc/self/exe", buf, PATH_MAX);
   return n > 0 ? std::string(buf, static_cast<std::size_t>(n)) : std::string();
 }
+#else
+Handle LinuxPlatform::GetModuleHandle(const std::string&) { return kInvalidHandle; }
+Handle LinuxPlatform::LoadLibrary(const std::string&) {
+  SetLastError(kErrorFileNotFound);
+  return 0;
+}
+void* LinuxPlatform::GetProcAddress(Handle, const std::string&) { return nullptr; }
+bool LinuxPlatform::FreeLibrary(Handle) { return false; }
+std::string LinuxPlatform::GetModuleFileName() { return {}; }
+#endif
 
 std::uint32_t LinuxPlatform::GetFileVersionInfoSize(const std::string& path) {
   auto block = ReadElfSection(path, kElfVersionSection);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/CpuidSnapshot.h"
+#include "platform/linux/CaptureTree.h"
 #include "platform/Platform.h"
 
 namespace kyvex::platform {
@@ -34,6 +35,10 @@ class LinuxPlatform : public Platform {
   explicit LinuxPlatform(std::string root = "/");
   // A captured machine: `root` holds its files.
   LinuxPlatform(std::string root, RecordedMachineFacts facts);
+  // A captured machine whose files are held in memory (its archive read where its folder
+  // could not keep its links): `files` is its fs/ folder. Paths then name places in the tree,
+  // "/" its top.
+  LinuxPlatform(std::shared_ptr<const CaptureTree> files, RecordedMachineFacts facts);
   ~LinuxPlatform() override;
 
   ProcessorApi& Processor() override;
@@ -53,6 +58,14 @@ class LinuxPlatform : public Platform {
   // The whole contents of a file below the root; empty when it cannot be read. For a captured
   // machine only regular files of reasonable size are read; anything else is noted.
   std::string ReadTextFile(const std::string& path) const;
+  // The names in the folder `path` below the root (unsorted), whether `path` is there (links
+  // followed), and the path below the root it names with every link resolved ("" when it is
+  // not there or leads out).
+  std::vector<std::string> ListFolder(const std::string& path) const;
+  bool Exists(const std::string& path) const;
+  std::string RealPath(const std::string& path) const;
+  // Whether the files are held in memory (CaptureTree) rather than in a folder.
+  bool InMemory() const { return tree_ != nullptr; }
 
   // Every path below the root this layer reaches for, with whether the folder's entries were
   // listed. Set while nothing else uses the platform.
@@ -117,6 +130,9 @@ class LinuxPlatform : public Platform {
   std::string root_;
   std::string canonicalRoot_;  // captured machines: the root with its links resolved
   std::shared_ptr<const RecordedMachineFacts> recorded_;
+  std::shared_ptr<const CaptureTree> tree_;
+  // A path resolved in the tree, "" (noted where it leads out) when it cannot be.
+  std::optional<std::string> InTree(const std::string& path) const;
   PathObserver observer_;
   mutable std::mutex problemsMutex_;
   mutable std::vector<std::string> problems_;

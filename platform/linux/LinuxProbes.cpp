@@ -5,12 +5,14 @@
 // false. The previous handlers are restored afterwards, so nothing is left behind.
 #include "platform/linux/LinuxPlatform.h"
 
+#if defined(__x86_64__) && defined(__linux__)
 #include <signal.h>
 #include <ucontext.h>
+#endif
 
 #include <cstring>
 
-#if defined(__x86_64__)
+#if defined(__x86_64__) && defined(__linux__)
 extern "C" {
 void kyvex_vmware_probe(kyvex::platform::X86Registers* regs);
 void kyvex_vpc_probe(kyvex::platform::X86Registers* regs);
@@ -126,7 +128,7 @@ bool LinuxPlatform::ProbeVirtualPCCall(X86Registers& regs) {
 
 }  // namespace kyvex::platform
 
-#else  // not x86-64: neither guest interface exists
+#else  // not x86-64 Linux: neither guest interface is probed (elsewhere only captures are shown)
 
 namespace kyvex::platform {
 bool LinuxPlatform::ProbeVMwarePort(X86Registers& regs) { return recorded_ && RecordedVMwarePort(regs); }

@@ -5,15 +5,19 @@
 // CPU, so a machine with CPU 1 offline still has processors 0..N-1 without holes. Binding
 // uses sched_setaffinity on the calling thread (Linux has no process-wide affinity call);
 // the component binds and measures on the same thread, which is what it needs.
+#ifdef __linux__
 #include <sched.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <mutex>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -27,7 +31,7 @@ namespace {
 
 // "0-3,6,8-9" (the kernel's CPU list format) -> the CPU numbers in order; empty when the
 // text is not such a list.
-std::vector<int> ParseCpuList(const std::string& text) {
+[[maybe_unused]] std::vector<int> ParseCpuList(const std::string& text) {
   std::vector<int> cpus;
   std::size_t pos = 0;
   auto number = [&](int& out) {
@@ -54,6 +58,7 @@ std::vector<int> ParseCpuList(const std::string& text) {
   return cpus;
 }
 
+#ifdef __linux__
 // Windows priority -> nice value, relative to the thread's own except for the two levels
 // that are absolute on Windows as well (time-critical and idle).
 int NiceFor(int priority, int base) {
@@ -95,6 +100,12 @@ struct CpuSet {
   std::size_t bytes;
   std::vector<unsigned char> storage;
 };
+#else
+// A build that only replays captures answers for the captured machine alone: the running
+// machine's processors are not there to be bound or counted.
+thread_local int t_priority = kThreadPriorityNormal;
+thread_local std::uint32_t t_recordedIndex = 0;
+#endif
 
 class LinuxProcessor : public ProcessorApi {
  public:
@@ -113,6 +124,9 @@ class LinuxProcessor : public ProcessorApi {
       info.wProcessorRevision = revision_;
       return;
     }
+#ifndef __linux__
+    return;
+#else
 #if defined(__x86_64__)
     info.wProcessorArchitecture = 9;  // PROCESSOR_ARCHITECTURE_AMD64
     info.dwProcessorType = 8664;
@@ -128,6 +142,7 @@ class LinuxProcessor : public ProcessorApi {
     RevisionFromCpuInfo();
     info.wProcessorLevel = level_;
     info.wProcessorRevision = revision_;
+#endif
   }
 
   void RevisionFromCpuInfo() {
@@ -148,6 +163,9 @@ class LinuxProcessor : public ProcessorApi {
       processMask = systemMask = MaskOfFirst(r->processors.size());
       return true;
     }
+#ifndef __linux__
+    return false;
+#else
     cpu_set_t set;
     CPU_ZERO(&set);
     if (sched_getaffinity(0, sizeof set, &set) != 0) return false;
@@ -162,6 +180,7 @@ class LinuxProcessor : public ProcessorApi {
     t_savedMask = processMask;
     t_savedKnown = true;
     return true;
+#endif
   }
 
   bool BindProcessAffinitySetter() override { return true; }
@@ -169,6 +188,9 @@ class LinuxProcessor : public ProcessorApi {
   bool SetProcessAffinityMask(Handle process, std::uint32_t mask) override {
     if (process != kCurrentProcessHandle || mask == 0) return false;
     if (const auto* r = owner_.Recorded()) return (mask & ~MaskOfFirst(r->processors.size())) == 0;
+#ifndef __linux__
+    return false;
+#else
     cpu_set_t set;
     if (t_savedKnown && mask == t_savedMask) {
       set = t_savedSet;
@@ -182,11 +204,16 @@ class LinuxProcessor : public ProcessorApi {
       }
     }
     return sched_setaffinity(0, sizeof set, &set) == 0;
+#endif
   }
 
   std::uint32_t LogicalProcessorCount() override {
     if (const auto* r = owner_.Recorded()) return static_cast<std::uint32_t>(r->processors.size());
+#ifdef __linux__
     return static_cast<std::uint32_t>(OnlineCpus().size());
+#else
+    return 0;
+#endif
   }
 
   bool BindThreadToProcessor(std::uint32_t index) override {
@@ -195,6 +222,9 @@ class LinuxProcessor : public ProcessorApi {
       t_recordedIndex = index;
       return true;
     }
+#ifndef __linux__
+    return false;
+#else
     const auto cpus = OnlineCpus();
     if (index >= cpus.size()) return false;
     const int cpu = cpus[index];
@@ -208,6 +238,7 @@ class LinuxProcessor : public ProcessorApi {
     CPU_SET_S(static_cast<std::size_t>(cpu), set.bytes, set.get());
     // The kernel refuses a CPU outside the task's cpuset (EINVAL): the thread stays where it was.
     return sched_setaffinity(0, set.bytes, set.get()) == 0;
+#endif
   }
 
   void ReleaseThreadBinding() override {
@@ -215,9 +246,11 @@ class LinuxProcessor : public ProcessorApi {
       t_recordedIndex = 0;
       return;
     }
+#ifdef __linux__
     if (t_unboundSet.empty()) return;
     sched_setaffinity(0, t_unboundSet.size(), reinterpret_cast<cpu_set_t*>(t_unboundSet.data()));
     t_unboundSet.clear();
+#endif
   }
 
   int GetThreadPriority(Handle thread) override {
@@ -233,6 +266,9 @@ class LinuxProcessor : public ProcessorApi {
       t_priority = priority;
       return true;
     }
+#ifndef __linux__
+    return false;
+#else
     const pid_t tid = ThreadId();
     if (!t_baseKnown) {
       errno = 0;
@@ -246,6 +282,7 @@ class LinuxProcessor : public ProcessorApi {
     setpriority(PRIO_PROCESS, static_cast<id_t>(tid), nice);
     t_priority = priority;
     return true;
+#endif
   }
 
 #if KYVEX_HAVE_X86
@@ -276,10 +313,15 @@ class LinuxProcessor : public ProcessorApi {
   // A 10 MHz counter, as Windows' performance counter runs on current systems.
   bool QueryPerformanceCounter(std::int64_t& count) override {
     if (owner_.IsRecorded()) return false;
+#ifdef __linux__
     timespec ts{};
     if (clock_gettime(CLOCK_MONOTONIC_RAW, &ts) != 0) return false;
     count = static_cast<std::int64_t>(ts.tv_sec) * 10'000'000 + ts.tv_nsec / 100;
     return true;
+#else
+    (void)count;
+    return false;
+#endif
   }
 
   bool QueryPerformanceFrequency(std::int64_t& frequency) override {
@@ -289,13 +331,22 @@ class LinuxProcessor : public ProcessorApi {
   }
 
   std::uint32_t GetTickCount() override {
+#ifndef __linux__
+    return static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                          std::chrono::steady_clock::now().time_since_epoch())
+                                          .count());
+#else
     timespec ts{};
     clock_gettime(CLOCK_MONOTONIC, &ts);
     const std::uint64_t ms = static_cast<std::uint64_t>(ts.tv_sec) * 1000u + static_cast<std::uint64_t>(ts.tv_nsec) / 1'000'000u;
     return static_cast<std::uint32_t>(ms);
+#endif
   }
 
   void Sleep(std::uint32_t milliseconds) override {
+#ifndef __linux__
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+#else
     if (milliseconds == 0) {
       sched_yield();  // Sleep(0) gives up the rest of the time slice
       return;
@@ -303,6 +354,7 @@ class LinuxProcessor : public ProcessorApi {
     timespec left{static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1'000'000L};
     while (nanosleep(&left, &left) != 0 && errno == EINTR) {
     }
+#endif
   }
 
  private:
@@ -312,6 +364,7 @@ class LinuxProcessor : public ProcessorApi {
     return &r->processors[t_recordedIndex];
   }
 
+#ifdef __linux__
   std::vector<int> OnlineCpus() const {
     auto cpus = ParseCpuList(owner_.ReadTextFile("/sys/devices/system/cpu/online"));
     if (cpus.empty()) {
@@ -320,6 +373,7 @@ class LinuxProcessor : public ProcessorApi {
     }
     return cpus;
   }
+#endif
 
   static std::uint32_t MaskOfFirst(std::size_t n) {
     return n >= 32 ? 0xFFFFFFFFu : static_cast<std::uint32_t>((1u << n) - 1);

@@ -56,16 +56,17 @@ XP_SP2_EXPORTS = {
         __getmainargs __initenv __mb_cur_max __p__acmdln __p__commode __p__fmode __p__wcmdln
         __set_app_type __setusermatherr __wgetmainargs __winitenv _amsg_exit _beginthreadex _cexit
         _close _creat _dup _dup2 _endthreadex _errno _exit _fdopen _filelengthi64 _fileno _findclose
-        _fstat64 _get_osfhandle _getcwd _initterm _iob _isatty _lock _lseeki64 _mkdir _nextafter
-        _onexit _open_osfhandle _read _set_error_mode _setjmp3 _setmode _stat _strdup _stricmp _telli64
-        _ultoa _unlock _wchdir _wchmod _wcsicmp _wfindfirst _wfindnext _wfopen _wfullpath _wgetcwd
-        _wmkdir _wopen _write _wstat64 _wutime abort atoi calloc exit fclose fflush fgetpos fopen
-        fprintf fputc fputs fputwc fread free fseek fsetpos ftell fwprintf fwrite getc getenv getwc
-        isalnum iscntrl islower isspace isupper iswctype isxdigit localeconv localtime longjmp malloc
-        memchr memcmp memcpy memmove memset printf putc putwc realloc remove setlocale setvbuf signal
-        strchr strcmp strcoll strerror strftime strlen strncmp strrchr strstr strtol strxfrm tolower toupper
-        towlower towupper ungetc ungetwc vfprintf wcscat wcscmp wcscoll wcscpy wcsftime wcslen wcsstr
-        wcsxfrm
+        _fstat64 _get_osfhandle _getcwd _getpid _initterm _iob _isatty _lock _lseeki64 _mkdir
+        _nextafter _onexit _open _open_osfhandle _read _rmdir _set_error_mode _setjmp3 _setmode
+        _stat _strdup _stricmp _telli64 _ultoa _unlink _unlock _wchdir _wchmod _wcsicmp _wfindfirst
+        _wfindnext _wfopen _wfullpath _wgetcwd _wmkdir _wopen _write _wstat64 _wutime abort atof
+        atoi calloc exit fclose fflush fgetpos fopen fprintf fputc fputs fputwc fread free fseek
+        fsetpos ftell fwprintf fwrite getc getenv getwc isalnum iscntrl islower isspace isupper
+        iswctype isxdigit localeconv localtime longjmp malloc memchr memcmp memcpy memmove memset
+        printf putc putwc realloc remove setlocale setvbuf signal strchr strcmp strcoll strerror
+        strftime strlen strncmp strrchr strstr strtol strtoul strxfrm time tolower toupper towlower
+        towupper ungetc ungetwc vfprintf wcscat wcscmp wcscoll wcscpy wcsftime wcslen wcsstr
+        wcstombs wcsxfrm
     """,
     "OLE32.DLL": """
         CoInitializeEx CoTaskMemFree CoUninitialize FmtIdToPropStgName PropVariantClear

@@ -14,6 +14,8 @@ fi
 runner="$(dirname "$0")/../../scripts/wine-run.sh"
 export KYVEX_WINE_DISPLAY=1
 work=$(mktemp -d)
+# The recorded machine the driver opens, packed as a capture travels.
+tar -C "$(dirname "$0")/../data/capture" -czf "$work/vm.tar.gz" vm
 "$runner" "$program" &
 pid=$!
 trap 'kill $pid 2>/dev/null || true; rm -rf "$work"' EXIT

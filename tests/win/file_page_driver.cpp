@@ -1,5 +1,6 @@
 // Drives the running vorlan-install window as a user would on its file page: a name typed into
-// the file name field, "Kaydet", "Yükle", a file that is not a storage file, no name at all.
+// the file name field, "Kaydet", "Yükle", a file that is not a storage file, a recorded
+// machine's archive, no name at all.
 // It runs beside the window, in the same Wine prefix and on the same display, and finds the
 // controls by what they show, not by their ids.
 // Argument: the folder to write in (a Windows path).
@@ -149,11 +150,21 @@ int main(int argc, char** argv) {
   Check(!VisibleStatic(main, "Bu bir depolama dosyası değil: " + garbage).empty(), "not a storage file");
   Check(VisibleStatic(main, "canlı veri değil", true) == marker, "the marker stays after a bad file");
 
+  // A machine recorded on Linux opens from its archive (put beside by the script), marked as
+  // that machine and not live.
+  const std::string capture = folder + "\\vm.tar.gz";
+  setName(capture);
+  Click(main, load);
+  Check(!VisibleStatic(main, "Yüklendi: " + capture + " (kayıtlı makine)").empty(),
+        "the capture loaded: " + VisibleStatic(main, "Y"));
+  Check(VisibleStatic(main, "canlı veri değil", true) == "Kayıtlı makine: VM (" + capture + ") — canlı veri değil",
+        "the capture's marker: " + VisibleStatic(main, "canlı veri değil", true));
+
   setName("");
   Click(main, save);
   Check(!VisibleStatic(main, "Önce bir dosya adı").empty(), "no name");
 
   PostMessageW(main, WM_CLOSE, 0, 0);
-  std::printf("file page: %s\n", failures ? "failures" : "save, load, bad file and no name as expected");
+  std::printf("file page: %s\n", failures ? "failures" : "save, load, bad file, capture and no name as expected");
   return failures == 0 ? 0 : 1;
 }

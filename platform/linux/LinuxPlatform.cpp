@@ -2,11 +2,13 @@
 
 #ifdef __linux__
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <pwd.h>
 #include <sys/utsname.h>
 #include <unistd.h>
 #endif
 
+#include <cerrno>
 #include <climits>
 #include <ctime>
 #include <algorithm>
@@ -263,11 +265,28 @@ std::string LinuxPlatform::ReadTextFile(const std::string& path) const {
       return {};
     }
   }
+#ifdef __linux__
+  // Plain reads: most files here are a few bytes of procfs or sysfs, which a stream costs more
+  // to set up than to read. Their sizes say nothing (0 or a page), so reading goes to the end.
+  const int fd = ::open(host.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return {};
+  std::string content;
+  char piece[16384];
+  for (;;) {
+    const ssize_t n = ::read(fd, piece, sizeof piece);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    content.append(piece, static_cast<std::size_t>(n));
+  }
+  ::close(fd);
+  return content;
+#else
   std::ifstream f(host, std::ios::binary);
   if (!f) return {};
   std::ostringstream ss;
   ss << f.rdbuf();
   return ss.str();
+#endif
 }
 
 std::vector<std::string> LinuxPlatform::ListFolder(const std::string& path) const {

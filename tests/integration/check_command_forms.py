@@ -2,7 +2,7 @@
 """The short forms `cpu|smbios|storage [--json] [--FILE-OPTION FILE]` are read without the full
 command-line parser: each must print, say and answer exactly what the parser's own reading of the
 same request does (`--option=FILE`, which only the parser takes), and anything beyond the short
-form must still reach the parser. Arguments: [RUNNER] PROGRAM DATA-FOLDER (the data folder as the
+form must still reach the parser. `--version` alone is read the same way. Arguments: [RUNNER] PROGRAM DATA-FOLDER (the data folder as the
 program sees it)."""
 import subprocess
 import sys
@@ -44,6 +44,11 @@ for command, (option, file) in files.items():
         rc, out, err = run(*args)
         if rc == 0 or said not in err:
             errors.append(f"{' '.join(args)}: rc {rc}, stderr {err[:200]!r}; expected a refusal naming {said!r}")
+
+# --version alone is answered directly; with another option before it, by the parser.
+a, b = run("--version"), run("--sysroot", f"{data}/no-such-capture", "--version")
+if a != b or a[0] != 0 or not a[1].startswith(b"kyvex "):
+    errors.append(f"--version: {a!r}; through the parser: {b!r}")
 
 if errors:
     sys.exit("\n".join(errors))

@@ -72,21 +72,25 @@ class SectionReader {
   // copies of it.
   HRESULT Value(PROPID id, std::size_t offset, std::size_t end, std::uint16_t codePage, std::size_t* budget,
                 PROPVARIANT* v) const {
-    const std::string where = "the value of property " + std::to_string(id) + " at offset " + std::to_string(offset);
-    if (offset > size_ || size_ - offset < 4) return Corrupt(where + " lies outside its section");
+    // Named only when something is wrong: most sets are whole, and naming every value costs more
+    // than reading it.
+    auto where = [id, offset] {
+      return "the value of property " + std::to_string(id) + " at offset " + std::to_string(offset);
+    };
+    if (offset > size_ || size_ - offset < 4) return Corrupt(where() + " lies outside its section");
     const std::uint8_t* p = s_ + offset;
     const std::size_t avail = size_ - offset - 4;
     v->vt = Get16(p);
     const std::uint8_t* d = p + 4;
     auto take = [&](std::uint64_t bytes) -> HRESULT {
       if (bytes > *budget)
-        return Corrupt(where + ": the values take more bytes than their section holds (entries share their data)");
+        return Corrupt(where() + ": the values take more bytes than their section holds (entries share their data)");
       *budget -= static_cast<std::size_t>(bytes);
       return S_OK;
     };
     const std::size_t fixed = ScalarSize(v->vt);
     if (fixed > 0) {
-      if (avail < fixed) return Corrupt(where + " runs past the end of its section");
+      if (avail < fixed) return Corrupt(where() + " runs past the end of its section");
       switch (v->vt) {
         case VT_I1: v->hVal = static_cast<std::int8_t>(d[0]); break;
         case VT_UI1: v->hVal = d[0]; break;
@@ -118,10 +122,10 @@ class SectionReader {
       case VT_NULL:
         return S_OK;
       case VT_LPWSTR: {
-        if (avail < 4) return Corrupt(where + " runs past the end of its section");
+        if (avail < 4) return Corrupt(where() + " runs past the end of its section");
         const std::uint64_t units = Get32(d);
         if (units * 2 > avail - 4)
-          return Corrupt(where + ": a string of " + std::to_string(units) +
+          return Corrupt(where() + ": a string of " + std::to_string(units) +
                          " characters runs past the end of its section");
         if (HRESULT hr = take(units * 2); Failed(hr)) return hr;
         v->pwszVal = DecodeUnits(d + 4, static_cast<std::size_t>(units));
@@ -129,20 +133,20 @@ class SectionReader {
       }
       case VT_LPSTR:
       case VT_BSTR: {
-        if (avail < 4) return Corrupt(where + " runs past the end of its section");
+        if (avail < 4) return Corrupt(where() + " runs past the end of its section");
         const std::uint64_t bytes = Get32(d);
         if (bytes > avail - 4)
-          return Corrupt(where + ": a string of " + std::to_string(bytes) + " bytes runs past the end of its section");
+          return Corrupt(where() + ": a string of " + std::to_string(bytes) + " bytes runs past the end of its section");
         if (HRESULT hr = take(bytes); Failed(hr)) return hr;
         v->pwszVal = codePage == kCodePageUnicode ? DecodeUnits(d + 4, static_cast<std::size_t>(bytes / 2))
                                                   : DecodeCodePage(d + 4, static_cast<std::size_t>(bytes), codePage);
         return S_OK;
       }
       case VT_BLOB: {
-        if (avail < 4) return Corrupt(where + " runs past the end of its section");
+        if (avail < 4) return Corrupt(where() + " runs past the end of its section");
         const std::uint64_t bytes = Get32(d);
         if (bytes > avail - 4)
-          return Corrupt(where + ": a blob of " + std::to_string(bytes) + " bytes runs past the end of its section");
+          return Corrupt(where() + ": a blob of " + std::to_string(bytes) + " bytes runs past the end of its section");
         if (HRESULT hr = take(bytes); Failed(hr)) return hr;
         v->blob.assign(d + 4, d + 4 + bytes);
         return S_OK;
@@ -164,17 +168,17 @@ class SectionReader {
     std::size_t p = offset + 4;
     bool evenBefore = false;
     for (std::uint32_t i = 0; i < count; ++i) {
-      const std::string where = "dictionary entry " + std::to_string(i);
+      auto where = [i] { return "dictionary entry " + std::to_string(i); };
       // Wine's ole32 pads a name whose length (null included) is even with four zero bytes
       // where none belong. No entry after the first has id 0, so zeros there are that padding.
       if (codePage == kCodePageUnicode && evenBefore && size_ - p >= 12 && Get32(s_ + p) == 0) p += 4;
-      if (size_ - p < 8) return Corrupt(where + " runs past the end of its section");
+      if (size_ - p < 8) return Corrupt(where() + " runs past the end of its section");
       const PROPID id = Get32(s_ + p);
       const std::uint64_t length = Get32(s_ + p + 4);
       p += 8;
       const std::uint64_t bytes = codePage == kCodePageUnicode ? length * 2 : length;
       if (bytes > size_ - p)
-        return Corrupt(where + " (property " + std::to_string(id) + ") has a name of " + std::to_string(length) +
+        return Corrupt(where() + " (property " + std::to_string(id) + ") has a name of " + std::to_string(length) +
                        (codePage == kCodePageUnicode ? " characters" : " bytes") +
                        " that runs past the end of its section");
       const auto n = static_cast<std::size_t>(length);
@@ -185,8 +189,9 @@ class SectionReader {
       evenBefore = length % 2 == 0;
       // A name the set already holds (for another id) cannot be looked up twice: the first
       // one stays, as ole32 resolves it.
-      if (!name.empty() && !set->idsByName.contains(set->NameKey(name)) && !set->names.contains(id))
-        set->SetName(id, std::move(name));
+      if (name.empty() || set->names.contains(id)) continue;
+      std::u16string key = set->NameKey(name);
+      if (set->idsByName.emplace(std::move(key), id).second) set->names[id] = std::move(name);
     }
     return S_OK;
   }

@@ -645,7 +645,9 @@ void ClearError() { t_lastError.clear(); }
 
 std::u16string UpperName(std::u16string_view name) {
   std::u16string out(name);
-  for (char16_t& c : out) c = UpperUnit(c);
+  // Names are nearly always ASCII: those units are mapped here, without the table search.
+  for (char16_t& c : out)
+    c = c >= 0x80 ? UpperUnit(c) : (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 32) : c;
   return out;
 }
 

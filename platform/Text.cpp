@@ -108,6 +108,10 @@ std::u16string Utf8ToUtf16(std::string_view s) {
   out.reserve(s.size());
   std::size_t pos = 0;
   while (pos < s.size()) {
+    if (static_cast<unsigned char>(s[pos]) < 0x80) {
+      out += static_cast<char16_t>(s[pos++]);
+      continue;
+    }
     char32_t c;
     if (!DecodeUtf8(s, pos, c)) {
       c = Cp1252ToUnicode(static_cast<unsigned char>(s[pos]));

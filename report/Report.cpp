@@ -24,13 +24,13 @@ std::string JsonText(const nlohmann::ordered_json& j) {
 }
 
 void WriteNestedJson(std::ostream& out, const nlohmann::ordered_json& value, int depth) {
-  const std::string text = JsonText(value);
-  const std::string indent(static_cast<std::size_t>(depth) * 2, ' ');
-  // Line breaks come only from the layout: those inside strings are escaped.
-  std::size_t from = 0;
-  for (std::size_t nl; (nl = text.find('\n', from)) != std::string::npos; from = nl + 1)
-    out.write(text.data() + from, static_cast<std::streamsize>(nl + 1 - from)) << indent;
-  out.write(text.data() + from, static_cast<std::streamsize>(text.size() - from));
+  // The library's own writer, told where the value stands: the text is made indented once,
+  // instead of being made and then copied line by line to indent it.
+  std::string text;
+  nlohmann::detail::serializer<nlohmann::ordered_json> writer(nlohmann::detail::output_adapter<char, std::string>(text),
+                                                               ' ', nlohmann::ordered_json::error_handler_t::replace);
+  writer.dump(value, true, false, 2, static_cast<unsigned int>(depth) * 2);
+  out.write(text.data(), static_cast<std::streamsize>(text.size()));
 }
 
 std::string LetterText(char letter) {

@@ -80,7 +80,7 @@ struct Shown {
   std::string text, json;
 };
 
-Shown Show(capture::OpenedCapture& opened) {
+[[maybe_unused]] Shown Show(capture::OpenedCapture& opened) {
   platform::ScopedPlatform scope(opened.Platform());
   UseRecordedClocks(opened.Clocks());
   Shown s{report::MachineReport(false), report::MachineReport(true)};

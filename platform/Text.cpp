@@ -164,6 +164,12 @@ std::string Sanitize(std::string_view raw, TextLines lines) {
   out.reserve(raw.size());
   std::size_t pos = 0;
   while (pos < raw.size()) {
+    // Printable ASCII, nearly all the text there is, stands as it is.
+    if (const auto b = static_cast<unsigned char>(raw[pos]); b >= 0x20 && b < 0x7F) {
+      out += static_cast<char>(b);
+      ++pos;
+      continue;
+    }
     char32_t c;
     // A byte that starts no valid UTF-8 sequence is read as Windows-1252, as the storage file
     // stores it: firmware and older programs write that code page, and nothing is lost. Its

@@ -104,19 +104,20 @@ std::string TKyvex_DMA::ReadSetString(std::uint32_t Address, std::uint8_t Index)
   // Each string is skipped up to its own terminating zero, however long it is, so that a
   // string longer than the 255 bytes kept does not shift the strings after it.
   constexpr std::size_t kKeep = 255 + 3;  // enough to cut at a character boundary
-  std::string s;
-  std::uint64_t pos = Address;
+  if (!FHoldsData || Address < FStartAddress) return {};
+  // The bytes held, and no address past 4 GiB.
+  const std::uint64_t end = std::min<std::uint64_t>(std::min<std::uint64_t>(FMemorySize, FBuffer.size()),
+                                                    (std::uint64_t{1} << 32) - FStartAddress);
+  const std::uint8_t* const data = FBuffer.data();
+  std::uint64_t at = Address - FStartAddress;
+  std::string_view s;
   for (unsigned i = 0; i < Index; ++i) {
-    s.clear();
-    std::uint64_t p = pos;
-    while (p <= 0xFFFFFFFFu && Inside(p, 1)) {
-      const std::uint8_t b = FBuffer[p - FStartAddress];
-      if (b == 0) break;
-      if (s.size() < kKeep) s.push_back(static_cast<char>(b));
-      ++p;
-    }
-    if (s.empty()) return s;
-    pos = p + 1;
+    if (at >= end) return {};
+    const void* zero = std::memchr(data + at, 0, static_cast<std::size_t>(end - at));
+    const std::uint64_t stop = zero ? static_cast<std::uint64_t>(static_cast<const std::uint8_t*>(zero) - data) : end;
+    if (stop == at) return {};
+    s = std::string_view(reinterpret_cast<const char*>(data + at), static_cast<std::size_t>(std::min<std::uint64_t>(stop - at, kKeep)));
+    at = stop + 1;
   }
   return text::CutUtf8(text::Sanitize(s), 255);
 }

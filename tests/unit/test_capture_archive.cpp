@@ -261,7 +261,7 @@ TEST(CaptureArchive, HostileArchivesAreRefusedWithoutWritingOutside) {
 // the reports it gave when captured: its links are found in memory as in its folder.
 TEST(CaptureArchive, InMemoryArchiveAnswersAsItsFolder) {
   OwnTempFolder tmp;
-  for (const char* name : {"vm", "workstation"}) {
+  for (const char* name : {"vm", "workstation", "laptop"}) {
     SCOPED_TRACE(name);
     const std::string folder = std::string(KYVEX_SOURCE_DIR) + "/tests/data/capture/" + name;
     const std::string file = (tmp.path() / (std::string(name) + ".tar.gz")).string();

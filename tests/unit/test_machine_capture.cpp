@@ -354,7 +354,7 @@ TEST(MachineCapture, MaskedCaptureHidesGptGuidsAndKeepsTheTable) {
 }
 
 TEST(MachineCapture, RecordedMachinesGiveTheirReports) {
-  for (const char* name : {"vm", "workstation"}) {
+  for (const char* name : {"vm", "workstation", "laptop"}) {
     SCOPED_TRACE(name);
     const std::string dir = std::string(KYVEX_SOURCE_DIR) + "/tests/data/capture/" + name;
     const Replayed r = Replay(dir);
@@ -362,6 +362,47 @@ TEST(MachineCapture, RecordedMachinesGiveTheirReports) {
     ASSERT_FALSE(r.capturedText.empty());
     EXPECT_EQ(r.text, r.capturedText);
     EXPECT_EQ(r.json, r.capturedJson);
+  }
+}
+
+// The laptop's disks are shown from the replies its devices gave and from nothing else: with
+// one kind of call taken out of its devices.txt, the replay names the call it has no reply to
+// and the report loses what only that call told.
+TEST(MachineCapture, RecordedLaptopAnswersOnlyFromItsReplies) {
+  struct Case {
+    const char* calls;   // how the dropped calls' blocks begin
+    const char* missed;  // the problem named
+    const char* lost;    // the report's line that goes with them
+  };
+  const Case cases[] = {
+      {"ioctl /dev/nvme0n1 0xc0484e41", "ioctl /dev/nvme0n1 NVME_IOCTL_ADMIN_CMD", "Power-on hours:"},
+      {"ioctl /dev/sr0 0x2285", "ioctl /dev/sr0 SG_IO", "Optical:"},
+  };
+  const std::string laptop = std::string(KYVEX_SOURCE_DIR) + "/tests/data/capture/laptop";
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.calls);
+    TempDir dir;
+    fs::copy(laptop, dir.path(), fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+    const std::string calls = ReadAll(dir.path() / "devices.txt");
+    std::string kept;
+    std::size_t dropped = 0;
+    for (std::size_t at = 0; at < calls.size();) {
+      std::size_t end = calls.find("\n\n", at);
+      end = end == std::string::npos ? calls.size() : end + 2;
+      if (calls.compare(at, std::strlen(c.calls), c.calls) == 0)
+        ++dropped;
+      else
+        kept += calls.substr(at, end - at);
+      at = end;
+    }
+    ASSERT_GT(dropped, 0u);
+    WriteAll(dir.path() / "devices.txt", kept);
+    const Replayed r = Replay(dir.str());
+    std::string all;
+    for (const auto& p : r.problems) all += p + "\n";
+    EXPECT_NE(all.find(c.missed), std::string::npos) << all;
+    EXPECT_NE(r.capturedText.find(c.lost), std::string::npos);
+    EXPECT_EQ(r.text.find(c.lost), std::string::npos) << r.text;
   }
 }
 

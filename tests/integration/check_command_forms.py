@@ -12,7 +12,13 @@ errors = []
 
 
 def run(*args):
-    out = subprocess.run(prog + list(args), capture_output=True, timeout=300)
+    # Under Wine, a program started just as the Wine server winds down can lose its connection
+    # before it runs ("wine client error"). Nothing of the program's own has happened then, and
+    # these commands only read, so it is started again.
+    for _ in range(3):
+        out = subprocess.run(prog + list(args), capture_output=True, timeout=300)
+        if not out.stderr.startswith(b"wine client error"):
+            break
     return out.returncode, out.stdout, out.stderr
 
 

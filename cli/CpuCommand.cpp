@@ -14,21 +14,6 @@ using Json = nlohmann::ordered_json;
 
 namespace {
 
-// Refreshes `cpu` for every processor of `census` in turn, handing each to `each`.
-template <class Each>
-void ForEveryProcessor(TKyvex_CPU& cpu, std::shared_ptr<const TProcessorCensus> census, Each each) {
-  cpu.UseProcessorCensus(census);
-  for (std::uint32_t i = 0; i < census->Processors.size(); ++i) {
-    cpu.SetCPUIndex(i);
-    cpu.CollectData();
-    each(cpu);
-  }
-}
-
-}  // namespace
-
-namespace {
-
 struct CpuOptions {
   bool json = false;
   bool all = false;
@@ -78,18 +63,20 @@ int RunCpu(const CpuOptions& o) {
   if (o.all) {
     // Each processor is written as soon as it is formatted: hundreds of them are never held
     // as one document.
-    std::size_t shown = 0;
-    if (o.json) std::cout << (count == 0 ? "[]" : "[\n");
-    ForEveryProcessor(cpu, census, [&](const TKyvex_CPU& c) {
-      if (o.json) {
-        std::cout << (shown == 0 ? "  " : ",\n  ");
-        report::WriteNestedJson(std::cout, CpuJson(c), 1);
-      } else {
-        std::cout << (shown == 0 ? "" : "\n") << FormatSections(CpuSections(c));
-      }
-      ++shown;
-    });
-    if (o.json) std::cout << (count == 0 ? "\n" : "\n]\n");
+    cpu.UseProcessorCensus(census);
+    auto collect = [&](std::size_t i) -> const TKyvex_CPU& {
+      cpu.SetCPUIndex(static_cast<std::uint32_t>(i));
+      cpu.CollectData();
+      return cpu;
+    };
+    if (o.json) {
+      report::WriteNestedJsonArray(std::cout, static_cast<std::size_t>(count), 0,
+                                   [&](std::size_t i) { return CpuJson(collect(i)); });
+      std::cout << "\n";
+    } else {
+      for (std::size_t i = 0; i < static_cast<std::size_t>(count); ++i)
+        std::cout << (i == 0 ? "" : "\n") << FormatSections(CpuSections(collect(i)));
+    }
     return 0;
   }
   cpu.UseProcessorCensus(census);

@@ -172,30 +172,24 @@ CLI::App* AddShowCommand(CLI::App& app, std::function<int()>* run) {
     // of processors is never held as one document.
     std::ostream& out = std::cout;
     if (*json) {
-      bool first = true;
-      auto member = [&](const char* key, const nlohmann::ordered_json& value) {
-        out << (first ? "{\n  \"" : ",\n  \"") << key << "\": ";
-        WriteNestedJson(out, value, 1);
-        first = false;
-      };
-      member("File", Readable(*file));
-      member("Complete", c.errors.empty());
+      JsonObjectWriter object(out);
+      object.Member("File", Readable(*file));
+      object.Member("Complete", c.errors.empty());
       if (!c.errors.empty()) {
         nlohmann::ordered_json errors = nlohmann::ordered_json::array();
         for (const auto& error : c.errors) errors.push_back(Readable(error));
-        member("Errors", errors);
+        object.Member("Errors", errors);
       }
-      member("StorageInfo", StorageInfoJson(c.info));
-      out << ",\n  \"CPU\": " << (c.processors.empty() ? "[]" : "[\n");
-      for (std::size_t i = 0; i < c.processors.size(); ++i) {
-        out << "    ";
-        WriteNestedJson(out, CpuJson(*c.processors[i]), 2);
-        out << (i + 1 < c.processors.size() ? ",\n" : "\n  ]");
+      object.Member("StorageInfo", StorageInfoJson(c.info));
+      WriteNestedJsonArray(object.Key("CPU"), c.processors.size(), 1, [&c](std::size_t i) {
+        auto json = CpuJson(*c.processors[i]);
         c.processors[i].reset();
-      }
-      member("SMBIOS", c.smbios ? SmbiosJson(*c.smbios) : nlohmann::ordered_json());
-      member("Storage", c.storage ? StorageJson(*c.storage) : nlohmann::ordered_json());
-      out << "\n}\n";
+        return json;
+      });
+      object.Member("SMBIOS", c.smbios ? SmbiosJson(*c.smbios) : nlohmann::ordered_json());
+      object.Member("Storage", c.storage ? StorageJson(*c.storage) : nlohmann::ordered_json());
+      object.End();
+      out << "\n";
       return status;
     }
     out << FormatSections({{"Storage file " + Shown(*file), StorageInfoLines(c.info)}});

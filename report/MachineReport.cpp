@@ -33,22 +33,6 @@ std::shared_ptr<const TProcessorCensus> CensusToReport(std::shared_ptr<const TPr
 
 }  // namespace
 
-void AddCpuReport(FullReport& report, std::shared_ptr<const TProcessorCensus> census) {
-  census = CensusToReport(std::move(census));
-  TKyvex_CPU cpu;
-  cpu.UseProcessorCensus(census);
-  Json all = Json::array();
-  for (std::uint32_t i = 0; i < census->Processors.size(); ++i) {
-    cpu.SetCPUIndex(i);
-    cpu.CollectData();
-    if (report.AsJson)
-      all.push_back(CpuJson(cpu));
-    else
-      report.Text += "\n" + FormatSections(CpuSections(cpu));
-  }
-  if (report.AsJson) report.Json["CPU"] = all;
-}
-
 void AddSmbiosReport(FullReport& report) {
   TKyvex_SMBIOS smbios;
   smbios.CollectData();
@@ -71,41 +55,38 @@ void AddStorageReport(FullReport& report) {
 void WriteMachineReport(std::ostream& out, bool json, std::shared_ptr<const TProcessorCensus> census) {
   // Each part is written as soon as it is collected, and each processor as soon as it is
   // formatted: a machine of hundreds of processors is never held as one document.
-  bool first = true;
+  JsonObjectWriter object(out);
   auto part = [&](const char* key, void (*add)(FullReport&)) {
     FullReport report;
     report.AsJson = json;
     add(report);
-    if (json) {
-      out << (first ? "{\n  \"" : ",\n  \"") << key << "\": ";
-      WriteNestedJson(out, report.Json[key], 1);
-    } else {
+    if (json)
+      object.Member(key, report.Json[key]);
+    else
       out << report.Text;
-    }
-    first = false;
   };
   part("System", AddSystemReport);
 
   census = CensusToReport(std::move(census));
-  const auto count = static_cast<std::uint32_t>(census->Processors.size());
-  if (json) out << ",\n  \"CPU\": " << (count == 0 ? "[]" : "[\n");
   TKyvex_CPU cpu;
   cpu.UseProcessorCensus(census);
-  for (std::uint32_t i = 0; i < count; ++i) {
-    cpu.SetCPUIndex(i);
+  auto collect = [&](std::size_t i) -> const TKyvex_CPU& {
+    cpu.SetCPUIndex(static_cast<std::uint32_t>(i));
     cpu.CollectData();
-    if (json) {
-      out << "    ";
-      WriteNestedJson(out, CpuJson(cpu), 2);
-      out << (i + 1 < count ? ",\n" : "\n  ]");
-    } else {
-      out << "\n" << FormatSections(CpuSections(cpu));
-    }
-  }
+    return cpu;
+  };
+  const std::size_t count = census->Processors.size();
+  if (json)
+    WriteNestedJsonArray(object.Key("CPU"), count, 1, [&](std::size_t i) { return CpuJson(collect(i)); });
+  else
+    for (std::size_t i = 0; i < count; ++i) out << "\n" << FormatSections(CpuSections(collect(i)));
 
   part("SMBIOS", AddSmbiosReport);
   part("Storage", AddStorageReport);
-  if (json) out << "\n}\n";
+  if (json) {
+    object.End();
+    out << "\n";
+  }
 }
 
 std::string MachineReport(bool json, std::shared_ptr<const TProcessorCensus> census) {

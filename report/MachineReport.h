@@ -13,14 +13,12 @@
 namespace kyvex::report {
 
 void AddSystemReport(FullReport& report);
-// `census`: processors already read and their clocks measured, to be reported as they are;
-// without it this machine's processors are read and measured.
-void AddCpuReport(FullReport& report, std::shared_ptr<const TProcessorCensus> census = nullptr);
 void AddSmbiosReport(FullReport& report);
 void AddStorageReport(FullReport& report);
 
-// The text, or the JSON (indented, with its final newline), of the whole report; `census` as
-// for AddCpuReport.
+// The text, or the JSON (indented, with its final newline), of the whole report. `census`:
+// processors already read and their clocks measured, to be reported as they are; without it
+// this machine's processors are read and measured.
 std::string MachineReport(bool json, std::shared_ptr<const TProcessorCensus> census = nullptr);
 // The same, written to `out` a part at a time.
 void WriteMachineReport(std::ostream& out, bool json, std::shared_ptr<const TProcessorCensus> census = nullptr);

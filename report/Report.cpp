@@ -33,6 +33,33 @@ void WriteNestedJson(std::ostream& out, const nlohmann::ordered_json& value, int
   out.write(text.data(), static_cast<std::streamsize>(text.size()));
 }
 
+void WriteNestedJsonArray(std::ostream& out, std::size_t count, int depth,
+                          const std::function<nlohmann::ordered_json(std::size_t)>& element) {
+  if (count == 0) {
+    out << "[]";
+    return;
+  }
+  const std::string indent(static_cast<std::size_t>(depth) * 2, ' ');
+  out << "[";
+  for (std::size_t i = 0; i < count; ++i) {
+    out << (i == 0 ? "\n" : ",\n") << indent << "  ";
+    WriteNestedJson(out, element(i), depth + 1);
+  }
+  out << "\n" << indent << "]";
+}
+
+std::ostream& JsonObjectWriter::Key(const std::string& key) {
+  out_ << (first_ ? "{\n  " : ",\n  ") << nlohmann::ordered_json(key).dump() << ": ";
+  first_ = false;
+  return out_;
+}
+
+void JsonObjectWriter::Member(const std::string& key, const nlohmann::ordered_json& value) {
+  WriteNestedJson(Key(key), value, 1);
+}
+
+void JsonObjectWriter::End() { out_ << (first_ ? "{}" : "\n}"); }
+
 std::string LetterText(char letter) {
   if (!letter) return {};
   const char32_t c = text::Cp1252ToUnicode(static_cast<unsigned char>(letter));

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <iosfwd>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -73,6 +74,25 @@ std::string JsonText(const nlohmann::ordered_json& j);
 // Writes `value` as JsonText formats it where it stands `depth` levels deep in a document, so
 // that a long document can be written a part at a time and read the same.
 void WriteNestedJson(std::ostream& out, const nlohmann::ordered_json& value, int depth);
+// Writes an array of `count` elements standing `depth` levels deep, as JsonText lays it out,
+// asking `element` for each in turn: the elements are never held together.
+void WriteNestedJsonArray(std::ostream& out, std::size_t count, int depth,
+                          const std::function<nlohmann::ordered_json(std::size_t)>& element);
+
+// Writes a document's top-level object a member at a time, as JsonText lays it out.
+class JsonObjectWriter {
+ public:
+  explicit JsonObjectWriter(std::ostream& out) : out_(out) {}
+  // Starts the member `key`: its value is written next, one level deep.
+  std::ostream& Key(const std::string& key);
+  void Member(const std::string& key, const nlohmann::ordered_json& value);
+  // Closes the object (no line break after it).
+  void End();
+
+ private:
+  std::ostream& out_;
+  bool first_ = true;
+};
 
 // A drive letter as text: a letter loaded from a storage file may be any byte of the system's
 // code page (Windows-1252), which alone is not UTF-8; empty for none.

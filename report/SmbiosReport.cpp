@@ -316,28 +316,17 @@ Json SmbiosJson(const TKyvex_SMBIOS& s) {
 
 void WriteSmbiosJson(std::ostream& out, const TKyvex_SMBIOS& s) {
   const SmbiosJsonParts parts = SmbiosParts(s);
-  out << "{";
-  bool first = true;
+  JsonObjectWriter object(out);
   for (const auto& [key, value] : parts.head.items()) {
-    out << (first ? "\n  " : ",\n  ") << Json(key).dump() << ": ";
-    first = false;
     const std::string& name = key;  // older clang cannot capture a structured binding
     const auto list = std::find_if(parts.lists.begin(), parts.lists.end(),
                                    [&name](const SmbiosJsonParts::List& l) { return name == l.key; });
-    if (list == parts.lists.end()) {
-      WriteNestedJson(out, value, 1);
-    } else if (list->count == 0) {
-      out << "[]";
-    } else {
-      out << "[";
-      for (std::size_t i = 0; i < list->count; ++i) {
-        out << (i == 0 ? "\n    " : ",\n    ");
-        WriteNestedJson(out, list->element(i), 2);
-      }
-      out << "\n  ]";
-    }
+    if (list == parts.lists.end())
+      object.Member(name, value);
+    else
+      WriteNestedJsonArray(object.Key(name), list->count, 1, list->element);
   }
-  out << (first ? "}" : "\n}");
+  object.End();
 }
 
 std::string StructTablesText(const TKyvex_SMBIOS& s) {
